@@ -1,0 +1,197 @@
+#include "host/Host.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "AE_GeneralPlug.h"
+#include "host/AnsiSuite.h"
+#include "host/DrawbotHost.h"
+#include "host/HandleSuite.h"
+#include "host/SuiteRegistry.h"
+
+namespace host {
+
+namespace {
+
+typedef PF_Err (*PluginDataEntryFn)(PF_PluginDataPtr, PF_PluginDataCB2, SPBasicSuite*, const char*, const char*);
+
+std::string Text(const A_u_char* s) { return s ? reinterpret_cast<const char*>(s) : std::string(); }
+
+PF_Err RegisterCB(PF_PluginDataPtr inPtr, const A_u_char* name, const A_u_char* matchName,
+                  const A_u_char* category, const A_u_char* entryPoint, A_long kind, A_long apiMajor,
+                  A_long apiMinor, A_long reservedInfo, const A_u_char* supportURL) {
+    auto* reg = static_cast<Registration*>(inPtr);
+    if (!reg) return PF_Err_BAD_CALLBACK_PARAM;
+    reg->calls++;
+    reg->name = Text(name);
+    reg->match_name = Text(matchName);
+    reg->category = Text(category);
+    reg->entry_point = Text(entryPoint);
+    reg->kind = kind;
+    reg->api_major = apiMajor;
+    reg->api_minor = apiMinor;
+    reg->reserved_info = reservedInfo;
+    reg->support_url = Text(supportURL);
+    return PF_Err_NONE;
+}
+
+// Suites whose functions arrive with later features: handed out as tables
+// of null entries so the effect can already hold and release them.
+struct PendingSuites {
+    PF_WorldSuite2 world{};
+    PF_WorldTransformSuite1 transform{};
+    PF_Iterate8Suite1 iterate8{};
+    PF_iterateFloatSuite1 iterateFloat{};
+    PF_ParamUtilsSuite3 paramUtils{};
+    PF_AppSuite6 app{};
+    PF_ColorSettingsSuite3 colorSettings{};
+    PF_ColorParamSuite1 colorParam{};
+    PF_EffectCustomUISuite1 customUI1{};
+    PF_EffectCustomUISuite2 customUI2{};
+    PF_EffectCustomUIOverlayThemeSuite1 overlayTheme{};
+    AEGP_PFInterfaceSuite1 pfInterface{};
+    AEGP_LayerSuite13 layer{};
+    AEGP_EffectSuite3 effect{};
+    AEGP_StreamSuite9 stream{};
+    AEGP_DynamicStreamSuite2 dynamicStream{};
+    AEGP_UtilitySuite11 utility{};
+    AEGP_IterateSuite1 iterate{};
+};
+
+PendingSuites& Pending() {
+    static PendingSuites suites;
+    return suites;
+}
+
+}  // namespace
+
+Host::Host(HostOptions options) : m_options(options) {
+    m_in.appl_id = options.appl_id;
+    m_in.version.major = options.api_major;
+    m_in.version.minor = options.api_minor;
+    m_in.pica_basicP = SuiteRegistry::Instance().Basic();
+    m_in.utils = &m_utils;
+    m_in.effect_ref = this;
+    m_in.quality = PF_Quality_HI;
+    m_in.time_scale = 30;
+    m_in.time_step = 1;
+    m_in.local_time_step = 1;
+    m_in.total_time = 300;
+    m_in.downsample_x = {1, 1};
+    m_in.downsample_y = {1, 1};
+    m_in.pixel_aspect_ratio = {1, 1};
+
+    const PF_HandleSuite1* handles = HandleTable::Instance().Suite();
+    m_utils.host_new_handle = handles->host_new_handle;
+    m_utils.host_lock_handle = handles->host_lock_handle;
+    m_utils.host_unlock_handle = handles->host_unlock_handle;
+    m_utils.host_dispose_handle = handles->host_dispose_handle;
+    m_utils.host_get_handle_size = handles->host_get_handle_size;
+    m_utils.host_resize_handle = handles->host_resize_handle;
+    FillAnsiCallbacks(&m_utils.ansi);
+
+    RegisterSuites();
+}
+
+Host::~Host() {
+    if (m_module) dlclose(m_module);
+}
+
+void Host::RegisterSuites() {
+    auto& r = SuiteRegistry::Instance();
+    r.Register(kPFHandleSuite, kPFHandleSuiteVersion1, HandleTable::Instance().Suite());
+    r.Register(kPFANSISuite, kPFANSISuiteVersion1, AnsiSuite());
+    r.Register(kDRAWBOT_DrawSuite, kDRAWBOT_DrawSuite_Version1, DrawbotDrawSuite());
+    r.Register(kDRAWBOT_SupplierSuite, kDRAWBOT_SupplierSuite_Version1, DrawbotSupplierSuite());
+    r.Register(kDRAWBOT_SurfaceSuite, kDRAWBOT_SurfaceSuite_Version1, DrawbotSurfaceSuite1());
+    r.Register(kDRAWBOT_SurfaceSuite, kDRAWBOT_SurfaceSuite_Version2, DrawbotSurfaceSuite2());
+    r.Register(kDRAWBOT_PathSuite, kDRAWBOT_PathSuite_Version1, DrawbotPathSuite());
+
+    auto& p = Pending();
+    r.Register(kPFWorldSuite, kPFWorldSuiteVersion2, &p.world);
+    r.Register(kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1, &p.transform);
+    r.Register(kPFIterate8Suite, kPFIterate8SuiteVersion1, &p.iterate8);
+    r.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, &p.iterateFloat);
+    r.Register(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, &p.paramUtils);
+    r.Register(kPFAppSuite, kPFAppSuiteVersion6, &p.app);
+    r.Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &p.colorSettings);
+    r.Register(kPFColorParamSuite, kPFColorParamSuiteVersion1, &p.colorParam);
+    r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion1, &p.customUI1);
+    r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion2, &p.customUI2);
+    r.Register(kPFEffectCustomUIOverlayThemeSuite, kPFEffectCustomUIOverlayThemeSuiteVersion1, &p.overlayTheme);
+    r.Register(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &p.pfInterface);
+    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion11, &p.layer);
+    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion13, &p.layer);
+    r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion2, &p.effect);
+    r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion3, &p.effect);
+    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, &p.stream);
+    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion9, &p.stream);
+    r.Register(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, &p.dynamicStream);
+    r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, &p.utility);
+    r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion11, &p.utility);
+    r.Register(kAEGPIterateSuite, kAEGPIterateSuiteVersion1, &p.iterate);
+}
+
+bool Host::Load(const std::string& path) {
+    m_module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_module) {
+        const char* why = dlerror();
+        m_error = std::string("cannot load ") + path + ": " + (why ? why : "unknown reason");
+        return false;
+    }
+    auto entry = reinterpret_cast<PluginDataEntryFn>(dlsym(m_module, "PluginDataEntryFunction2"));
+    if (!entry) {
+        m_error = "the module has no PluginDataEntryFunction2";
+        return false;
+    }
+    m_registrationResult = entry(&m_registration, &RegisterCB, SuiteRegistry::Instance().Basic(), "Umbrafex Host",
+                                 "1.0");
+    m_main = reinterpret_cast<EffectMainFn>(dlsym(m_module, m_registration.entry_point.c_str()));
+    if (!m_main) {
+        m_error = "the module has no entry point named \"" + m_registration.entry_point + "\"";
+        return false;
+    }
+    return true;
+}
+
+PF_Err Host::Send(PF_Cmd cmd, void* extra, const std::function<void(PF_InData&, PF_OutData&)>& prepare) {
+    if (!m_main) return PF_Err_INVALID_CALLBACK;
+    // Each command starts from a clean output record carrying the current
+    // global and sequence data, as the application hands it over.
+    m_out = PF_OutData{};
+    m_out.global_data = m_in.global_data;
+    m_out.sequence_data = m_in.sequence_data;
+    if (prepare) prepare(m_in, m_out);
+
+    PF_Handle oldSequence = m_in.sequence_data;
+    PF_Err err = m_main(cmd, &m_in, &m_out, nullptr, nullptr, extra);
+
+    switch (cmd) {
+        case PF_Cmd_GLOBAL_SETUP:
+            m_in.global_data = m_out.global_data;
+            break;
+        case PF_Cmd_GLOBAL_SETDOWN:
+            m_in.global_data = nullptr;
+            break;
+        case PF_Cmd_SEQUENCE_SETUP:
+        case PF_Cmd_SEQUENCE_RESETUP:
+            // Data the effect replaced (an unflattened copy the host made) is the host's to free.
+            if (cmd == PF_Cmd_SEQUENCE_RESETUP && oldSequence && m_out.sequence_data != oldSequence &&
+                HandleTable::Instance().IsAlive(oldSequence))
+                HandleTable::Instance().Dispose(oldSequence);
+            m_in.sequence_data = m_out.sequence_data;
+            break;
+        case PF_Cmd_SEQUENCE_FLATTEN:
+            m_in.sequence_data = m_out.sequence_data;
+            break;
+        case PF_Cmd_SEQUENCE_SETDOWN:
+            m_in.sequence_data = nullptr;
+            break;
+        default:
+            break;
+    }
+    return err;
+}
+
+}  // namespace host

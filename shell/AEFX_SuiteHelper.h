@@ -1,0 +1,67 @@
+// Scoped acquisition of one host suite, the free acquire/release helpers and
+// the DRAWBOT suite set used by every custom drawing.
+#pragma once
+
+#include "AE_EffectSuites.h"
+
+#define AEFX_ACQUIRE_FAILED_MESSAGE "Not able to acquire AEFX Suite."
+#define AEFX_RELEASE_FAILED_MESSAGE "Not able to release AEFX Suite."
+
+// Thrown (as an integer) when a scoped suite cannot be had.
+constexpr A_long kAEFX_MissingSuiteThrow = 13;
+
+// Writes `message` into the host's message buffer through its ANSI sprintf
+// and asks the host to show it.
+void AEFX_ReportToHost(const PF_InData* in_data, PF_OutData* out_data, const char* message);
+
+template <typename SuiteType, bool ALLOW_NO_SUITE = false>
+class AEFX_SuiteScoper {
+public:
+    AEFX_SuiteScoper(const PF_InData* in_data, const char* name, A_long version, PF_OutData* out_data = nullptr,
+                     const char* message = AEFX_ACQUIRE_FAILED_MESSAGE)
+        : basicSuite(in_data ? in_data->pica_basicP : nullptr), suiteName(name), suiteVersion(version) {
+        const void* acquired = nullptr;
+        SPErr err = basicSuite ? basicSuite->AcquireSuite(name, version, &acquired) : kSPBadParameterError;
+        if (!err && acquired) {
+            suite = static_cast<const SuiteType*>(acquired);
+            return;
+        }
+        // A success with no suite still holds the host's count: give it back.
+        if (!err) basicSuite->ReleaseSuite(name, version);
+        if (!ALLOW_NO_SUITE) {
+            if (out_data) AEFX_ReportToHost(in_data, out_data, message);
+            throw kAEFX_MissingSuiteThrow;
+        }
+    }
+    ~AEFX_SuiteScoper() {
+        if (suite && basicSuite) basicSuite->ReleaseSuite(suiteName, suiteVersion);
+    }
+    AEFX_SuiteScoper(const AEFX_SuiteScoper&) = delete;
+    AEFX_SuiteScoper& operator=(const AEFX_SuiteScoper&) = delete;
+
+    const SuiteType* operator->() const { return suite; }
+    const SuiteType* get() const { return suite; }
+
+private:
+    const SuiteType* suite = nullptr;
+    const SPBasicSuite* basicSuite;
+    const char* suiteName;
+    A_long suiteVersion;
+};
+
+typedef struct {
+    const DRAWBOT_DrawbotSuite1* drawSuite;
+    const DRAWBOT_SupplierSuite1* supplierSuite;
+    const DRAWBOT_SurfaceSuite2* surfaceSuite;
+    const DRAWBOT_PathSuite1* pathSuite;
+} DrawbotSuites;
+
+PF_Err AEFX_AcquireSuite(const PF_InData* in_data, PF_OutData* out_data, const char* name, A_long version,
+                         const char* message, void** suite);
+PF_Err AEFX_ReleaseSuite(const PF_InData* in_data, PF_OutData* out_data, const char* name, A_long version,
+                         const char* message);
+PF_Err AEFX_AcquireDrawbotSuites(const PF_InData* in_data, PF_OutData* out_data, DrawbotSuites* suites);
+// With `acquired`, only the suites that record holds go back, so a drawing
+// whose acquisition failed part-way never releases what it did not get.
+PF_Err AEFX_ReleaseDrawbotSuites(const PF_InData* in_data, PF_OutData* out_data,
+                                 const DrawbotSuites* acquired = nullptr);

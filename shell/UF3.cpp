@@ -1,0 +1,208 @@
+#include "shell/UF3.h"
+
+#include <cstring>
+#include <string>
+
+#include "OpenGL/gl3.h"
+#include "open_gl/Context.h"
+#include "shell/AEFX_SuiteHelper.h"
+#include "shell/AEGP_SuiteHandler.h"
+#include "shell/UF3_Version.h"
+
+std::mutex param_checkout_mutex;
+std::recursive_mutex global_mutex;
+
+PF_Err ErrorDelegate(UF_Err err) {
+    switch (err.kind) {
+        case UF_Err::kThrown:
+        case UF_Err::kCaughtText:
+            return PF_Err_NONE;
+        case UF_Err::kCaughtUF:
+            return err.code;
+        case UF_Err::kCaughtInteger:
+            return err.code == PF_Interrupt_CANCEL ? PF_Err_NONE : err.code;
+        default:
+            return PF_Err_INVALID_CALLBACK;
+    }
+}
+
+void CopyDescriptionString(char (&field)[UF3_GL_STRING_SIZE], const char* text) {
+    std::memset(field, 0, sizeof(field));
+    if (text) std::strncpy(field, text, sizeof(field) - 1);
+}
+
+std::string AboutText() {
+    return std::string(UF3_EFFECT_NAME) + " v" + std::to_string(UF3_MAJOR_VERSION) + "." +
+           std::to_string(UF3_MINOR_VERSION) + "." + std::to_string(UF3_BUG_VERSION) + "\n" + UF3_DESCRIPTION +
+           "\n\n" + UF3_CREDIT;
+}
+
+namespace {
+
+void CopyToReturnMessage(const std::string& text, PF_OutData* out_data) {
+    size_t n = std::min(text.size(), size_t(PF_MAX_EFFECT_MSG_LEN));
+    std::memcpy(out_data->return_msg, text.data(), n);
+    out_data->return_msg[n] = '\0';
+}
+
+PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
+    if (in_data->appl_id == UF3_HOST_APPL_PREMIERE) return PF_Err_NONE;
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    CopyToReturnMessage(AboutText(), out_data);
+    return PF_Err_NONE;
+}
+
+void ReadDescriptionStrings(GlobalData* global) {
+    auto text = [](GLenum name) { return reinterpret_cast<const char*>(glGetString(name)); };
+    CopyDescriptionString(global->glVersion, text(GL_VERSION));
+    CopyDescriptionString(global->glVendor, text(GL_VENDOR));
+    CopyDescriptionString(global->glRenderer, text(GL_RENDERER));
+    CopyDescriptionString(global->glShadingLanguageVersion, text(GL_SHADING_LANGUAGE_VERSION));
+}
+
+PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
+    out_data->my_version =
+        PF_VERSION(UF3_MAJOR_VERSION, UF3_MINOR_VERSION, UF3_BUG_VERSION, PF_Stage_DEVELOP, 1);
+    out_data->out_flags = PF_OutFlag_SEND_UPDATE_PARAMS_UI | PF_OutFlag_CUSTOM_UI | PF_OutFlag_USE_OUTPUT_EXTENT;
+    out_data->out_flags2 = PF_OutFlag2_SUPPORTS_THREADED_RENDERING | PF_OutFlag2_I_MIX_GUID_DEPENDENCIES |
+                           PF_OutFlag2_FLOAT_COLOR_AWARE | PF_OutFlag2_SUPPORTS_SMART_RENDER |
+                           PF_OutFlag2_REVEALS_ZERO_ALPHA | PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG;
+
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    if (in_data->appl_id == UF3_HOST_APPL_PREMIERE) out_data->out_flags = PF_OutFlag_I_AM_OBSOLETE;
+
+    const PF_HandleSuite1* handles = suites.HandleSuite1();
+    PF_Handle globalH = handles->host_new_handle(sizeof(GlobalData));
+    if (!globalH) return PF_Err_NONE;
+
+    auto* global = static_cast<GlobalData*>(handles->host_lock_handle(globalH));
+    if (!global) {
+        out_data->global_data = globalH;
+        handles->host_unlock_handle(globalH);
+        return PF_Err_NONE;
+    }
+    std::memset(global, 0, sizeof(GlobalData));
+
+    // Our own context, only to read what the driver calls itself; the host's
+    // current context is put back afterwards.
+    std::string error;
+    CGLContextObj saved = GetCurrentContext(error);
+    CGLContextObj context = CreateContext(nullptr, nullptr, error);
+    if (context) {
+        global->context = context;
+        if (SetCurrentContext(context, false).empty()) ReadDescriptionStrings(global);
+    }
+    SetCurrentContext(saved, false);
+
+    out_data->global_data = globalH;
+    handles->host_unlock_handle(globalH);
+    return PF_Err_NONE;
+}
+
+PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data) {
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    const PF_HandleSuite1* handles = suites.HandleSuite1();
+    PF_Handle globalH = in_data->global_data;
+    auto* global = globalH ? static_cast<GlobalData*>(handles->host_lock_handle(globalH)) : nullptr;
+    if (!global) return PF_Err_NONE;
+
+    if (global->context) {
+        std::string error;
+        SetCurrentContext(global->context, false);
+        DeleteContext(global->context, error);
+        SetCurrentContext(nullptr, false);
+        global->context = nullptr;
+    }
+    handles->host_unlock_handle(globalH);
+    handles->host_dispose_handle(globalH);
+    in_data->global_data = nullptr;
+    return PF_Err_NONE;
+}
+
+PF_Err SequenceFlatten(PF_InData* in_data, PF_OutData* out_data) {
+    if (in_data->sequence_data) out_data->sequence_data = in_data->sequence_data;
+    return PF_Err_NONE;
+}
+
+PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data) {
+    if (!in_data->sequence_data) return PF_Err_NONE;
+    if (in_data->utils && in_data->utils->host_dispose_handle) {
+        in_data->utils->host_dispose_handle(in_data->sequence_data);
+    } else {
+        AEFX_SuiteScoper<PF_HandleSuite1> handles(in_data, kPFHandleSuite, kPFHandleSuiteVersion1, out_data);
+        handles->host_dispose_handle(in_data->sequence_data);
+    }
+    out_data->sequence_data = nullptr;
+    in_data->sequence_data = nullptr;
+    return PF_Err_NONE;
+}
+
+PF_Err ArbitraryCallback(PF_InData* in_data, void* extra) {
+    auto* arb = static_cast<PF_ArbParamsExtra*>(extra);
+    if (!arb || arb->id != UF3_GRADIENT_ARB_ID) return PF_Err_NONE;
+    // The gradient's own handler arrives with the gradient data.
+    return PF_Err_NONE;
+}
+
+PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
+                void* extra) {
+    switch (cmd) {
+        case PF_Cmd_ABOUT:
+            return About(in_data, out_data);
+        case PF_Cmd_GLOBAL_SETUP:
+            return GlobalSetup(in_data, out_data);
+        case PF_Cmd_GLOBAL_SETDOWN:
+            return GlobalSetdown(in_data, out_data);
+        case PF_Cmd_SEQUENCE_SETUP:
+        case PF_Cmd_SEQUENCE_RESETUP:
+            return SequenceSetup(in_data, out_data);
+        case PF_Cmd_SEQUENCE_FLATTEN:
+            return SequenceFlatten(in_data, out_data);
+        case PF_Cmd_SEQUENCE_SETDOWN:
+            return SequenceSetdown(in_data, out_data);
+        case PF_Cmd_ARBITRARY_CALLBACK:
+            return ArbitraryCallback(in_data, extra);
+        // Parameters, events and the two smart-render commands are served by
+        // the parameter, control and render layers as they are built.
+        default:
+            return PF_Err_NONE;
+    }
+}
+
+}  // namespace
+
+PF_Err SequenceSetup(PF_InData* in_data, PF_OutData* out_data) {
+    AEFX_SuiteScoper<PF_HandleSuite1> handles(in_data, kPFHandleSuite, kPFHandleSuiteVersion1, out_data);
+    PF_Handle seqH = handles->host_new_handle(sizeof(SequenceData));
+    if (!seqH) return PF_Err_OUT_OF_MEMORY;
+    auto* seq = static_cast<SequenceData*>(handles->host_lock_handle(seqH));
+    if (!seq) {
+        // Not handed to the host, so it is ours to give back.
+        handles->host_dispose_handle(seqH);
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    seq->lastMouseH = 0;
+    seq->lastMouseV = 0;
+    out_data->sequence_data = seqH;
+    handles->host_unlock_handle(seqH);
+    return PF_Err_NONE;
+}
+
+PF_Err SequenceResetup(PF_InData* in_data, PF_OutData* out_data) { return SequenceSetup(in_data, out_data); }
+
+extern "C" DllExport PF_Err PluginDataEntryFunction2(PF_PluginDataPtr inPtr, PF_PluginDataCB2 inPluginDataCallBackPtr,
+                                                     SPBasicSuite* inSPBasicSuitePtr, const char* inHostName,
+                                                     const char* inHostVersion) {
+    if (!inPluginDataCallBackPtr) return PF_Err_BAD_CALLBACK_PARAM;
+    auto text = [](const char* s) { return reinterpret_cast<const A_u_char*>(s); };
+    return inPluginDataCallBackPtr(inPtr, text(UF3_EFFECT_NAME), text(UF3_MATCH_NAME), text(UF3_CATEGORY),
+                                   text(UF3_ENTRY_POINT), UF3_KIND, UF3_API_MAJOR, UF3_API_MINOR, UF3_RESERVED_INFO,
+                                   text(UF3_SUPPORT_URL));
+}
+
+extern "C" DllExport PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                                       PF_LayerDef* output, void* extra) {
+    // Every command needs both records; without them there is nothing to answer.
+    if (!in_data || !out_data) return PF_Err_BAD_CALLBACK_PARAM;
+    return CommandBoundary([&] { return Dispatch(cmd, in_data, out_data, params, output, extra); });
+}

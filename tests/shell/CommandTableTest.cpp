@@ -1,0 +1,343 @@
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HostFixture.h"
+#include "OpenGL/OpenGL.h"
+#include "OpenGL/gl3.h"
+#include "cgl/CGLTesting.h"
+#include "open_gl/Context.h"
+#include "shell/DrawbotWrappers.h"
+#include "shell/UF3.h"
+
+namespace {
+
+const GlobalData* LockGlobal(PF_Handle h) {
+    return static_cast<const GlobalData*>(host::HandleTable::Instance().Lock(h));
+}
+void UnlockGlobal(PF_Handle h) { host::HandleTable::Instance().Unlock(h); }
+
+using CommandTable = LoadedModule;
+
+TEST_F(CommandTable, RegistrationRecordIsTheEffectsIdentity) {
+    const auto& reg = H().GetRegistration();
+    EXPECT_EQ(reg.calls, 1);
+    EXPECT_EQ(H().RegistrationResult(), PF_Err_NONE);
+    EXPECT_EQ(reg.name, "Umbrafex 3");
+    EXPECT_EQ(reg.match_name, "UMBX3");
+    EXPECT_EQ(reg.category, "Nimbral");
+    EXPECT_EQ(reg.entry_point, "EffectMain");
+    EXPECT_EQ(reg.kind, 0x65464B54);  // 'eFKT' read big-endian
+    EXPECT_EQ(reg.api_major, 13);
+    EXPECT_EQ(reg.api_minor, 28);
+    EXPECT_EQ(reg.reserved_info, 8);
+    EXPECT_NE(reg.support_url.find(".example"), std::string::npos) << reg.support_url;
+}
+
+TEST_F(CommandTable, GlobalSetupDeclaresVersionFlagsAndDriverStrings) {
+    ASSERT_EQ(H().GlobalSetup(), PF_Err_NONE);
+    EXPECT_EQ(H().Out().my_version, 0x84001u);
+    EXPECT_EQ(H().Out().out_flags,
+              PF_OutFlag_SEND_UPDATE_PARAMS_UI | PF_OutFlag_CUSTOM_UI | PF_OutFlag_USE_OUTPUT_EXTENT);
+    EXPECT_EQ(H().Out().out_flags2,
+              PF_OutFlag2_SUPPORTS_THREADED_RENDERING | PF_OutFlag2_I_MIX_GUID_DEPENDENCIES |
+                  PF_OutFlag2_FLOAT_COLOR_AWARE | PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_REVEALS_ZERO_ALPHA |
+                  PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG);
+    ExpectBooksBalanced();
+
+    PF_Handle globalH = H().GlobalData();
+    ASSERT_NE(globalH, nullptr);
+    EXPECT_EQ(host::HandleTable::Instance().Size(globalH), sizeof(GlobalData));
+    const GlobalData* global = LockGlobal(globalH);
+    ASSERT_NE(global, nullptr);
+    EXPECT_NE(global->context, nullptr);
+    // The strings come from a real context: a core profile of 3.3 or later.
+    int major = 0, minor = 0;
+    ASSERT_EQ(std::sscanf(global->glVersion, "%d.%d", &major, &minor), 2) << global->glVersion;
+    EXPECT_GE(major * 10 + minor, 33) << global->glVersion;
+    EXPECT_GT(std::strlen(global->glVendor), 0u);
+    EXPECT_GT(std::strlen(global->glRenderer), 0u);
+    EXPECT_GT(std::strlen(global->glShadingLanguageVersion), 0u);
+    if (std::string(UmbrafexCGL_PlatformName()) != "device") {
+        EXPECT_NE(std::string(global->glRenderer).find("llvmpipe"), std::string::npos) << global->glRenderer;
+    }
+    // The debug record starts zeroed.
+    const auto* debug = reinterpret_cast<const unsigned char*>(&global->resultRect);
+    size_t debugBytes = sizeof(GlobalData) - offsetof(GlobalData, resultRect);
+    EXPECT_TRUE(std::all_of(debug, debug + debugBytes, [](unsigned char b) { return b == 0; }));
+    UnlockGlobal(globalH);
+
+    int contexts = UmbrafexCGL_LiveContexts();
+    ASSERT_EQ(H().GlobalSetdown(), PF_Err_NONE);
+    EXPECT_EQ(H().GlobalData(), nullptr);
+    EXPECT_EQ(UmbrafexCGL_LiveContexts(), contexts - 1) << "the global context was not destroyed";
+}
+
+TEST_F(CommandTable, GlobalSetupGivesBackTheHostsCurrentContext) {
+    std::string error;
+    CGLContextObj mine = CreateContext(nullptr, nullptr, error);
+    ASSERT_NE(mine, nullptr) << error;
+    ASSERT_EQ(SetCurrentContext(mine, false), "");
+    ASSERT_EQ(H().GlobalSetup(), PF_Err_NONE);
+    EXPECT_EQ(CGLGetCurrentContext(), mine);
+    EXPECT_NE(glGetString(GL_VERSION), nullptr) << "the host's context is no longer usable";
+
+    // Setdown leaves the thread with no context at all.
+    ASSERT_EQ(H().GlobalSetdown(), PF_Err_NONE);
+    EXPECT_EQ(CGLGetCurrentContext(), nullptr);
+    DeleteContext(mine, error);
+}
+
+TEST_F(CommandTable, GlobalSetupWithoutAContextStillSucceedsWithEmptyStrings) {
+    int contexts = UmbrafexCGL_LiveContexts();
+    UmbrafexCGL_FailNextCreateContext(kCGLBadAlloc);
+    ASSERT_EQ(H().GlobalSetup(), PF_Err_NONE);
+    UmbrafexCGL_ResetFailures();
+    const GlobalData* global = LockGlobal(H().GlobalData());
+    ASSERT_NE(global, nullptr);
+    EXPECT_EQ(global->context, nullptr);
+    EXPECT_STREQ(global->glVersion, "");
+    EXPECT_STREQ(global->glVendor, "");
+    EXPECT_STREQ(global->glRenderer, "");
+    EXPECT_STREQ(global->glShadingLanguageVersion, "");
+    UnlockGlobal(H().GlobalData());
+    EXPECT_EQ(UmbrafexCGL_LiveContexts(), contexts);
+    EXPECT_EQ(H().GlobalSetdown(), PF_Err_NONE);
+    EXPECT_EQ(UmbrafexCGL_LiveContexts(), contexts);
+}
+
+TEST_F(CommandTable, GlobalSetupFailuresAreSilent) {
+    // No handle: no global data, success.
+    host::HandleTable::Instance().FailAllocation(1);
+    EXPECT_EQ(H().GlobalSetup(), PF_Err_NONE);
+    EXPECT_EQ(H().GlobalData(), nullptr);
+    ExpectBooksBalanced();
+
+    // A handle that does not lock is still handed over, and nothing is left locked.
+    host::HandleTable::Instance().FailLock(1);
+    EXPECT_EQ(H().GlobalSetup(), PF_Err_NONE);
+    EXPECT_NE(H().GlobalData(), nullptr);
+    ExpectBooksBalanced();
+    // Its setdown finds the record unreadable and leaves the handle with the host.
+    PF_Handle unread = H().GlobalData();
+    host::HandleTable::Instance().FailLock(1);
+    EXPECT_EQ(H().GlobalSetdown(), PF_Err_NONE);
+    EXPECT_TRUE(host::HandleTable::Instance().IsAlive(unread));
+    host::HandleTable::Instance().Dispose(unread);
+}
+
+TEST_F(CommandTable, MissingBasicOrHandleSuiteEndsGlobalSetupWithBadCallbackParam) {
+    EXPECT_EQ(H().Send(PF_Cmd_GLOBAL_SETUP, nullptr, [](PF_InData& in, PF_OutData&) { in.pica_basicP = nullptr; }),
+              PF_Err_BAD_CALLBACK_PARAM);
+    H().In().pica_basicP = host::SuiteRegistry::Instance().Basic();
+
+    host::SuiteRegistry::Instance().SetMissing(kPFHandleSuite, kPFHandleSuiteVersion1);
+    EXPECT_EQ(H().GlobalSetup(), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(H().GlobalData(), nullptr);
+    ExpectBooksBalanced();
+}
+
+TEST_F(CommandTable, PremiereGetsObsoleteFlagsButStillGlobalData) {
+    Start({.appl_id = PF_APPL_ID('P', 'r', 'M', 'r')});
+    std::memset(H().Out().return_msg, 0, sizeof(H().Out().return_msg));
+    ASSERT_EQ(H().About(), PF_Err_NONE);
+    EXPECT_STREQ(H().Out().return_msg, "");
+
+    ASSERT_EQ(H().GlobalSetup(), PF_Err_NONE);
+    EXPECT_EQ(H().Out().out_flags, PF_OutFlag_I_AM_OBSOLETE);
+    EXPECT_EQ(H().Out().out_flags2,
+              PF_OutFlag2_SUPPORTS_THREADED_RENDERING | PF_OutFlag2_I_MIX_GUID_DEPENDENCIES |
+                  PF_OutFlag2_FLOAT_COLOR_AWARE | PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_REVEALS_ZERO_ALPHA |
+                  PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG);
+    EXPECT_NE(H().GlobalData(), nullptr);
+}
+
+TEST_F(CommandTable, AboutTextNamesVersionAndDescription) {
+    ASSERT_EQ(H().About(), PF_Err_NONE);
+    std::string text = H().Out().return_msg;
+    EXPECT_EQ(text.rfind("Umbrafex 3 v1.0.8\nCast shadows & light in a variety of styles.\n\n", 0), 0u) << text;
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_LE(text.size(), 255u);
+    EXPECT_EQ(text, AboutText().substr(0, 255));
+    ExpectBooksBalanced();
+
+    EXPECT_EQ(H().Send(PF_Cmd_ABOUT, nullptr, [](PF_InData& in, PF_OutData&) { in.pica_basicP = nullptr; }),
+              PF_Err_BAD_CALLBACK_PARAM);
+}
+
+TEST_F(CommandTable, CommandsWithoutAnActionChangeNothing) {
+    ASSERT_EQ(H().GlobalSetup(), PF_Err_NONE);
+    ASSERT_EQ(H().SequenceSetup(), PF_Err_NONE);
+    const std::vector<PF_Cmd> idle = {PF_Cmd_UNUSED_0, PF_Cmd_DO_DIALOG, PF_Cmd_FRAME_SETUP, PF_Cmd_RENDER,
+                                      PF_Cmd_FRAME_SETDOWN, 16, 17, 18, 19, 20, 21, 25, 26, 1000, -1};
+    for (PF_Cmd cmd : idle) {
+        PF_OutData before{};
+        long allocations = host::HandleTable::Instance().Allocations();
+        PF_Err err = H().Send(cmd, nullptr, [&](PF_InData&, PF_OutData& out) {
+            std::memset(out.return_msg, 'x', sizeof(out.return_msg));
+            out.out_flags = 0x5a5a;
+            before = out;
+        });
+        EXPECT_EQ(err, PF_Err_NONE) << "command " << cmd;
+        EXPECT_EQ(std::memcmp(&before, &H().Out(), sizeof(PF_OutData)), 0) << "command " << cmd << " wrote output";
+        EXPECT_EQ(host::HandleTable::Instance().Allocations(), allocations) << "command " << cmd;
+        ExpectBooksBalanced();
+    }
+    // Every numbered command answers, the routed ones included.
+    for (PF_Cmd cmd = 0; cmd <= 25; ++cmd) {
+        if (cmd == PF_Cmd_GLOBAL_SETDOWN || cmd == PF_Cmd_SEQUENCE_SETDOWN || cmd == PF_Cmd_GLOBAL_SETUP ||
+            cmd == PF_Cmd_SEQUENCE_SETUP || cmd == PF_Cmd_SEQUENCE_RESETUP)
+            continue;
+        EXPECT_EQ(H().Send(cmd), PF_Err_NONE) << "command " << cmd;
+        ExpectBooksBalanced();
+    }
+}
+
+TEST_F(CommandTable, ArbitraryCallbackIgnoresNullExtraAndForeignIds) {
+    long allocations = host::HandleTable::Instance().Allocations();
+    EXPECT_EQ(H().Send(PF_Cmd_ARBITRARY_CALLBACK, nullptr), PF_Err_NONE);
+    PF_ArbParamsExtra extra{};
+    extra.id = 12;
+    extra.which_function = PF_Arbitrary_NEW_FUNC;
+    PF_ArbitraryH slot = nullptr;
+    extra.u.new_func_params.arbPH = &slot;
+    EXPECT_EQ(H().Send(PF_Cmd_ARBITRARY_CALLBACK, &extra), PF_Err_NONE);
+    EXPECT_EQ(slot, nullptr);
+    EXPECT_EQ(host::HandleTable::Instance().Allocations(), allocations);
+    ExpectBooksBalanced();
+}
+
+TEST_F(CommandTable, SequenceDataLifecycle) {
+    ASSERT_EQ(H().SequenceSetup(), PF_Err_NONE);
+    PF_Handle first = H().SequenceData();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(host::HandleTable::Instance().Size(first), 8u);
+    auto* seq = static_cast<SequenceData*>(host::HandleTable::Instance().Lock(first));
+    EXPECT_EQ(seq->lastMouseH, 0);
+    EXPECT_EQ(seq->lastMouseV, 0);
+    seq->lastMouseH = 17;  // the editor's hover point
+    host::HandleTable::Instance().Unlock(first);
+
+    // Flatten hands back the very same handle, bytes untouched.
+    ASSERT_EQ(H().SequenceFlatten(), PF_Err_NONE);
+    EXPECT_EQ(H().Out().sequence_data, first);
+    seq = static_cast<SequenceData*>(host::HandleTable::Instance().Lock(first));
+    EXPECT_EQ(seq->lastMouseH, 17);
+    host::HandleTable::Instance().Unlock(first);
+
+    // Re-setup makes a fresh zeroed record and does not read the old one.
+    ASSERT_EQ(H().SequenceResetup(), PF_Err_NONE);
+    PF_Handle second = H().SequenceData();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first);
+    seq = static_cast<SequenceData*>(host::HandleTable::Instance().Lock(second));
+    EXPECT_EQ(seq->lastMouseH, 0);
+    host::HandleTable::Instance().Unlock(second);
+
+    ASSERT_EQ(H().SequenceSetdown(), PF_Err_NONE);
+    EXPECT_FALSE(host::HandleTable::Instance().IsAlive(second));
+    EXPECT_EQ(H().Out().sequence_data, nullptr);
+    EXPECT_EQ(H().In().sequence_data, nullptr);
+    ExpectBooksBalanced();
+}
+
+TEST_F(CommandTable, FlattenAndSetdownWithoutSequenceDataDoNothing) {
+    auto sentinel = reinterpret_cast<PF_Handle>(0x1234);
+    ASSERT_EQ(H().Send(PF_Cmd_SEQUENCE_FLATTEN, nullptr,
+                       [&](PF_InData&, PF_OutData& out) { out.sequence_data = sentinel; }),
+              PF_Err_NONE);
+    EXPECT_EQ(H().Out().sequence_data, sentinel);
+    H().In().sequence_data = nullptr;
+    ASSERT_EQ(H().Send(PF_Cmd_SEQUENCE_SETDOWN, nullptr,
+                       [&](PF_InData&, PF_OutData& out) { out.sequence_data = sentinel; }),
+              PF_Err_NONE);
+    EXPECT_EQ(H().Out().sequence_data, sentinel);
+    ExpectBooksBalanced();
+}
+
+TEST_F(CommandTable, SequenceSetupFailures) {
+    // No handle: out of memory, nothing stored.
+    host::HandleTable::Instance().FailAllocation(1);
+    EXPECT_EQ(H().SequenceSetup(), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(H().SequenceData(), nullptr);
+
+    // A handle that will not lock is not stored, and not leaked either.
+    host::HandleTable::Instance().FailLock(1);
+    EXPECT_EQ(H().SequenceSetup(), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(H().SequenceData(), nullptr);
+    EXPECT_EQ(host::HandleTable::Instance().Alive(), 0u);
+    ExpectBooksBalanced();
+
+    // No handle suite: the scoped acquisition reports to the user and ends the command with 13.
+    host::SuiteRegistry::Instance().SetMissing(kPFHandleSuite, kPFHandleSuiteVersion1);
+    EXPECT_EQ(H().SequenceSetup(), 13);
+    EXPECT_TRUE(H().Out().out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+    EXPECT_STREQ(H().Out().return_msg, "Not able to acquire AEFX Suite.");
+    EXPECT_EQ(H().SequenceData(), nullptr);
+    ExpectBooksBalanced();
+}
+
+TEST_F(CommandTable, MissingRecordsAreRejected) {
+    void* module = dlopen(UMBRAFEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr);
+    auto main = reinterpret_cast<host::EffectMainFn>(dlsym(module, "EffectMain"));
+    ASSERT_NE(main, nullptr);
+    PF_OutData out{};
+    EXPECT_EQ(main(PF_Cmd_GLOBAL_SETUP, nullptr, &out, nullptr, nullptr, nullptr), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(main(PF_Cmd_ABOUT, &H().In(), nullptr, nullptr, nullptr, nullptr), PF_Err_BAD_CALLBACK_PARAM);
+    dlclose(module);
+}
+
+TEST(CommandBoundary, TurnsEveryThrownValueIntoAnErrorCode) {
+    EXPECT_EQ(CommandBoundary([]() -> PF_Err { return PF_Err_NONE; }), PF_Err_NONE);
+    EXPECT_EQ(CommandBoundary([]() -> PF_Err { throw A_long(516); }), 516);
+    EXPECT_EQ(CommandBoundary([]() -> PF_Err { throw A_long(13); }), 13);
+    EXPECT_EQ(CommandBoundary([]() -> PF_Err { throw A_long(PF_Interrupt_CANCEL); }), PF_Interrupt_CANCEL);
+    EXPECT_EQ(CommandBoundary([]() -> PF_Err { throw UF_Err(PF_Err_OUT_OF_MEMORY, "no memory"); }),
+              PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(CommandBoundary([]() -> PF_Err { throw std::string("text"); }), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(CommandBoundary([]() -> PF_Err { throw DRAWBOT_Exception(3); }), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(CommandBoundary([]() -> PF_Err {
+                  throw std::filesystem::filesystem_error("blocked", std::make_error_code(std::errc::not_a_directory));
+              }),
+              PF_Err_INTERNAL_STRUCT_DAMAGED);
+}
+
+TEST(ErrorDelegate, MapsKindAndCode) {
+    EXPECT_EQ(ErrorDelegate(UF_Err(PF_Err_OUT_OF_MEMORY, "x", UF_Err::kThrown)), PF_Err_NONE);
+    EXPECT_EQ(ErrorDelegate(UF_Err(PF_Err_OUT_OF_MEMORY, "x", UF_Err::kCaughtUF)), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(ErrorDelegate(UF_Err(PF_Err_OUT_OF_MEMORY, "x", UF_Err::kCaughtText)), PF_Err_NONE);
+    EXPECT_EQ(ErrorDelegate(UF_Err(PF_Interrupt_CANCEL, "", UF_Err::kCaughtInteger)), PF_Err_NONE);
+    EXPECT_EQ(ErrorDelegate(UF_Err(516, "", UF_Err::kCaughtInteger)), 516);
+    EXPECT_EQ(ErrorDelegate(UF_Err(516, "", 4)), PF_Err_INVALID_CALLBACK);
+    EXPECT_EQ(ErrorDelegate(UF_Err(516, "", -1)), PF_Err_INVALID_CALLBACK);
+    // By value: the caller's record is untouched.
+    UF_Err err(7, "kept", UF_Err::kCaughtUF);
+    ErrorDelegate(err);
+    EXPECT_EQ(err.code, 7);
+    EXPECT_EQ(err.message, "kept");
+}
+
+TEST(DescriptionStrings, LongDriverStringsAreCutTo99Characters) {
+    char field[UF3_GL_STRING_SIZE];
+    std::memset(field, 'z', sizeof field);
+    std::string longName(150, 'r');
+    CopyDescriptionString(field, longName.c_str());
+    EXPECT_EQ(std::strlen(field), 99u);
+    EXPECT_EQ(std::string(field), longName.substr(0, 99));
+    CopyDescriptionString(field, nullptr);
+    EXPECT_STREQ(field, "");
+    CopyDescriptionString(field, "4.5 (Core Profile) Mesa");
+    EXPECT_STREQ(field, "4.5 (Core Profile) Mesa");
+}
+
+}  // namespace
