@@ -10,6 +10,7 @@
 #include "host/HandleSuite.h"
 #include "host/Host.h"
 #include "host/SuiteRegistry.h"
+#include "host/WorldSuite.h"
 
 class LoadedModule : public ::testing::Test {
 protected:
@@ -17,6 +18,7 @@ protected:
 
     void Start(host::HostOptions options) {
         host::HandleTable::Instance().Reset();
+        host::WorldTable::Instance().Reset();
         host::SuiteRegistry::Instance().ClearFaults();
         host::SuiteRegistry::Instance().ResetBooks();
         host::DrawbotReset();
@@ -36,8 +38,9 @@ protected:
             EXPECT_EQ(m_host->GlobalSetdown(), PF_Err_NONE);
         }
         ExpectBooksBalanced();
-        EXPECT_EQ(handles.Alive(), 0u) << "handles leaked";
+        // The host gives back what it holds for the effect's parameters; then nothing may be left.
         m_host.reset();
+        EXPECT_EQ(handles.Alive(), 0u) << "handles leaked";
     }
 
     // Every acquired suite released exactly once, no handle left locked, no misuse.
@@ -49,6 +52,12 @@ protected:
         EXPECT_EQ(handles.LocksHeld(), 0);
         EXPECT_EQ(handles.Misuses(), 0);
         EXPECT_EQ(host::DrawbotObjectsAlive(), 0u);
+        EXPECT_EQ(host::WorldTable::Instance().Alive(), 0u) << "worlds leaked";
+        EXPECT_EQ(host::WorldTable::Instance().Misuses(), 0);
+        EXPECT_EQ(host::ColorProfilesAlive(), 0);
+        if (m_host) {
+            EXPECT_EQ(m_host->CheckoutsOutstanding(), 0);
+        }
     }
 
     host::Host& H() { return *m_host; }

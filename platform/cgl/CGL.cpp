@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "OpenGL/OpenGL.h"
-#include "cgl/CGLTesting.h"
+#include "CGLTesting.h"
 
 struct _CGLPixelFormatObject {
     std::atomic<uint32_t> m_refs{1};

@@ -6,9 +6,11 @@
 
 #include "AE_GeneralPlug.h"
 #include "host/AnsiSuite.h"
+#include "host/Composition.h"
 #include "host/DrawbotHost.h"
 #include "host/HandleSuite.h"
 #include "host/SuiteRegistry.h"
+#include "host/WorldSuite.h"
 
 namespace host {
 
@@ -39,19 +41,14 @@ PF_Err RegisterCB(PF_PluginDataPtr inPtr, const A_u_char* name, const A_u_char* 
 // Suites whose functions arrive with later features: handed out as tables
 // of null entries so the effect can already hold and release them.
 struct PendingSuites {
-    PF_WorldSuite2 world{};
     PF_WorldTransformSuite1 transform{};
     PF_Iterate8Suite1 iterate8{};
     PF_iterateFloatSuite1 iterateFloat{};
     PF_ParamUtilsSuite3 paramUtils{};
     PF_AppSuite6 app{};
-    PF_ColorSettingsSuite3 colorSettings{};
-    PF_ColorParamSuite1 colorParam{};
     PF_EffectCustomUISuite1 customUI1{};
     PF_EffectCustomUISuite2 customUI2{};
     PF_EffectCustomUIOverlayThemeSuite1 overlayTheme{};
-    AEGP_PFInterfaceSuite1 pfInterface{};
-    AEGP_LayerSuite13 layer{};
     AEGP_EffectSuite3 effect{};
     AEGP_StreamSuite9 stream{};
     AEGP_DynamicStreamSuite2 dynamicStream{};
@@ -91,10 +88,26 @@ Host::Host(HostOptions options) : m_options(options) {
     m_utils.host_resize_handle = handles->host_resize_handle;
     FillAnsiCallbacks(&m_utils.ansi);
 
+    m_in.inter.add_param = &AddParamCB;
+    m_in.inter.register_ui = &RegisterUiCB;
+    m_in.inter.checkout_param = &CheckoutParamCB;
+    m_in.inter.checkin_param = &CheckinParamCB;
+
+    // The effect's layer sits in a composition of its own.
+    m_comp.effectLayer.comp = &m_comp;
+    m_comp.effectLayer.id = 1;
+
+    // Index 0: the input layer, which the host declares itself.
+    PF_ParamDef input{};
+    input.param_type = PF_Param_LAYER;
+    m_defs.push_back(input);
+    m_slots.push_back(ParamSlot{input, {}});
+
     RegisterSuites();
 }
 
 Host::~Host() {
+    ReleaseParams();
     if (m_module) dlclose(m_module);
 }
 
@@ -108,21 +121,22 @@ void Host::RegisterSuites() {
     r.Register(kDRAWBOT_SurfaceSuite, kDRAWBOT_SurfaceSuite_Version2, DrawbotSurfaceSuite2());
     r.Register(kDRAWBOT_PathSuite, kDRAWBOT_PathSuite_Version1, DrawbotPathSuite());
 
+    r.Register(kPFWorldSuite, kPFWorldSuiteVersion2, WorldTable::Instance().Suite());
+    r.Register(kPFColorParamSuite, kPFColorParamSuiteVersion1, ColorParamSuite());
+    r.Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, ColorSettingsSuite());
+    r.Register(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, PFInterfaceSuite(&LayerOf));
+    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion11, LayerSuite());
+    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion13, LayerSuite());
+
     auto& p = Pending();
-    r.Register(kPFWorldSuite, kPFWorldSuiteVersion2, &p.world);
     r.Register(kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1, &p.transform);
     r.Register(kPFIterate8Suite, kPFIterate8SuiteVersion1, &p.iterate8);
     r.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, &p.iterateFloat);
     r.Register(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, &p.paramUtils);
     r.Register(kPFAppSuite, kPFAppSuiteVersion6, &p.app);
-    r.Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &p.colorSettings);
-    r.Register(kPFColorParamSuite, kPFColorParamSuiteVersion1, &p.colorParam);
     r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion1, &p.customUI1);
     r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion2, &p.customUI2);
     r.Register(kPFEffectCustomUIOverlayThemeSuite, kPFEffectCustomUIOverlayThemeSuiteVersion1, &p.overlayTheme);
-    r.Register(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &p.pfInterface);
-    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion11, &p.layer);
-    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion13, &p.layer);
     r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion2, &p.effect);
     r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion3, &p.effect);
     r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, &p.stream);
@@ -165,7 +179,8 @@ PF_Err Host::Send(PF_Cmd cmd, void* extra, const std::function<void(PF_InData&, 
     if (prepare) prepare(m_in, m_out);
 
     PF_Handle oldSequence = m_in.sequence_data;
-    PF_Err err = m_main(cmd, &m_in, &m_out, nullptr, nullptr, extra);
+    std::vector<PF_ParamDef*> params = ParamPointers();
+    PF_Err err = m_main(cmd, &m_in, &m_out, params.data(), nullptr, extra);
 
     switch (cmd) {
         case PF_Cmd_GLOBAL_SETUP:

@@ -4,9 +4,14 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "AE_EffectSuites.h"
+#include "host/Composition.h"
 
 namespace host {
 
@@ -62,8 +67,67 @@ public:
 
     void SetApplicationId(A_long id) { m_in.appl_id = id; }
 
+    // An effect linked into the test itself rather than loaded from a module.
+    void SetEffectMain(EffectMainFn main) { m_main = main; }
+
+    // ---- Parameters ----
+    // As declared through add_param; index 0 is the input layer the host supplies.
+    const std::vector<PF_ParamDef>& ParamDefs() const { return m_defs; }
+    int NumParams() const { return int(m_slots.size()); }
+    // The current (unkeyed) value of a parameter; tests and tools set values here.
+    PF_ParamDef& Param(int index);
+    int UiRegistrations() const { return m_uiRegistrations; }
+    const PF_CustomUIInfo& RegisteredUI() const { return m_ui; }
+
+    // Keyframes: scalar values interpolate linearly between them, the
+    // arbitrary-data parameter through the effect's own interpolation. The
+    // value is copied; an arbitrary-data handle in it stays the caller's.
+    void SetKeyframe(int index, double seconds, const PF_ParamDef& value);
+    void ClearKeyframes(int index);
+    size_t KeyframeCount(int index) const;
+
+    // The value at a time, as checkout_param hands it out; an arbitrary-data
+    // handle in the result is new and the caller's to dispose (CheckinValue).
+    PF_Err ValueAt(int index, double seconds, PF_ParamDef* out);
+    void CheckinValue(PF_ParamDef* value);
+
+    // Fault injection: the check-out of this index fails with `err` (index -1 clears).
+    void FailCheckoutAt(int index, PF_Err err = PF_Err_OUT_OF_MEMORY);
+    long CheckoutsOutstanding() const;
+    const std::vector<int>& CheckoutLog() const { return m_checkoutLog; }
+
+    // Saving and loading the parameter values (keyframes included) of this instance.
+    bool SaveProject(const std::string& path, std::string* error = nullptr);
+    bool LoadProject(const std::string& path, std::string* error = nullptr);
+
+    // ---- Composition and worlds ----
+    Comp& Composition() { return m_comp; }
+    void SetWorkingSpaceGamma(A_FpShort gamma) { m_comp.workingSpaceGamma = gamma; }
+    PF_EffectWorld NewWorld(A_long width, A_long height, PF_PixelFormat format);
+    void DisposeWorld(PF_EffectWorld& world);
+
+    // Arbitrary-data requests for the effect's parameter, served by the effect.
+    PF_Err ArbitraryRequest(PF_ArbParamsExtra& extra);
+
 private:
+    struct ParamSlot {
+        PF_ParamDef current{};
+        std::map<double, PF_ParamDef> keys;
+    };
+
     void RegisterSuites();
+    void ReleaseParams();
+    PF_Err CopyArb(PF_Handle src, PF_Handle* dst);
+    void DisposeArb(PF_Handle h);
+    PF_Err InterpolateArb(PF_Handle left, PF_Handle right, double t, PF_Handle* out);
+    std::vector<PF_ParamDef*> ParamPointers();
+
+    static PF_Err AddParamCB(void* effect_ref, PF_ParamIndex index, PF_ParamDef* def);
+    static PF_Err RegisterUiCB(void* effect_ref, PF_CustomUIInfo* info);
+    static PF_Err CheckoutParamCB(void* effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
+                                  A_u_long time_scale, PF_ParamDef* param);
+    static PF_Err CheckinParamCB(void* effect_ref, PF_ParamDef* param);
+    static Layer* LayerOf(void* effect_ref);
 
     HostOptions m_options;
     void* m_module = nullptr;
@@ -74,6 +138,20 @@ private:
     PF_InData m_in{};
     PF_OutData m_out{};
     PF_UtilCallbacks m_utils{};
+
+    mutable std::recursive_mutex m_paramMutex;
+    std::vector<PF_ParamDef> m_defs;
+    std::vector<ParamSlot> m_slots;
+    std::vector<PF_ParamDef*> m_paramPointers;
+    std::vector<PF_ParamDef> m_paramArray;  // what a command receives
+    int m_uiRegistrations = 0;
+    PF_CustomUIInfo m_ui{};
+    int m_failCheckoutIndex = -1;
+    PF_Err m_failCheckoutErr = PF_Err_NONE;
+    std::vector<int> m_checkoutLog;
+    std::multimap<PF_ParamDef*, PF_Handle> m_checkedOut;  // record checked out -> its arbitrary data
+
+    Comp m_comp;
 };
 
 }  // namespace host

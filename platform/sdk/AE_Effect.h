@@ -252,8 +252,8 @@ typedef PF_LayerDef PF_EffectWorld;
 
 enum {
     PF_PixelFormat_ARGB32 = 0x61726762,   // 'argb'
-    PF_PixelFormat_ARGB64 = 0x61623634,   // 'ab64'
-    PF_PixelFormat_ARGB128 = 0x61623132,  // 'ab12'
+    PF_PixelFormat_ARGB64 = 0x61653136,   // 'ae16'
+    PF_PixelFormat_ARGB128 = 0x61653332,  // 'ae32'
     PF_PixelFormat_GPU_BGRA128 = 0x67703132,
     PF_PixelFormat_INVALID = 0x62616466,  // 'badf'
 };

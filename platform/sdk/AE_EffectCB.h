@@ -179,3 +179,84 @@ typedef struct PF_UtilCallbacks {
 #define PF_GET_HANDLE_SIZE(H) (*in_data->utils->host_get_handle_size)((PF_Handle)(H))
 #define PF_SPRINTF (*in_data->utils->ansi.sprintf)
 #define PF_STRCPY (*in_data->utils->ansi.strcpy)
+
+// Smart pre-render and smart render records.
+typedef struct {
+    PF_LRect rect;
+    PF_Field field;
+    PF_ChannelMask channel_mask;
+    PF_Boolean preserve_rgb_of_zero_alpha;
+    char unused[3];
+    A_long reserved[4];
+} PF_RenderRequest;
+
+typedef struct {
+    PF_LRect result_rect;
+    PF_LRect max_result_rect;
+    PF_RationalScale par;
+    A_long solid;
+    PF_Boolean reservedB[3];
+    A_long ref_width;
+    A_long ref_height;
+    A_long reserved[6];
+} PF_CheckoutResult;
+
+enum {
+    PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS = 0x1,
+    PF_RenderOutputFlag_GPU_RENDER_POSSIBLE = 0x2,
+    PF_RenderOutputFlag_RESERVED1 = 0x4,
+};
+typedef A_short PF_RenderOutputFlags;
+
+typedef struct {
+    PF_RenderRequest output_request;
+    short bitdepth;
+    const void* gpu_data;
+    A_long what_gpu;
+    A_u_long device_index;
+} PF_PreRenderInput;
+
+typedef void (*PF_DeletePreRenderDataFunc)(void* pre_render_data);
+
+typedef struct {
+    PF_LRect result_rect;
+    PF_LRect max_result_rect;
+    PF_Boolean solid;
+    PF_Boolean reserved;
+    PF_RenderOutputFlags flags;
+    void* pre_render_data;
+    PF_DeletePreRenderDataFunc delete_pre_render_data_func;
+} PF_PreRenderOutput;
+
+typedef struct {
+    PF_Err (*checkout_layer)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_idL,
+                             const PF_RenderRequest* req, A_long what_time, A_long time_step, A_u_long time_scale,
+                             PF_CheckoutResult* checkout_result);
+    PF_Err (*GuidMixInPtr)(PF_ProgPtr effect_ref, A_u_long buf_sizeLu, const void* buf);
+} PF_PreRenderCallbacks;
+
+typedef struct {
+    PF_PreRenderInput* input;
+    PF_PreRenderOutput* output;
+    PF_PreRenderCallbacks* cb;
+} PF_PreRenderExtra;
+
+typedef struct {
+    PF_RenderRequest output_request;
+    short bitdepth;
+    void* pre_render_data;
+    const void* gpu_data;
+    A_long what_gpu;
+    A_u_long device_index;
+} PF_SmartRenderInput;
+
+typedef struct {
+    PF_Err (*checkout_layer_pixels)(PF_ProgPtr effect_ref, A_long checkout_idL, PF_EffectWorld** pixels);
+    PF_Err (*checkin_layer_pixels)(PF_ProgPtr effect_ref, A_long checkout_idL);
+    PF_Err (*checkout_output)(PF_ProgPtr effect_ref, PF_EffectWorld** output);
+} PF_SmartRenderCallbacks;
+
+typedef struct {
+    PF_SmartRenderInput* input;
+    PF_SmartRenderCallbacks* cb;
+} PF_SmartRenderExtra;

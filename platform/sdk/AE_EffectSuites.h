@@ -127,11 +127,17 @@ typedef struct PF_AppSuite6 {
                                       PF_Boolean use_ws_to_monitor_xformB, PF_PixelFloat* result_colorP);
 } PF_AppSuite6;
 
+typedef struct _AEGP_CompH* AEGP_CompH;
+typedef struct _AEGP_ColorProfileP* AEGP_ColorProfileP;
+
+// Working-space colour profiles of a composition.
 #define kPFColorSettingsSuite "PF Color Settings Suite"
 #define kPFColorSettingsSuiteVersion3 3
 typedef struct PF_ColorSettingsSuite3 {
-    PF_Err (*PF_IsHDR_WorkingSpace)(void* effect_ref, PF_Boolean* is_hdrPB);
-    PF_Err (*PF_IsLinearWorkingSpace)(void* effect_ref, PF_Boolean* is_linearPB);
+    A_Err (*AEGP_GetNewWorkingSpaceColorProfile)(A_long aegp_plugin_id, AEGP_CompH compH,
+                                                 AEGP_ColorProfileP* color_profilePP);
+    A_Err (*AEGP_GetColorProfileApproximateGamma)(AEGP_ColorProfileP color_profileP, A_FpShort* approx_gammaP);
+    A_Err (*AEGP_DisposeColorProfile)(AEGP_ColorProfileP color_profileP);
 } PF_ColorSettingsSuite3;
 
 #define kPFColorParamSuite "PF ColorParamSuite"

@@ -1,13 +1,11 @@
 // The AEGP suites: the host's project model (layers, effects, streams, undo).
 #pragma once
 
-#include "AE_Effect.h"
+#include "AE_EffectSuites.h"
 
 typedef struct _AEGP_LayerH* AEGP_LayerH;
-typedef struct _AEGP_CompH* AEGP_CompH;
 typedef struct _AEGP_EffectRefH* AEGP_EffectRefH;
 typedef struct _AEGP_StreamRefH* AEGP_StreamRefH;
-typedef struct _AEGP_ColorProfileP* AEGP_ColorProfileP;
 typedef const struct _AEGP_ColorProfileP* AEGP_ConstColorProfileP;
 typedef A_long AEGP_PluginID;
 typedef A_long AEGP_LayerIDVal;
