@@ -5,6 +5,7 @@
 
 #include "OpenGL/gl3.h"
 #include "open_gl/Context.h"
+#include "params/GradientData.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3_Version.h"
@@ -140,8 +141,7 @@ PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data) {
 PF_Err ArbitraryCallback(PF_InData* in_data, void* extra) {
     auto* arb = static_cast<PF_ArbParamsExtra*>(extra);
     if (!arb || arb->id != UF3_GRADIENT_ARB_ID) return PF_Err_NONE;
-    // The gradient's own handler arrives with the gradient data.
-    return PF_Err_NONE;
+    return GradientArb_Handler(in_data, arb);
 }
 
 PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,

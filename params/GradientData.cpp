@@ -1,0 +1,327 @@
+#include "params/GradientData.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "shell/AEGP_SuiteHandler.h"
+
+const std::array<ArbGradientPt, 3> defaultGrad = {{
+    {0.0, {1.0f, 1.0f, 0.0f, 0.0f}},
+    {0.5, {1.0f, 0.0f, 1.0f, 0.0f}},
+    {1.0, {1.0f, 0.0f, 0.0f, 1.0f}},
+}};
+
+namespace {
+
+constexpr size_t kCountBytes = 4;
+constexpr size_t kStopBytes = 24;
+
+// The flat form is little-endian byte for byte; the targets we build for are
+// little-endian, so memcpy of each field gives exactly that layout.
+static_assert(std::endian::native == std::endian::little, "the gradient's flat form is little-endian");
+
+void WriteStop(unsigned char* at, const ArbGradientPt& s) {
+    std::memcpy(at, &s.position, 8);
+    std::memcpy(at + 8, &s.color.alpha, 4);
+    std::memcpy(at + 12, &s.color.red, 4);
+    std::memcpy(at + 16, &s.color.green, 4);
+    std::memcpy(at + 20, &s.color.blue, 4);
+}
+
+ArbGradientPt ReadStop(const unsigned char* at) {
+    ArbGradientPt s{};
+    std::memcpy(&s.position, at, 8);
+    std::memcpy(&s.color.alpha, at + 8, 4);
+    std::memcpy(&s.color.red, at + 12, 4);
+    std::memcpy(&s.color.green, at + 16, 4);
+    std::memcpy(&s.color.blue, at + 20, 4);
+    return s;
+}
+
+// Positions come from saved projects and may be NaN; std::sort needs a strict
+// weak order or it may walk off the array, so NaN sorts after everything.
+bool PositionLess(const ArbGradientPt& a, const ArbGradientPt& b) {
+    if (std::isnan(a.position)) return false;
+    if (std::isnan(b.position)) return true;
+    return a.position < b.position;
+}
+
+PF_PixelFloat Lerp(const PF_PixelFloat& a, const PF_PixelFloat& b, float t) {
+    return {a.alpha + (b.alpha - a.alpha) * t, a.red + (b.red - a.red) * t, a.green + (b.green - a.green) * t,
+            a.blue + (b.blue - a.blue) * t};
+}
+
+// A new handle of `size` bytes, locked. On failure nothing is left behind.
+PF_Handle NewLocked(const PF_HandleSuite1* hs, A_HandleSize size, unsigned char** data) {
+    PF_Handle h = hs->host_new_handle(size);
+    if (!h) return nullptr;
+    *data = static_cast<unsigned char*>(hs->host_lock_handle(h));
+    if (!*data) {
+        hs->host_dispose_handle(h);
+        return nullptr;
+    }
+    return h;
+}
+
+PF_Err ArbNew(const PF_HandleSuite1* hs, PF_ArbitraryH* arbPH) {
+    if (!arbPH) return PF_Err_NONE;
+    unsigned char* data = nullptr;
+    PF_Handle h = NewLocked(hs, 1, &data);
+    if (!h) return PF_Err_OUT_OF_MEMORY;
+    data[0] = 0;
+    hs->host_unlock_handle(h);
+    *arbPH = h;
+    return PF_Err_NONE;
+}
+
+PF_Err ArbDispose(const PF_HandleSuite1* hs, PF_ArbitraryH h) {
+    if (!h) return PF_Err_NONE;
+    hs->host_unlock_handle(h);
+    hs->host_dispose_handle(h);
+    return PF_Err_NONE;
+}
+
+// The copy is built before the old destination goes, so a failed copy leaves
+// the destination as it was and a copy onto itself reads a live source.
+PF_Err ArbCopy(const PF_HandleSuite1* hs, PF_ArbitraryH src, PF_ArbitraryH* dstPH) {
+    if (!dstPH || !src) return PF_Err_OUT_OF_MEMORY;
+    const void* from = hs->host_lock_handle(src);
+    if (!from) return PF_Err_OUT_OF_MEMORY;
+    const A_HandleSize size = hs->host_get_handle_size(src);
+    unsigned char* to = nullptr;
+    PF_Handle copy = NewLocked(hs, size, &to);
+    if (!copy) {
+        hs->host_unlock_handle(src);
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    if (size) std::memcpy(to, from, size);
+    hs->host_unlock_handle(copy);
+    hs->host_unlock_handle(src);
+
+    // Only a handle that locks is taken for one of ours.
+    if (PF_Handle old = *dstPH; old && hs->host_lock_handle(old)) {
+        hs->host_unlock_handle(old);
+        hs->host_dispose_handle(old);
+    }
+    *dstPH = copy;
+    return PF_Err_NONE;
+}
+
+PF_Err ArbFlatSize(const PF_HandleSuite1* hs, PF_ArbitraryH h, A_u_long* sizeP) {
+    if (!sizeP) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    if (h) *sizeP = static_cast<A_u_long>(hs->host_get_handle_size(h));
+    return PF_Err_NONE;
+}
+
+PF_Err ArbFlatten(const PF_HandleSuite1* hs, PF_ArbitraryH h, A_u_long bufSize, void* buf) {
+    if (!buf) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    if (!h) return PF_Err_NONE;
+    const void* data = hs->host_lock_handle(h);
+    if (!data) return PF_Err_OUT_OF_MEMORY;
+    PF_Err err = PF_Err_NONE;
+    const A_HandleSize size = hs->host_get_handle_size(h);
+    if (size == bufSize)
+        std::memcpy(buf, data, size);
+    else
+        err = PF_Err_OUT_OF_MEMORY;
+    hs->host_unlock_handle(h);
+    return err;
+}
+
+PF_Err ArbUnflatten(const PF_HandleSuite1* hs, A_u_long bufSize, const void* buf, PF_ArbitraryH* arbPH) {
+    if (!buf) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    if (!arbPH) return PF_Err_NONE;
+    unsigned char* data = nullptr;
+    PF_Handle h = NewLocked(hs, bufSize, &data);
+    if (!h) return PF_Err_OUT_OF_MEMORY;
+    if (bufSize) std::memcpy(data, buf, bufSize);
+    hs->host_unlock_handle(h);
+    *arbPH = h;
+    return PF_Err_NONE;
+}
+
+// Equal only when both handles are shown to hold the same bytes.
+PF_ArbCompareResult ArbCompareHandles(const PF_HandleSuite1* hs, PF_ArbitraryH a, PF_ArbitraryH b) {
+    if (!a || !b) return a == b ? PF_ArbCompare_EQUAL : PF_ArbCompare_NOT_EQUAL;
+    const A_HandleSize size = hs->host_get_handle_size(a);
+    if (size != hs->host_get_handle_size(b)) return PF_ArbCompare_NOT_EQUAL;
+    PF_ArbCompareResult result = PF_ArbCompare_NOT_EQUAL;
+    const void* pa = hs->host_lock_handle(a);
+    const void* pb = pa ? hs->host_lock_handle(b) : nullptr;
+    if (pa && pb && std::memcmp(pa, pb, size) == 0) result = PF_ArbCompare_EQUAL;
+    if (pb) hs->host_unlock_handle(b);
+    if (pa) hs->host_unlock_handle(a);
+    return result;
+}
+
+}  // namespace
+
+PF_Err Set_Arb_Gradient(const PF_HandleSuite1* handles, PF_Handle* out, unsigned n, const ArbGradientPt* stops) {
+    if (n == 0 || !stops || !handles || !out) return PF_Err_NONE;
+    const uint64_t arrayBytes = uint64_t(n) * kStopBytes;
+    // The byte count is stored in 32 bits.
+    if (arrayBytes > std::numeric_limits<uint32_t>::max()) return PF_Err_OUT_OF_MEMORY;
+    unsigned char* data = nullptr;
+    PF_Handle h = NewLocked(handles, kCountBytes + arrayBytes + 1, &data);
+    if (!h) return PF_Err_OUT_OF_MEMORY;
+    const uint32_t count = static_cast<uint32_t>(arrayBytes);
+    std::memcpy(data, &count, kCountBytes);
+    for (unsigned i = 0; i < n; ++i) WriteStop(data + kCountBytes + kStopBytes * i, stops[i]);
+    data[kCountBytes + arrayBytes] = 0;
+    handles->host_unlock_handle(h);
+    *out = h;
+    return PF_Err_NONE;
+}
+
+std::vector<ArbGradientPt> CreateGradientStdVecFromArb(const PF_HandleSuite1* handles, PF_Handle h) {
+    std::vector<ArbGradientPt> stops;
+    if (!handles || !h) return stops;
+    const auto* data = static_cast<const unsigned char*>(handles->host_lock_handle(h));
+    if (!data) return stops;
+    // The stored count is trusted only as far as the handle's own size goes.
+    const A_HandleSize size = handles->host_get_handle_size(h);
+    if (size >= kCountBytes) {
+        uint32_t count = 0;
+        std::memcpy(&count, data, kCountBytes);
+        const uint64_t n = std::min<uint64_t>(count / kStopBytes, (size - kCountBytes) / kStopBytes);
+        stops.reserve(n);
+        for (uint64_t i = 0; i < n; ++i) stops.push_back(ReadStop(data + kCountBytes + kStopBytes * i));
+    }
+    handles->host_unlock_handle(h);
+    return stops;
+}
+
+PF_PixelFloat Get_Gradient_Color_At_Position_Adv(unsigned n, const ArbGradientPt* stops, double position,
+                                                 bool interpolate) {
+    if (n == 0 || !stops) return {0.0f, 0.0f, 0.0f, 0.0f};
+    std::vector<ArbGradientPt> sorted(stops, stops + n);
+    std::sort(sorted.begin(), sorted.end(), PositionLess);
+
+    PF_PixelFloat prevColor = sorted.front().color;
+    double prevPosition = 0.0;
+    const ArbGradientPt* next = nullptr;
+    for (const ArbGradientPt& s : sorted) {
+        if (s.position <= position) {
+            prevColor = s.color;
+            prevPosition = s.position;
+        } else {
+            next = &s;
+            break;
+        }
+    }
+    if (!next) return prevColor;
+    // Before the first stop: its colour, without forming t (a first stop at
+    // 0.0 would divide by zero and turn the colour into NaN).
+    if (next == &sorted.front()) return next->color;
+
+    const double t = (position - prevPosition) / (next->position - prevPosition);
+    if (interpolate) return Lerp(prevColor, next->color, static_cast<float>(t));
+    return t >= 0.5 ? next->color : prevColor;
+}
+
+PF_PixelFloat Get_Gradient_Color_At_Position(unsigned n, const ArbGradientPt* stops, double position) {
+    return Get_Gradient_Color_At_Position_Adv(n, stops, position, true);
+}
+
+PF_Err Arb_Gradient_Interpolate(const PF_HandleSuite1* handles, double t, PF_Handle* left, PF_Handle* right,
+                                PF_Handle* result) {
+    if (!left || !right || !result || !handles) return PF_Err_BAD_CALLBACK_PARAM;
+    const std::vector<ArbGradientPt> L = CreateGradientStdVecFromArb(handles, *left);
+    const std::vector<ArbGradientPt> R = CreateGradientStdVecFromArb(handles, *right);
+    const size_t n = std::min<size_t>(std::max(L.size(), R.size()), UF3_MAX_GRADIENT_STOPS);
+
+    if (n == 0) {
+        // The host expects a value back; an empty gradient is the new-value form.
+        unsigned char* data = nullptr;
+        PF_Handle h = NewLocked(handles, 1, &data);
+        if (!h) return PF_Err_OUT_OF_MEMORY;
+        data[0] = 0;
+        handles->host_unlock_handle(h);
+        *result = h;
+        return PF_Err_NONE;
+    }
+
+    const float tf = static_cast<float>(t);
+    std::vector<ArbGradientPt> out(n);
+    for (size_t i = 0; i < n; ++i) {
+        ArbGradientPt a, b;
+        if (i < L.size() && i < R.size()) {
+            a = L[i];
+            b = R[i];
+        } else if (i < L.size()) {
+            a = L[i];
+            b = {a.position, Get_Gradient_Color_At_Position(unsigned(R.size()), R.data(), a.position)};
+        } else {
+            b = R[i];
+            a = {b.position, Get_Gradient_Color_At_Position(unsigned(L.size()), L.data(), b.position)};
+        }
+        const float pa = static_cast<float>(a.position), pb = static_cast<float>(b.position);
+        out[i].position = pa + (pb - pa) * tf;
+        out[i].color = Lerp(a.color, b.color, tf);
+    }
+    return Set_Arb_Gradient(handles, result, unsigned(n), out.data());
+}
+
+PF_Err GradientArb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
+    if (!extra || !in_data) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    if (extra->which_function == PF_Arbitrary_INTERP_FUNC) {
+        auto& p = extra->u.interp_func_params;
+        return Arb_Gradient_Interpolate(suites.HandleSuite1(), p.tF, &p.left_arbH, &p.right_arbH, p.interpPH);
+    }
+    return Arb_Handler(in_data, extra);
+}
+
+PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
+    if (!in_data || !extra || !in_data->pica_basicP) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    const SPBasicSuite* basic = in_data->pica_basicP;
+    const void* suite = nullptr;
+    if (basic->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &suite) != kSPNoError)
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    if (!suite) {
+        // Handed out as null, but handed out: it still goes back.
+        basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    const auto* hs = static_cast<const PF_HandleSuite1*>(suite);
+
+    PF_Err err = PF_Err_NONE;
+    switch (extra->which_function) {
+        case PF_Arbitrary_NEW_FUNC:
+            err = ArbNew(hs, extra->u.new_func_params.arbPH);
+            break;
+        case PF_Arbitrary_DISPOSE_FUNC:
+            err = ArbDispose(hs, extra->u.dispose_func_params.arbH);
+            break;
+        case PF_Arbitrary_COPY_FUNC:
+            err = ArbCopy(hs, extra->u.copy_func_params.src_arbH, extra->u.copy_func_params.dst_arbPH);
+            break;
+        case PF_Arbitrary_FLAT_SIZE_FUNC:
+            err = ArbFlatSize(hs, extra->u.flat_size_func_params.arbH, extra->u.flat_size_func_params.flat_data_sizePLu);
+            break;
+        case PF_Arbitrary_FLATTEN_FUNC: {
+            auto& p = extra->u.flatten_func_params;
+            err = ArbFlatten(hs, p.arbH, p.buf_sizeLu, p.flat_dataPV);
+            break;
+        }
+        case PF_Arbitrary_UNFLATTEN_FUNC: {
+            auto& p = extra->u.unflatten_func_params;
+            err = ArbUnflatten(hs, p.buf_sizeLu, p.flat_dataPV, p.arbPH);
+            break;
+        }
+        case PF_Arbitrary_COMPARE_FUNC: {
+            auto& p = extra->u.compare_func_params;
+            if (p.compareP) *p.compareP = ArbCompareHandles(hs, p.a_arbH, p.b_arbH);
+            break;
+        }
+        default:
+            break;
+    }
+
+    const SPErr releaseErr = basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+    return err ? err : static_cast<PF_Err>(releaseErr);
+}
