@@ -6,6 +6,7 @@
 #include "OpenGL/gl3.h"
 #include "open_gl/Context.h"
 #include "params/GradientData.h"
+#include "params/UF3_ParamTable.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3_Version.h"
@@ -153,6 +154,8 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
             return GlobalSetup(in_data, out_data);
         case PF_Cmd_GLOBAL_SETDOWN:
             return GlobalSetdown(in_data, out_data);
+        case PF_Cmd_PARAMS_SETUP:
+            return ParamsSetup(in_data, out_data, params, output);
         case PF_Cmd_SEQUENCE_SETUP:
         case PF_Cmd_SEQUENCE_RESETUP:
             return SequenceSetup(in_data, out_data);
@@ -162,8 +165,8 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
             return SequenceSetdown(in_data, out_data);
         case PF_Cmd_ARBITRARY_CALLBACK:
             return ArbitraryCallback(in_data, extra);
-        // Parameters, events and the two smart-render commands are served by
-        // the parameter, control and render layers as they are built.
+        // Parameter changes, the panel's supervision, events and the two
+        // smart-render commands are served as those layers are built.
         default:
             return PF_Err_NONE;
     }

@@ -150,14 +150,17 @@ PF_Err Host::AddParamCB(void* effect_ref, PF_ParamIndex index, PF_ParamDef* def)
     if (index != -1 && index != PF_ParamIndex(host->m_slots.size())) return PF_Err_INVALID_INDEX;
     PF_ParamDef stored = *def;
     ParamSlot slot{stored, {}};
+    host->m_defs.push_back(stored);
     if (stored.param_type == PF_Param_ARBITRARY_DATA) {
         // The host takes the default handle; the current value starts as a copy of it.
         PF_Handle value = nullptr;
         PF_Err err = host->CopyArb(stored.u.arb_d.dephault, &value);
-        if (err) return err;
+        if (err) {
+            host->m_defs.pop_back();
+            return err;
+        }
         slot.current.u.arb_d.value = value;
     }
-    host->m_defs.push_back(stored);
     host->m_slots.push_back(slot);
     return PF_Err_NONE;
 }

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "open_gl/Context.h"
 #include "shell/DrawbotWrappers.h"
 #include "shell/UF3.h"
+#include "shell/UF3_Err.h"
 
 namespace {
 
@@ -310,6 +313,20 @@ TEST(CommandBoundary, TurnsEveryThrownValueIntoAnErrorCode) {
                   throw std::filesystem::filesystem_error("blocked", std::make_error_code(std::errc::not_a_directory));
               }),
               PF_Err_INTERNAL_STRUCT_DAMAGED);
+}
+
+TEST(CommandBoundary, BlockedLogFolderBecomesAnErrorCodeNotACrash) {
+    namespace fs = std::filesystem;
+    fs::path home = fs::temp_directory_path() / ("umbrafex-blocked-" + std::to_string(::getpid()));
+    fs::create_directories(home);
+    std::ofstream(home / "Library") << "a file where the log folder should go";
+    const char* saved = std::getenv("HOME");
+    std::string savedHome = saved ? saved : "";
+    ::setenv("HOME", home.c_str(), 1);
+    PF_Err err = CommandBoundary([]() -> PF_Err { return LogError("render failed", nullptr).empty() ? 0 : 1; });
+    if (saved) ::setenv("HOME", savedHome.c_str(), 1); else ::unsetenv("HOME");
+    fs::remove_all(home);
+    EXPECT_EQ(err, PF_Err_INTERNAL_STRUCT_DAMAGED);
 }
 
 TEST(ErrorDelegate, MapsKindAndCode) {
