@@ -91,6 +91,10 @@ public:
     PF_Err ValueAt(int index, double seconds, PF_ParamDef* out);
     void CheckinValue(PF_ParamDef* value);
 
+    // Stores a copy of `value` as the arbitrary-data parameter's current value,
+    // unless the effect compares it equal to the value held; true when stored.
+    bool SetArbitraryValue(int index, PF_Handle value);
+
     // Fault injection: the check-out of this index fails with `err` (index -1 clears).
     void FailCheckoutAt(int index, PF_Err err = PF_Err_OUT_OF_MEMORY);
     long CheckoutsOutstanding() const;
@@ -118,6 +122,8 @@ private:
     void RegisterSuites();
     void ReleaseParams();
     PF_Err CopyArb(PF_Handle src, PF_Handle* dst);
+    PF_Err NewArb(PF_Handle* dst);
+    bool SameArb(PF_Handle a, PF_Handle b);
     void DisposeArb(PF_Handle h);
     PF_Err InterpolateArb(PF_Handle left, PF_Handle right, double t, PF_Handle* out);
     std::vector<PF_ParamDef*> ParamPointers();

@@ -116,6 +116,39 @@ PF_Err Host::CopyArb(PF_Handle src, PF_Handle* dst) {
     return ArbitraryRequest(extra);
 }
 
+PF_Err Host::NewArb(PF_Handle* dst) {
+    *dst = nullptr;
+    if (!m_main) return PF_Err_NONE;
+    PF_ArbParamsExtra extra{};
+    extra.which_function = PF_Arbitrary_NEW_FUNC;
+    extra.id = ArbId(m_defs);
+    extra.u.new_func_params.arbPH = dst;
+    return ArbitraryRequest(extra);
+}
+
+bool Host::SameArb(PF_Handle a, PF_Handle b) {
+    if (!m_main) return a == b;
+    PF_ArbCompareResult result = PF_ArbCompare_NOT_EQUAL;
+    PF_ArbParamsExtra extra{};
+    extra.which_function = PF_Arbitrary_COMPARE_FUNC;
+    extra.id = ArbId(m_defs);
+    extra.u.compare_func_params.a_arbH = a;
+    extra.u.compare_func_params.b_arbH = b;
+    extra.u.compare_func_params.compareP = &result;
+    return ArbitraryRequest(extra) == PF_Err_NONE && result == PF_ArbCompare_EQUAL;
+}
+
+bool Host::SetArbitraryValue(int index, PF_Handle value) {
+    std::lock_guard lock(m_paramMutex);
+    PF_ParamDef& current = m_slots.at(size_t(index)).current;
+    if (current.param_type != PF_Param_ARBITRARY_DATA || SameArb(current.u.arb_d.value, value)) return false;
+    PF_Handle copy = nullptr;
+    if (CopyArb(value, &copy) || !copy) return false;
+    DisposeArb(current.u.arb_d.value);
+    current.u.arb_d.value = copy;
+    return true;
+}
+
 void Host::DisposeArb(PF_Handle h) {
     if (!h) return;
     if (!m_main) {
@@ -152,9 +185,10 @@ PF_Err Host::AddParamCB(void* effect_ref, PF_ParamIndex index, PF_ParamDef* def)
     ParamSlot slot{stored, {}};
     host->m_defs.push_back(stored);
     if (stored.param_type == PF_Param_ARBITRARY_DATA) {
-        // The host takes the default handle; the current value starts as a copy of it.
+        // The host takes the default handle; the current value starts as a copy
+        // of it, or as the effect's new value when there is no default.
         PF_Handle value = nullptr;
-        PF_Err err = host->CopyArb(stored.u.arb_d.dephault, &value);
+        PF_Err err = stored.u.arb_d.dephault ? host->CopyArb(stored.u.arb_d.dephault, &value) : host->NewArb(&value);
         if (err) {
             host->m_defs.pop_back();
             return err;

@@ -58,6 +58,22 @@ TEST_F(ModuleParams, TheHostKeepsTheDefaultGradientAsItsValue) {
     EXPECT_EQ(H().CheckoutsOutstanding(), 0);
 }
 
+TEST_F(ModuleParams, AnEqualGradientIsNotStoredAgain) {
+    PF_Handle same = Gradient({defaultGrad.begin(), defaultGrad.end()});
+    PF_Handle before = H().Param(UF3_COLOR_GRADIENT).u.arb_d.value;
+    EXPECT_FALSE(H().SetArbitraryValue(UF3_COLOR_GRADIENT, same)) << "compared equal, nothing to store";
+    EXPECT_EQ(H().Param(UF3_COLOR_GRADIENT).u.arb_d.value, before);
+
+    // The same stops in another stored order are a different value.
+    std::vector<ArbGradientPt> reversed(defaultGrad.rbegin(), defaultGrad.rend());
+    PF_Handle other = Gradient(reversed);
+    EXPECT_TRUE(H().SetArbitraryValue(UF3_COLOR_GRADIENT, other));
+    EXPECT_EQ(Bytes(H().Param(UF3_COLOR_GRADIENT).u.arb_d.value), Bytes(other));
+    EXPECT_FALSE(host::HandleTable::Instance().IsAlive(before)) << "the replaced value was disposed";
+    host::HandleTable::Instance().Dispose(same);
+    host::HandleTable::Instance().Dispose(other);
+}
+
 TEST_F(ModuleParams, GradientKeyframesInterpolateThroughTheEffect) {
     PF_Handle two = Gradient({{0.0, {1, 1, 0, 0}}, {1.0, {1, 0, 0, 1}}});
     PF_Handle three = Gradient({{0.0, {1, 1, 0, 0}}, {0.6, {1, 0, 1, 0}}, {0.8, {1, 0, 0, 0}}});
