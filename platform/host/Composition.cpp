@@ -56,6 +56,37 @@ A_Err GetLayerFlags(AEGP_LayerH layerH, AEGP_LayerFlags* flags) {
     return A_Err_NONE;
 }
 
+A_Err GetMaskedBounds(AEGP_LayerH layerH, AEGP_LTimeMode, const A_Time*, A_FloatRect* bounds) {
+    auto* layer = reinterpret_cast<Layer*>(layerH);
+    if (!layer || !bounds) return A_Err_PARAMETER;
+    layer->maskedBoundsQueries++;
+    *bounds = layer->maskedBounds;
+    return A_Err_NONE;
+}
+
+A_Err LayerToCompTime(AEGP_LayerH layerH, const A_Time* layerTime, A_Time* compTime) {
+    auto* layer = reinterpret_cast<Layer*>(layerH);
+    if (!layer || !layerTime || !compTime || !layerTime->scale || !layer->inPoint.scale) return A_Err_PARAMETER;
+    double seconds = double(layerTime->value) / layerTime->scale + double(layer->inPoint.value) / layer->inPoint.scale;
+    *compTime = {A_long(std::lround(seconds * layerTime->scale)), layerTime->scale};
+    return A_Err_NONE;
+}
+
+A_Err LayerToWorld(AEGP_LayerH layerH, const A_Time* compTime, A_Matrix4* out) {
+    auto* layer = reinterpret_cast<Layer*>(layerH);
+    if (!layer || !compTime || !out) return A_Err_PARAMETER;
+    layer->lastTransformTime = *compTime;
+    *out = layer->toWorld;
+    return A_Err_NONE;
+}
+
+A_Err EffectToCompTime(void* effect_ref, A_long what_time, A_u_long time_scale, A_Time* out) {
+    Layer* layer = g_layerOf ? g_layerOf(effect_ref) : nullptr;
+    if (!layer || !out) return A_Err_PARAMETER;
+    A_Time t{what_time, time_scale};
+    return LayerToCompTime(reinterpret_cast<AEGP_LayerH>(layer), &t, out);
+}
+
 A_Err GetParentComp(AEGP_LayerH layerH, AEGP_CompH* out) {
     auto* layer = reinterpret_cast<Layer*>(layerH);
     if (!layer || !out) return A_Err_PARAMETER;
@@ -77,6 +108,11 @@ AEGP_PFInterfaceSuite1 g_pfInterface{};
 
 }  // namespace
 
+void SetIdentity(A_Matrix4& m) {
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) m.mat[r][c] = r == c ? 1.0 : 0.0;
+}
+
 long ColorProfilesAlive() { return g_profiles.load(); }
 
 const PF_ColorParamSuite1* ColorParamSuite() { return &g_colorParam; }
@@ -84,6 +120,9 @@ const PF_ColorSettingsSuite3* ColorSettingsSuite() { return &g_colorSettings; }
 
 const AEGP_LayerSuite13* LayerSuite() {
     g_layer.AEGP_GetLayerFlags = &GetLayerFlags;
+    g_layer.AEGP_GetLayerMaskedBounds = &GetMaskedBounds;
+    g_layer.AEGP_ConvertLayerToCompTime = &LayerToCompTime;
+    g_layer.AEGP_GetLayerToWorldXform = &LayerToWorld;
     g_layer.AEGP_GetLayerParentComp = &GetParentComp;
     g_layer.AEGP_GetLayerID = &GetLayerID;
     return &g_layer;
@@ -92,6 +131,7 @@ const AEGP_LayerSuite13* LayerSuite() {
 const AEGP_PFInterfaceSuite1* PFInterfaceSuite(Layer* (*layerOf)(void*)) {
     g_layerOf = layerOf;
     g_pfInterface.AEGP_GetEffectLayer = &GetEffectLayer;
+    g_pfInterface.AEGP_ConvertEffectToCompTime = &EffectToCompTime;
     return &g_pfInterface;
 }
 

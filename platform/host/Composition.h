@@ -15,14 +15,25 @@ struct Layer {
     Comp* comp = nullptr;
     AEGP_LayerIDVal id = 0;
     AEGP_LayerFlags flags = AEGP_LayerFlag_VIDEO_ACTIVE | AEGP_LayerFlag_EFFECTS_ACTIVE;
-    A_long width = 0;
-    A_long height = 0;
+    // The layer's pixels in layer coordinates, straight alpha, 32-bit float;
+    // an empty world means the layer has no pixels (or no layer is chosen).
+    PF_EffectWorld pixels{};
+    A_Matrix4 toWorld{};          // layer to world; identity when made by the host
+    A_FloatRect maskedBounds{};   // defaults to the pixels' extent
+    A_Time inPoint{0, 1};         // layer time 0 falls at this comp time
+    // What the effect last asked of the layer, for tests to read.
+    A_Time lastTransformTime{-1, 1};
+    int maskedBoundsQueries = 0;
 };
 
 struct Comp {
     A_FpShort workingSpaceGamma = 2.2f;  // sRGB-like working space by default
     Layer effectLayer;
+    Layer textureLayer;
+    bool hasTextureLayer = false;
 };
+
+void SetIdentity(A_Matrix4& m);
 
 // Working-space profiles handed out and not yet disposed.
 long ColorProfilesAlive();

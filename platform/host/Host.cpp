@@ -69,7 +69,7 @@ Host::Host(HostOptions options) : m_options(options) {
     m_in.version.minor = options.api_minor;
     m_in.pica_basicP = SuiteRegistry::Instance().Basic();
     m_in.utils = &m_utils;
-    m_in.effect_ref = this;
+    m_in.effect_ref = reinterpret_cast<PF_ProgPtr>(this);
     m_in.quality = PF_Quality_HI;
     m_in.time_scale = 30;
     m_in.time_step = 1;
@@ -179,8 +179,7 @@ PF_Err Host::Send(PF_Cmd cmd, void* extra, const std::function<void(PF_InData&, 
     if (prepare) prepare(m_in, m_out);
 
     PF_Handle oldSequence = m_in.sequence_data;
-    std::vector<PF_ParamDef*> params = ParamPointers();
-    PF_Err err = m_main(cmd, &m_in, &m_out, params.data(), nullptr, extra);
+    PF_Err err = Call(cmd, &m_in, &m_out, extra);
 
     switch (cmd) {
         case PF_Cmd_GLOBAL_SETUP:

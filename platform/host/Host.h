@@ -25,6 +25,33 @@ struct Registration {
 
 typedef PF_Err (*EffectMainFn)(PF_Cmd, PF_InData*, PF_OutData*, PF_ParamDef* [], PF_LayerDef*, void*);
 
+// One frame's trip through smart pre-render and smart render, as the host
+// keeps it between the two commands. Owns what the host made for it.
+struct LayerCheckout {
+    PF_ParamIndex index = 0;
+    A_long id = 0;
+    PF_RenderRequest request{};
+    PF_CheckoutResult result{};
+    A_long what_time = 0;
+};
+
+struct RenderJob {
+    RenderJob() = default;
+    RenderJob(const RenderJob&) = delete;
+    RenderJob& operator=(const RenderJob&) = delete;
+    ~RenderJob();
+
+    PF_RenderRequest request{};
+    short bitdepth = 8;
+    PF_PreRenderOutput preOutput{};
+    std::vector<LayerCheckout> checkouts;
+    std::map<A_long, PF_EffectWorld> pixels;  // checked out during the render, by checkout id
+    PF_EffectWorld output{};
+    int pixelCheckouts = 0;
+    int pixelCheckins = 0;
+    PF_OutData out{};  // the output record of the last command of the job
+};
+
 struct HostOptions {
     A_long appl_id = PF_APPL_ID('F', 'X', 'T', 'C');  // the compositing application
     A_short api_major = 13;
@@ -110,6 +137,20 @@ public:
     PF_EffectWorld NewWorld(A_long width, A_long height, PF_PixelFormat format);
     void DisposeWorld(PF_EffectWorld& world);
 
+    // ---- Layers and renders ----
+    Layer& EffectLayer() { return m_comp.effectLayer; }
+    Layer& TextureLayer() { return m_comp.textureLayer; }
+    // Gives a layer pixels: a zero-filled straight-alpha float world owned by the host.
+    PF_EffectWorld& SetLayerSize(Layer& layer, A_long width, A_long height);
+    // Whether parameter 67-style layer parameters point at the texture layer.
+    void SetTextureLayerPresent(bool present) { m_comp.hasTextureLayer = present; }
+    void FailLayerCheckout(PF_ParamIndex index, PF_Err err = PF_Err_OUT_OF_MEMORY);
+    void SetGuidMixInAvailable(bool available) { m_guidAvailable = available; }
+    const std::vector<std::vector<unsigned char>>& GuidMixes() const { return m_guidMixes; }
+
+    PF_Err SmartPreRender(RenderJob& job);
+    PF_Err SmartRender(RenderJob& job);
+
     // Arbitrary-data requests for the effect's parameter, served by the effect.
     PF_Err ArbitraryRequest(PF_ArbParamsExtra& extra);
 
@@ -126,7 +167,10 @@ private:
     bool SameArb(PF_Handle a, PF_Handle b);
     void DisposeArb(PF_Handle h);
     PF_Err InterpolateArb(PF_Handle left, PF_Handle right, double t, PF_Handle* out);
-    std::vector<PF_ParamDef*> ParamPointers();
+    // Runs one command on the given records with a fresh parameter array.
+    PF_Err Call(PF_Cmd cmd, PF_InData* in, PF_OutData* out, void* extra);
+    // Renders run on their own copies of the records, so several threads may render at once.
+    PF_Err RenderCommand(PF_Cmd cmd, RenderJob& job, void* extra);
 
     static PF_Err AddParamCB(void* effect_ref, PF_ParamIndex index, PF_ParamDef* def);
     static PF_Err RegisterUiCB(void* effect_ref, PF_CustomUIInfo* info);
@@ -134,6 +178,14 @@ private:
                                   A_u_long time_scale, PF_ParamDef* param);
     static PF_Err CheckinParamCB(void* effect_ref, PF_ParamDef* param);
     static Layer* LayerOf(void* effect_ref);
+    static PF_Err CheckoutLayerCB(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id,
+                                  const PF_RenderRequest* req, A_long what_time, A_long time_step,
+                                  A_u_long time_scale, PF_CheckoutResult* result);
+    static PF_Err GuidMixInCB(PF_ProgPtr effect_ref, A_u_long size, const void* bytes);
+    static PF_Err CheckoutLayerPixelsCB(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels);
+    static PF_Err CheckinLayerPixelsCB(PF_ProgPtr effect_ref, A_long checkout_id);
+    static PF_Err CheckoutOutputCB(PF_ProgPtr effect_ref, PF_EffectWorld** output);
+    Layer* LayerForParam(PF_ParamIndex index);
 
     HostOptions m_options;
     void* m_module = nullptr;
@@ -148,8 +200,6 @@ private:
     mutable std::recursive_mutex m_paramMutex;
     std::vector<PF_ParamDef> m_defs;
     std::vector<ParamSlot> m_slots;
-    std::vector<PF_ParamDef*> m_paramPointers;
-    std::vector<PF_ParamDef> m_paramArray;  // what a command receives
     int m_uiRegistrations = 0;
     PF_CustomUIInfo m_ui{};
     int m_failCheckoutIndex = -1;
@@ -158,6 +208,11 @@ private:
     std::multimap<PF_ParamDef*, PF_Handle> m_checkedOut;  // record checked out -> its arbitrary data
 
     Comp m_comp;
+    std::mutex m_renderMutex;
+    PF_ParamIndex m_failLayerIndex = -1;
+    PF_Err m_failLayerErr = PF_Err_NONE;
+    bool m_guidAvailable = true;
+    std::vector<std::vector<unsigned char>> m_guidMixes;
 };
 
 }  // namespace host

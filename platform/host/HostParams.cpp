@@ -74,13 +74,17 @@ PF_Err RawCopy(PF_Handle src, PF_Handle* dst) {
 
 Layer* Host::LayerOf(void* effect_ref) { return effect_ref ? &HostOf(effect_ref)->m_comp.effectLayer : nullptr; }
 
-std::vector<PF_ParamDef*> Host::ParamPointers() {
-    std::lock_guard lock(m_paramMutex);
-    m_paramArray.clear();
-    for (auto& slot : m_slots) m_paramArray.push_back(slot.current);
+PF_Err Host::Call(PF_Cmd cmd, PF_InData* in, PF_OutData* out, void* extra) {
+    if (!m_main) return PF_Err_INVALID_CALLBACK;
+    // The effect receives copies of the current values, as a host hands them to one command.
+    std::vector<PF_ParamDef> values;
+    {
+        std::lock_guard lock(m_paramMutex);
+        for (auto& slot : m_slots) values.push_back(slot.current);
+    }
     std::vector<PF_ParamDef*> pointers;
-    for (auto& def : m_paramArray) pointers.push_back(&def);
-    return pointers;
+    for (auto& v : values) pointers.push_back(&v);
+    return m_main(cmd, in, out, pointers.data(), nullptr, extra);
 }
 
 PF_ParamDef& Host::Param(int index) {

@@ -283,7 +283,7 @@ struct PF_UtilCallbacks;
 typedef struct PF_InData {
     PF_InteractCallbacks inter;
     struct PF_UtilCallbacks* utils;
-    void* effect_ref;
+    PF_ProgPtr effect_ref;
     PF_Quality quality;
     struct {
         A_short major;
