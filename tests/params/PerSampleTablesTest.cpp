@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "host/SuiteRegistry.h"
+#include "params/PerSampleTables.h"
+#include "params/UF3_ParamIndex.h"
+#include "shell/AEGP_SuiteHandler.h"
+
+namespace {
+
+// Records filled by hand as InitParams leaves them; easing off unless a test turns it on.
+struct SampleTables : ::testing::Test {
+    PF_ParamDef params[UF3_NUM_PARAMS]{};
+    AEGP_SuiteHandler suites{host::SuiteRegistry::Instance().Basic()};
+    PF_EffectWorld input{};
+    PF_InData in{};
+
+    void Directional(myParams& p, int n, double length, double degrees, double radius) {
+        p.numSamples = n;
+        p.downsampleScale = 1.0;
+        p.shadowLength = length;
+        p.lightRadius = radius;
+        p.lightDirection = degrees;
+        p.lightDirectionRad = degrees * 0.0174533;
+        p.opacityStart = 1.0;
+        p.qualityScale = 0.6;
+        input.width = 100;
+        input.height = 60;
+        p.input_worldP = &input;
+    }
+    void Point(myParams& p, int n, double radius, double length) {
+        p.numSamples = n;
+        p.lightRadius = radius;
+        p.opacityStart = 1.0;
+        params[UF3_SHADOW_LENGTH].u.fs_d.value = length;
+        params[UF3_SHADOW_OFFSET_POINT].u.fs_d.value = 2;
+        in.pica_basicP = host::SuiteRegistry::Instance().Basic();
+    }
+};
+
+TEST_F(SampleTables, DirectionalCopiesSpreadEvenlyWithoutEasing) {
+    myParams one{};
+    Directional(one, 1, 200, 90, 12);
+    one.downsampleScale = 0.5;
+    one.opacityEnd = 0.2;
+    params[UF3_SHADOW_OFFSET_DIR].u.fs_d.value = 4;
+    InitDirectionalParams(one, suites, params);
+    ASSERT_EQ(one.samples.size(), 1u);
+    EXPECT_EQ(one.samples[0].bufferIndex, 0);
+    EXPECT_NEAR(one.samples[0].offset[0], 100.0, 1e-4);  // the whole vector, in downsampled pixels
+    EXPECT_DOUBLE_EQ(one.samples[0].blur, 12.0);
+    EXPECT_DOUBLE_EQ(one.samples[0].opacity, 0.2);
+    EXPECT_NEAR(one.shadowOffsetVector[0], 2.0, 1e-6);
+    EXPECT_EQ(one.blurBuffers.size(), 1u);
+
+    myParams four{};
+    Directional(four, 4, 80, 180, 16);
+    four.easeDistance = four.easeSoftness = four.easeOpacity = 1.0;  // ignored: the master is 0
+    InitDirectionalParams(four, suites, params);
+    for (int i = 0; i < 4; ++i) {
+        const double t = (i + 1) / 4.0;
+        EXPECT_NEAR(four.samples[i].offset[1], 80 * t, 1e-4) << i;
+        EXPECT_DOUBLE_EQ(four.samples[i].blur, 16 * t) << i;
+        EXPECT_DOUBLE_EQ(four.samples[i].opacity, 1.0 - t) << i;
+    }
+}
+
+TEST_F(SampleTables, FirstHalfOfTheCopiesShareBufferZero) {
+    myParams p{};
+    Directional(p, 10, 50, 135, 8);
+    InitDirectionalParams(p, suites, params);
+    std::vector<int> buffers;
+    for (const auto& s : p.samples) buffers.push_back(s.bufferIndex);
+    EXPECT_EQ(buffers, (std::vector<int>{0, 0, 0, 0, 0, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(p.blurBuffers.size(), 2u);
+}
+
+TEST_F(SampleTables, EasingPullsDirectionalCopiesTowardsTheCurve) {
+    myParams p{};
+    Directional(p, 2, 80, 180, 16);
+    p.easingMaster = 1.0;
+    p.easeDistance = 0.5;
+    p.easeSoftness = p.easeOpacity = 1.0;
+    InitDirectionalParams(p, suites, params);
+    // Copy 0: t = 0.5, e = 2^-5.
+    EXPECT_NEAR(p.samples[0].offset[1], 40 - 0.5 * (40 - 80.0 / 32), 1e-4);
+    EXPECT_DOUBLE_EQ(p.samples[0].blur, 0.5);
+    EXPECT_DOUBLE_EQ(p.samples[0].opacity, 1.0 - 1.0 / 32);
+}
+
+TEST_F(SampleTables, BlurBuffersRoundMarginUpAndSizeDown) {
+    myParams p{};
+    Directional(p, 4, 50, 135, 15);
+    InitDirectionalParams(p, suites, params);
+    const blurBufferSpec& b = p.blurBuffers.at(0);  // m = ceil(7.5) = 8
+    EXPECT_DOUBLE_EQ(b.margin, 18);
+    EXPECT_DOUBLE_EQ(b.pad, 36);
+    EXPECT_EQ(b.extent[0], 136);
+    EXPECT_EQ(b.extent[1], 96);
+    EXPECT_EQ(b.size[0], 81);  // 81.6
+    EXPECT_EQ(b.size[1], 57);  // 57.6
+    EXPECT_DOUBLE_EQ(p.blurBuffers.at(1).margin, 25);
+
+    myParams keep{};
+    Directional(keep, 4, 50, 135, 15);
+    keep.defaultBufferBehaviour = true;
+    InitDirectionalParams(keep, suites, params);
+    for (const auto& k : keep.blurBuffers) {
+        EXPECT_EQ(k.extent[0], 100);
+        EXPECT_EQ(k.size[1], 36);
+    }
+}
+
+TEST_F(SampleTables, InnerBoundsKeepTheTermsTheLightDoesNotSet) {
+    params[UF3_SHADOW_OFFSET_DIR].u.fs_d.value = 2;  // D = 42
+    myParams right{};
+    Directional(right, 2, 40, 90, 10);
+    right.innerShadow = true;
+    InitDirectionalParams(right, suites, params);
+    // Buffer 0 saw {D + R, R, R, R}; the untouched terms then grew to 2R.
+    EXPECT_EQ(right.blurBuffers.at(0).extent[0], 100 + 52 + 10);
+    EXPECT_EQ(right.blurBuffers.at(0).extent[1], 60 + 10 + 10);
+    EXPECT_EQ(right.innerBoundsPx[0], 52);
+    EXPECT_EQ(right.innerBoundsPx[3], 20);
+    EXPECT_EQ(right.innerPad[0], 72);
+    EXPECT_EQ(right.innerPad[1], 40);
+
+    myParams wrapped{};
+    Directional(wrapped, 1, 40, -135, 10);  // 225 degrees
+    wrapped.innerShadow = true;
+    InitDirectionalParams(wrapped, suites, params);
+    EXPECT_NEAR(wrapped.innerBounds[1], 42 * std::sqrt(0.5) + 10, 1e-3);
+    EXPECT_NEAR(wrapped.innerBounds[2], 42 * std::sqrt(0.5) + 10, 1e-3);
+    EXPECT_EQ(wrapped.innerPad[0], 10 + 40);
+}
+
+TEST_F(SampleTables, NoCopiesLeaveNoNaNBehind) {
+    myParams p{};
+    Directional(p, 0, 50, 135, 8);
+    InitDirectionalParams(p, suites, params);
+    EXPECT_TRUE(p.samples.empty());
+    EXPECT_EQ(p.shadowStep[0], 0.0);
+}
+
+TEST_F(SampleTables, PointCopiesScaleByLengthOver800AndShrinkTheirBlur) {
+    myParams flat{};
+    Point(flat, 5, 0, -400);
+    InitRadialGaussianParams(flat, &in, params);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_DOUBLE_EQ(flat.samples.at(i).blur, 1.0);
+        EXPECT_DOUBLE_EQ(flat.samples.at(i).scale, 1.0 + 0.1 * (i + 1));
+    }
+    EXPECT_DOUBLE_EQ(flat.shadowLength, 1.5);
+    EXPECT_DOUBLE_EQ(flat.shadowOffsetPx, 0.002);
+
+    myParams wide{};
+    Point(wide, 2, 40, 800);  // R halves to 20, S = 1
+    InitRadialGaussianParams(wide, &in, params);
+    EXPECT_DOUBLE_EQ(wide.samples.at(0).blur, 7.0);  // ceil(10 / 1.5)
+
+    myParams eased{};
+    Point(eased, 2, 40, 800);
+    eased.easeDistance = eased.easeSoftness = eased.easeOpacity = 1.0;  // master stays 0
+    InitRadialGaussianParams(eased, &in, params);
+    EXPECT_DOUBLE_EQ(eased.samples.at(0).scale, 1.0 + 1.0 / 32);
+    EXPECT_DOUBLE_EQ(eased.samples.at(0).opacity, 1.0 - 1.0 / 32);
+}
+
+TEST_F(SampleTables, PointTableWithoutBasicSuiteThrows) {
+    myParams p{};
+    Point(p, 3, 10, 100);
+    in.pica_basicP = nullptr;
+    EXPECT_THROW(InitRadialGaussianParams(p, &in, params), A_long);
+    EXPECT_TRUE(p.samples.empty());
+}
+
+}  // namespace

@@ -1,0 +1,312 @@
+// The render record built against the in-process host: every parameter
+// declared with its default, then changed through the host's values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/HandleSuite.h"
+#include "host/Host.h"
+#include "host/SuiteRegistry.h"
+#include "host/WorldSuite.h"
+#include "params/UF3_ParamIndex.h"
+#include "params/UF3_ParamTable.h"
+#include "params/UF3_Params.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class RenderRecord : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host::HandleTable::Instance().Reset();
+        host::WorldTable::Instance().Reset();
+        host::SuiteRegistry::Instance().ClearFaults();
+        host::SuiteRegistry::Instance().ResetBooks();
+        std::string pattern = (fs::temp_directory_path() / "uf3_record_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_home = pattern;
+        if (const char* old = std::getenv("HOME")) m_oldHome = old;
+        setenv("HOME", m_home.c_str(), 1);
+
+        m_host = std::make_unique<host::Host>();
+        ASSERT_EQ(ParamsSetup(&H().In(), &H().Out(), nullptr, nullptr), PF_Err_NONE);
+        m_input = H().NewWorld(40, 30, PF_PixelFormat_ARGB32);
+        m_output = H().NewWorld(64, 48, PF_PixelFormat_ARGB32);
+    }
+
+    void TearDown() override {
+        auto& suites = host::SuiteRegistry::Instance();
+        suites.ClearFaults();
+        EXPECT_EQ(suites.Outstanding(), 0) << suites.Describe();
+        EXPECT_EQ(H().CheckoutsOutstanding(), 0);
+        EXPECT_EQ(host::ColorProfilesAlive(), 0);
+        H().DisposeWorld(m_input);
+        H().DisposeWorld(m_output);
+        m_host.reset();
+        EXPECT_EQ(host::HandleTable::Instance().Alive(), 0u);
+        if (m_oldHome.empty()) unsetenv("HOME"); else setenv("HOME", m_oldHome.c_str(), 1);
+        std::error_code ec;
+        fs::remove_all(m_home, ec);
+    }
+
+    host::Host& H() { return *m_host; }
+    void Float(int i, double v) { H().Param(i).u.fs_d.value = v; }
+    void Popup(int i, int v) { H().Param(i).u.pd.value = v; }
+    void Check(int i, bool on) { H().Param(i).u.bd.value = on; }
+    void Degrees(int i, double d) { H().Param(i).u.ad.value = PF_Fixed(d * 65536); }
+
+    void Gradient(std::vector<ArbGradientPt> stops) {
+        const PF_HandleSuite1* hs = host::HandleTable::Instance().Suite();
+        PF_Handle& value = H().Param(UF3_COLOR_GRADIENT).u.arb_d.value;
+        hs->host_dispose_handle(value);
+        value = nullptr;
+        ASSERT_EQ(Set_Arb_Gradient(hs, &value, unsigned(stops.size()), stops.data()), PF_Err_NONE);
+    }
+
+    PF_Err Render(myParams& p) {
+        p.input_worldP = &m_input;
+        p.output_worldP = &m_output;
+        return InitParams(p, &H().In(), &H().Out(), nullptr, 0);
+    }
+
+    std::string Log() {
+        std::ifstream f(m_home / "Library/Logs/Nimbral/umbrafex_3_error_log.txt");
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    std::unique_ptr<host::Host> m_host;
+    PF_EffectWorld m_input{}, m_output{};
+    fs::path m_home;
+    std::string m_oldHome;
+};
+
+ArbGradientPt Stop(double position, float red, float green = 0, float blue = 0) {
+    return {position, {1.0f, red, green, blue}};
+}
+
+TEST_F(RenderRecord, PreRenderReadsNoGradientAndNoWorld) {
+    Popup(UF3_FILL_MODE, UF3_FILL_GRADIENT);
+    myParams p{};
+    ASSERT_EQ(InitParams(p, &H().In(), &H().Out(), nullptr, 1), PF_Err_NONE);
+    const std::vector<int>& log = H().CheckoutLog();
+    EXPECT_EQ(log.size(), 122u);
+    EXPECT_EQ(std::count(log.begin(), log.end(), UF3_COLOR_GRADIENT), 0);
+    EXPECT_EQ(std::count(log.begin(), log.end(), UF3_TEXTURE_LAYER), 0);
+    EXPECT_TRUE(p.gradient.empty());
+    EXPECT_TRUE(p.shadowColors.empty());
+    EXPECT_EQ(p.pixelFormat, 0);
+}
+
+TEST_F(RenderRecord, RaytracedGradientIsSortedAndLinearOnlyInAGammaSpace) {
+    Popup(UF3_FILL_MODE, UF3_FILL_GRADIENT);
+    Gradient({Stop(1.0, 0, 0, 1), Stop(0.0, 0.5), Stop(0.5, 0, 1)});
+    for (float gamma : {1.0f, 2.2f}) {
+        H().SetWorkingSpaceGamma(gamma);
+        myParams p{};
+        ASSERT_EQ(Render(p), PF_Err_NONE);
+        EXPECT_EQ(p.pixelFormat, PF_PixelFormat_ARGB32);
+        ASSERT_EQ(p.shadowColors.size(), 3u);
+        EXPECT_EQ(p.gradient[1].position, 0.5);
+        EXPECT_EQ(p.linearBlending, gamma > 1.6f);
+        EXPECT_FLOAT_EQ(p.shadowColors[0][0], gamma > 1.6f ? std::pow(0.5f, 2.2f) : 0.5f);
+        EXPECT_FLOAT_EQ(p.shadowColors[1][1], 1.0f);
+        EXPECT_FLOAT_EQ(p.shadowColors[2][2], 1.0f);
+    }
+}
+
+TEST_F(RenderRecord, StandardCopiesSampleTheGradientEvenlyFromTheCycle) {
+    Popup(UF3_RENDERER, UF3_RENDERER_STANDARD);
+    Popup(UF3_FILL_MODE, UF3_FILL_GRADIENT);
+    Float(UF3_SAMPLES, 4);
+    Float(UF3_EASE_GRADIENT_ADV, 0);
+    Check(UF3_LINEAR_BLENDING, false);
+    Gradient({Stop(0.0, 0.0), Stop(1.0, 1.0)});
+    const double plain[] = {0, 1 / 3.001, 2 / 3.001, 3 / 3.001};
+    const double quarterTurn[] = {0.75, 1 / 3.001 - 0.25, 2 / 3.001 - 0.25, 3 / 3.001 - 0.25};
+    for (double cycle : {0.0, 90.0}) {
+        Degrees(UF3_CYCLE_GRADIENT, cycle);
+        myParams p{};
+        ASSERT_EQ(Render(p), PF_Err_NONE);
+        ASSERT_EQ(p.samples.size(), 4u);
+        for (int s = 0; s < 4; ++s)
+            EXPECT_NEAR(p.samples[s].color.red, cycle == 0 ? plain[s] : quarterTurn[s], 1e-6) << cycle << " " << s;
+    }
+}
+
+struct FlipCase {
+    int renderer, lightType;
+    bool inverseParam;
+    double length;
+    bool inverse;
+    double direction;
+};
+
+TEST_F(RenderRecord, NegativeShadowLengthFlipsTheShadow) {
+    const FlipCase cases[] = {
+        {UF3_RENDERER_RAYTRACED, UF3_LIGHT_DIRECTIONAL, false, -50, true, -45},
+        {UF3_RENDERER_RAYTRACED, UF3_LIGHT_DIRECTIONAL, true, -50, false, 135},
+        {UF3_RENDERER_RAYTRACED, UF3_LIGHT_DIRECTIONAL, true, 50, true, -45},
+        {UF3_RENDERER_STANDARD, UF3_LIGHT_DIRECTIONAL, false, 50, false, 135},
+        {UF3_RENDERER_RAYTRACED, UF3_LIGHT_POINT, false, -50, true, -45},
+        {UF3_RENDERER_STANDARD, UF3_LIGHT_POINT, true, -50, false, 135},
+    };
+    for (const FlipCase& c : cases) {
+        Popup(UF3_RENDERER, c.renderer);
+        Popup(UF3_LIGHT_TYPE, c.lightType);
+        Check(UF3_INVERSE_SHADOW, c.inverseParam);
+        Float(UF3_SHADOW_LENGTH, c.length);
+        myParams p{};
+        ASSERT_EQ(Render(p), PF_Err_NONE);
+        EXPECT_EQ(p.inverseShadow, c.inverse) << c.length;
+        EXPECT_DOUBLE_EQ(p.lightDirection, c.direction) << c.length;
+        EXPECT_DOUBLE_EQ(p.lightDirectionRad, c.direction * 0.0174533);
+        // The Standard point table turns the length into the last copy's scale.
+        const bool standardPoint = c.renderer == UF3_RENDERER_STANDARD && c.lightType == UF3_LIGHT_POINT;
+        EXPECT_DOUBLE_EQ(p.shadowLength, standardPoint ? 1 + 50.0 / 800 : 50.0);
+    }
+}
+
+TEST_F(RenderRecord, FailedCheckoutStopsLaterOnesIsLoggedAndKeepsWhatWasRead) {
+    Popup(UF3_RENDERER, UF3_RENDERER_STANDARD);
+    Popup(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
+    Float(UF3_SHADOW_LENGTH, -50);
+    H().FailCheckoutAt(UF3_INNER_BLEND_MODE);
+    myParams p{};
+    EXPECT_EQ(Render(p), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(H().CheckoutLog().size(), 30u);
+    EXPECT_EQ(H().CheckoutLog().back(), 30);
+    EXPECT_EQ(p.lightType, UF3_LIGHT_POINT);
+    EXPECT_EQ(p.shadowLength, 0.0);  // clamped, and no table overwrote it
+    EXPECT_TRUE(p.samples.empty());
+    const std::string log = Log(), text = "smart_renderInitParams() PF_CHECKOUT_PARAM";
+    EXPECT_EQ(log.find(text + "29"), std::string::npos);
+    for (int i = 30; i <= 124; ++i)
+        EXPECT_NE(log.find(text + std::to_string(i) + "PF_Err_OUT_OF_MEMORY"), std::string::npos) << i;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 95);
+}
+
+TEST_F(RenderRecord, UnreadablePixelFormatIsLoggedAndReturned) {
+    myParams p{};
+    PF_EffectWorld foreign{};  // not one of the host's worlds
+    p.input_worldP = &m_input;
+    p.output_worldP = &foreign;
+    EXPECT_EQ(InitParams(p, &H().In(), &H().Out(), nullptr, 0), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(H().CheckoutLog().empty());
+    const std::string log = Log();
+    EXPECT_NE(log.find("PF_GetPixelFormatPF_Err_BAD_CALLBACK_PARAM"), std::string::npos);
+    EXPECT_NE(log.find("PF_GetPixelFormat returned format of " + std::to_string(PF_PixelFormat_INVALID)),
+              std::string::npos);
+}
+
+// The handle suite is needed while the gradient is checked out; the colour
+// suite after every check-in. Neither may leave a parameter checked out.
+TEST_F(RenderRecord, MissingSuiteThrowsWithEverythingCheckedIn) {
+    const std::pair<const char*, int> suites[] = {{kPFHandleSuite, kPFHandleSuiteVersion1},
+                                                  {kPFColorParamSuite, kPFColorParamSuiteVersion1}};
+    for (const auto& [suite, version] : suites) {
+        host::SuiteRegistry::Instance().ClearFaults();
+        host::SuiteRegistry::Instance().SetMissing(suite, version);
+        myParams p{};
+        EXPECT_THROW(Render(p), A_long) << suite;
+        EXPECT_EQ(H().CheckoutsOutstanding(), 0) << suite;
+    }
+}
+
+TEST_F(RenderRecord, WholePixelCountsRoundUp) {
+    Float(UF3_BUFFER_EXPANSION, 3);
+    Float(UF3_SOURCE_OPACITY, 50);
+    Popup(UF3_SOURCE_BLEND_MODE, 5);
+    myParams full{};
+    Render(full);
+    EXPECT_EQ(full.bufferMargin, 2);
+    EXPECT_EQ(full.sourceOpacity8, 128);
+    EXPECT_EQ(full.sourceComp.opacity, 128);
+    EXPECT_EQ(full.sourceComp.xfer, PF_Xfer_MULTIPLY);
+
+    H().In().downsample_x = {1, 4};
+    myParams quarter{};
+    Render(quarter);
+    H().In().downsample_x = {1, 1};
+    EXPECT_EQ(quarter.bufferMargin, 1);  // ceil(0.375)
+}
+
+TEST_F(RenderRecord, QualityPresetDecidesRaytracedSampling) {
+    const int ssaa[] = {1, 1, 2, 2, 4}, samples[] = {12, 25, 50, 100, 250};
+    Float(UF3_SAMPLES, 7);
+    for (int preset = 1; preset <= 5; ++preset) {
+        Popup(UF3_QUALITY_PRESET, preset);
+        myParams p{};
+        Render(p);
+        EXPECT_EQ(p.ssaa, ssaa[preset - 1]);
+        EXPECT_EQ(p.numSamples, samples[preset - 1]);
+        EXPECT_EQ(int(p.samples.size()), samples[preset - 1]);
+    }
+    Popup(UF3_RENDERER, UF3_RENDERER_STANDARD);
+    myParams standard{};
+    Render(standard);
+    EXPECT_EQ(standard.numSamples, 7);
+    EXPECT_EQ(standard.ssaa, 0);
+    EXPECT_DOUBLE_EQ(standard.qualityScale, 1.0);
+}
+
+TEST_F(RenderRecord, RaytracedPadComesFromTheOffsetOrThePreRenderBlock) {
+    Float(UF3_JFA_PADDING, 4);
+    Degrees(UF3_LIGHT_DIRECTION, 135);
+    for (double offset : {2.5, 0.0}) {
+        Float(UF3_SHADOW_OFFSET_DIR, offset);
+        myParams p{};
+        Render(p);
+        const int pad = offset > 0 ? 3 : 1;
+        EXPECT_EQ(p.padOffset, pad + 4);
+        EXPECT_FLOAT_EQ(p.jfaRes[0], float(40 * 2 + 2 * (pad + 4)));
+        EXPECT_NEAR(p.shadowOffset[0], -offset * std::sqrt(0.5), 1e-5);
+        EXPECT_NEAR(p.shadowOffset[1], offset * std::sqrt(0.5), 1e-5);
+    }
+    Popup(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
+    myParams point{};
+    point.preRenderCopy.pointPad = 9;
+    Render(point);
+    EXPECT_EQ(point.padOffset, 13);
+    EXPECT_FLOAT_EQ(point.shadowOffset[0], 1.002f);
+    EXPECT_TRUE(point.samples.empty());
+}
+
+// Records each world handed back, then hands it on to the host's table.
+std::vector<const void*> g_disposed;
+PF_Err RecordingDispose(void* ref, PF_EffectWorld* world) {
+    g_disposed.push_back(world->data);
+    return host::WorldTable::Instance().Suite()->PF_DisposeWorld(ref, world);
+}
+
+TEST_F(RenderRecord, WorldsAreDisposedInTheRecordsOrder) {
+    PF_WorldSuite2 recording = *host::WorldTable::Instance().Suite();
+    recording.PF_DisposeWorld = &RecordingDispose;
+    host::SuiteRegistry::Instance().Register(kPFWorldSuite, kPFWorldSuiteVersion2, &recording);
+    g_disposed.clear();
+    std::vector<const void*> made;
+    {
+        myParams p{};
+        for (UF_EffectWorld* w : {&p.innerShadowWorld, &p.innerInputPadded, &p.inputPadded}) {
+            ASSERT_EQ(w->InitStructWorld(&H().In(), m_output, 4, 4), PF_Err_NONE);
+            made.push_back(w->world.data);
+        }
+    }
+    host::SuiteRegistry::Instance().Register(kPFWorldSuite, kPFWorldSuiteVersion2,
+                                             host::WorldTable::Instance().Suite());
+    EXPECT_EQ(g_disposed, (std::vector<const void*>{made[2], made[1], made[0]}));
+}
+
+}  // namespace
