@@ -108,6 +108,8 @@ Host::Host(HostOptions options) : m_options(options) {
 
 Host::~Host() {
     ReleaseParams();
+    for (Layer* layer : {&m_comp.effectLayer, &m_comp.textureLayer})
+        if (layer->pixels.data) WorldTable::Instance().Dispose(&layer->pixels);
     if (m_module) dlclose(m_module);
 }
 
