@@ -9,6 +9,7 @@
 #include "host/Composition.h"
 #include "host/DrawbotHost.h"
 #include "host/HandleSuite.h"
+#include "host/PixelOps.h"
 #include "host/SuiteRegistry.h"
 #include "host/WorldSuite.h"
 
@@ -41,9 +42,6 @@ PF_Err RegisterCB(PF_PluginDataPtr inPtr, const A_u_char* name, const A_u_char* 
 // Suites whose functions arrive with later features: handed out as tables
 // of null entries so the effect can already hold and release them.
 struct PendingSuites {
-    PF_WorldTransformSuite1 transform{};
-    PF_Iterate8Suite1 iterate8{};
-    PF_iterateFloatSuite1 iterateFloat{};
     PF_ParamUtilsSuite3 paramUtils{};
     PF_AppSuite6 app{};
     PF_EffectCustomUISuite1 customUI1{};
@@ -87,6 +85,7 @@ Host::Host(HostOptions options) : m_options(options) {
     m_utils.host_get_handle_size = handles->host_get_handle_size;
     m_utils.host_resize_handle = handles->host_resize_handle;
     FillAnsiCallbacks(&m_utils.ansi);
+    FillPixelCallbacks(&m_utils);
 
     m_in.inter.add_param = &AddParamCB;
     m_in.inter.register_ui = &RegisterUiCB;
@@ -124,6 +123,9 @@ void Host::RegisterSuites() {
     r.Register(kDRAWBOT_PathSuite, kDRAWBOT_PathSuite_Version1, DrawbotPathSuite());
 
     r.Register(kPFWorldSuite, kPFWorldSuiteVersion2, WorldTable::Instance().Suite());
+    r.Register(kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1, WorldTransformSuite());
+    r.Register(kPFIterate8Suite, kPFIterate8SuiteVersion1, Iterate8Suite());
+    r.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, IterateFloatSuite());
     r.Register(kPFColorParamSuite, kPFColorParamSuiteVersion1, ColorParamSuite());
     r.Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, ColorSettingsSuite());
     r.Register(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, PFInterfaceSuite(&LayerOf));
@@ -131,9 +133,6 @@ void Host::RegisterSuites() {
     r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion13, LayerSuite());
 
     auto& p = Pending();
-    r.Register(kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1, &p.transform);
-    r.Register(kPFIterate8Suite, kPFIterate8SuiteVersion1, &p.iterate8);
-    r.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, &p.iterateFloat);
     r.Register(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, &p.paramUtils);
     r.Register(kPFAppSuite, kPFAppSuiteVersion6, &p.app);
     r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion1, &p.customUI1);

@@ -5,7 +5,9 @@
 // separable and non-separable modes composite as
 //   ao = as' + ad(1 − as')
 //   co = (as'(1 − ad)·cs + as'·ad·B(cd, cs) + (1 − as')·ad·cd) / ao   (0 when ao = 0)
-// with B per mode:
+// except that, taking whole pixels as they are, a layer adding nothing
+// (as' = 0) leaves the destination, and a full-opacity layer over a
+// transparent destination (ad = 0) is the source; with B per mode:
 //   IN_FRONT                   cs
 //   ADD, LINEAR_DODGE          min(1, cd + cs)
 //   MULTIPLY                   cd·cs
@@ -33,7 +35,7 @@
 //   LUMINOSITY                 SetLum(Cd, Lum(Cs))
 //   LIGHTER_COLOR              Lum(Cs) > Lum(Cd) ? Cs : Cd   (ties keep the destination)
 //   DARKER_COLOR               Lum(Cs) < Lum(Cd) ? Cs : Cd   (ties keep the destination)
-// where Lum = 0.3R + 0.59G + 0.11B and Sat = max − min (the W3C non-separable forms).
+// where Lum = 0.3R + 0.59G + 0.11B and Sat = max − min.
 //
 // Modes with their own rule:
 //   NONE                       destination unchanged
