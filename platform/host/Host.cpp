@@ -51,7 +51,6 @@ struct PendingSuites {
     AEGP_StreamSuite9 stream{};
     AEGP_DynamicStreamSuite2 dynamicStream{};
     AEGP_UtilitySuite11 utility{};
-    AEGP_IterateSuite1 iterate{};
 };
 
 PendingSuites& Pending() {
@@ -145,7 +144,7 @@ void Host::RegisterSuites() {
     r.Register(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, &p.dynamicStream);
     r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, &p.utility);
     r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion11, &p.utility);
-    r.Register(kAEGPIterateSuite, kAEGPIterateSuiteVersion1, &p.iterate);
+    r.Register(kAEGPIterateSuite, kAEGPIterateSuiteVersion1, AegpIterateSuite());
 }
 
 bool Host::Load(const std::string& path) {

@@ -1,5 +1,7 @@
 #include "host/PixelOps.h"
 
+#include "AE_GeneralPlug.h"
+
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
 #include <tbb/task_arena.h>
@@ -555,5 +557,15 @@ void FillPixelCallbacks(PF_UtilCallbacks* utils) {
     utils->iterate = &Iterate8;
     utils->iterate_generic = &IterateGeneric;
 }
+
+namespace {
+A_long AegpThreads() { return A_long(tbb::this_task_arena::max_concurrency()); }
+A_Err AegpIterate(A_long iterations, void* refcon, A_Err (*fn)(void*, A_long, A_long, A_long)) {
+    return IterateGeneric(iterations, refcon, fn);
+}
+const AEGP_IterateSuite1 kAegpIterate = {AegpThreads, AegpIterate};
+}  // namespace
+
+const AEGP_IterateSuite1* AegpIterateSuite() { return &kAegpIterate; }
 
 }  // namespace host

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "AE_EffectSuites.h"
+#include "AE_GeneralPlug.h"
 
 namespace host {
 
@@ -66,6 +67,8 @@ void SetIterateCancelAfterRows(long rows);
 void SetIterateThreads(int n);
 
 const PF_WorldTransformSuite1* WorldTransformSuite();
+// "AEGP Iterate Suite": thread count and generic iteration.
+const AEGP_IterateSuite1* AegpIterateSuite();
 const PF_Iterate8Suite1* Iterate8Suite();
 const PF_iterateFloatSuite1* IterateFloatSuite();
 // Sets fill, copy, composite_rect, transfer_rect, transform_world, iterate and iterate_generic.

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include <vector>
 
+#include "AE_GeneralPlug.h"
 #include "host/AnsiSuite.h"
 #include "host/HandleSuite.h"
 #include "host/Host.h"
@@ -129,6 +131,22 @@ TEST_F(HostBooks, AnsiSprintfFormatsIntoTheBuffer) {
     EXPECT_EQ(host::AnsiSuite()->sprintf(buf, "%s %d", "code", 516), 8);
     EXPECT_STREQ(buf, "code 516");
     EXPECT_DOUBLE_EQ(host::AnsiSuite()->hypot(3, 4), 5.0);
+}
+
+TEST(HostIterate, AegpIterateGenericVisitsEveryIndexOnce) {
+    host::Host h;
+    const void* suite = nullptr;
+    ASSERT_EQ(h.In().pica_basicP->AcquireSuite(kAEGPIterateSuite, 1, &suite), kSPNoError);
+    auto* it = static_cast<const AEGP_IterateSuite1*>(suite);
+    EXPECT_GE(it->AEGP_GetNumThreads(), 1);
+    std::vector<std::atomic<int>> seen(100);
+    auto visit = [](void* refcon, A_long, A_long i, A_long) -> A_Err {
+        (*static_cast<std::vector<std::atomic<int>>*>(refcon))[size_t(i)]++;
+        return A_Err_NONE;
+    };
+    EXPECT_EQ(it->AEGP_IterateGeneric(100, &seen, visit), A_Err_NONE);
+    for (auto& n : seen) EXPECT_EQ(n.load(), 1);
+    h.In().pica_basicP->ReleaseSuite(kAEGPIterateSuite, 1);
 }
 
 TEST(HostLoading, ReportsWhatIsMissing) {
