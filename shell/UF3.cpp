@@ -7,6 +7,7 @@
 #include "open_gl/Context.h"
 #include "params/GradientData.h"
 #include "params/UF3_ParamTable.h"
+#include "render/UF3_Bounds.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3_Version.h"
@@ -165,6 +166,8 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
             return SequenceSetdown(in_data, out_data);
         case PF_Cmd_ARBITRARY_CALLBACK:
             return ArbitraryCallback(in_data, extra);
+        case PF_Cmd_SMART_PRE_RENDER:
+            return SmartPreRender(in_data, out_data, static_cast<PF_PreRenderExtra*>(extra));
         // Parameter changes, the panel's supervision, events and the two
         // smart-render commands are served as those layers are built.
         default:

@@ -414,7 +414,9 @@ PF_Err TransferRect(void*, PF_Quality, PF_ModeFlags m_flags, PF_Field, const PF_
 
     std::optional<Snapshot> keep;
     if (Overlaps(s, d)) s = keep.emplace(s).view;
-    const bool premul = !(m_flags & PF_MF_Alpha_STRAIGHT);
+    // Layers in this host hold straight alpha, so rectangles always blend as
+    // straight pixels; the mode flags only steer transform_world's sampling.
+    const bool premul = false;
     const PF_CompositeMode mode = *comp;
     return WithPixel(s.depth, [&](auto stag) {
         return WithPixel(d.depth, [&](auto dtag) {

@@ -1,0 +1,497 @@
+#include "open_gl/Framebuffer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "OpenGL/OpenGL.h"
+#include "shell/AEGP_SuiteHandler.h"
+#include "shell/UF3.h"
+
+namespace {
+
+constexpr int kNoiseSize = 1024;
+// Power applied to colour channels when the gradient is blended in linear light.
+constexpr float kLinearise = 2.22f;
+
+[[noreturn]] void Throw(PF_Err code, std::string message) {
+    throw UF_Err(code, std::move(message));
+}
+
+// On every way out of an upload: row length 0, which every other transfer assumes, and the
+// alignment found on the way in.
+class UnpackState {
+public:
+    UnpackState() {
+        glGetIntegerv(GL_UNPACK_ALIGNMENT, &m_alignment);
+        // A bound unpack buffer would turn our pointers into offsets into it.
+        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    }
+    ~UnpackState() {
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, m_alignment);
+    }
+    UnpackState(const UnpackState&) = delete;
+    UnpackState& operator=(const UnpackState&) = delete;
+
+private:
+    GLint m_alignment = 4;
+};
+
+// The staging handle of one upload: unlocked and disposed on every way out, and the owner's
+// record of it cleared.
+class StagingHandle {
+public:
+    StagingHandle(const PF_HandleSuite1* suite, PF_Handle& slot) : m_suite(suite), m_slot(slot) {}
+    ~StagingHandle() {
+        if (m_slot == nullptr) return;
+        if (m_pixels != nullptr) m_suite->host_unlock_handle(m_slot);
+        m_suite->host_dispose_handle(m_slot);
+        m_slot = nullptr;
+    }
+    StagingHandle(const StagingHandle&) = delete;
+    StagingHandle& operator=(const StagingHandle&) = delete;
+
+    bool Allocate(uint64_t bytes) {
+        m_slot = m_suite->host_new_handle(bytes);
+        return m_slot != nullptr;
+    }
+    void* Lock() {
+        m_pixels = m_suite->host_lock_handle(m_slot);
+        return m_pixels;
+    }
+
+private:
+    const PF_HandleSuite1* m_suite;
+    PF_Handle& m_slot;
+    void* m_pixels = nullptr;
+};
+
+// What the iterate callbacks write into: a tightly packed width × height staging copy.
+struct Staging {
+    void* pixels;
+    A_long width;
+    A_long height;
+    bool linear;  // linearise colour before premultiplying
+    bool flip;    // host bottom row first
+
+    // The slot index of pixel (x, y), or -1 when the host hands a pixel outside the world.
+    int64_t Slot(A_long x, A_long y) const {
+        if (x < 0 || y < 0 || x >= width || y >= height) return -1;
+        const A_long row = flip ? height - 1 - y : y;
+        return int64_t(row) * width + x;
+    }
+};
+
+PF_Err AlphaOnly8(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel*) {
+    const auto& s = *static_cast<const Staging*>(refcon);
+    const int64_t slot = s.Slot(x, y);
+    if (slot < 0) return PF_Err_BAD_CALLBACK_PARAM;
+    static_cast<uint8_t*>(s.pixels)[slot] = in->alpha;
+    return PF_Err_NONE;
+}
+
+PF_Err AlphaOnlyFloat(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat*) {
+    const auto& s = *static_cast<const Staging*>(refcon);
+    const int64_t slot = s.Slot(x, y);
+    if (slot < 0) return PF_Err_BAD_CALLBACK_PARAM;
+    static_cast<float*>(s.pixels)[slot] = in->alpha;
+    return PF_Err_NONE;
+}
+
+PF_Err Premultiply8(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel*) {
+    const auto& s = *static_cast<const Staging*>(refcon);
+    const int64_t slot = s.Slot(x, y);
+    if (slot < 0) return PF_Err_BAD_CALLBACK_PARAM;
+    uint8_t* out = static_cast<uint8_t*>(s.pixels) + 4 * slot;
+    const float a = in->alpha / 255.0f;
+    if (a <= 0.0f) {
+        std::fill(out, out + 4, uint8_t{0});
+        return PF_Err_NONE;
+    }
+    const auto channel = [&](A_u_char value) {
+        float c = value / 255.0f;
+        if (s.linear) c = std::pow(c, kLinearise);
+        return static_cast<uint8_t>(std::min(255.0f, c * a * 255.0f));
+    };
+    out[0] = channel(in->red);
+    out[1] = channel(in->green);
+    out[2] = channel(in->blue);
+    out[3] = in->alpha;
+    return PF_Err_NONE;
+}
+
+PF_Err PremultiplyFloat(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat*) {
+    const auto& s = *static_cast<const Staging*>(refcon);
+    const int64_t slot = s.Slot(x, y);
+    if (slot < 0) return PF_Err_BAD_CALLBACK_PARAM;
+    float* out = static_cast<float*>(s.pixels) + 4 * slot;
+    const float a = in->alpha;
+    const auto channel = [&](float value) {
+        const float c = std::max(0.0f, value);
+        if (s.linear) return static_cast<float>(std::max(0.0, a * std::pow(double(c), double(kLinearise))));
+        return std::max(0.0f, c * a);
+    };
+    out[0] = channel(in->red);
+    out[1] = channel(in->green);
+    out[2] = channel(in->blue);
+    out[3] = a;
+    return PF_Err_NONE;
+}
+
+// Walks the world (as source and destination) with the suite of the bit depth.
+PF_Err IterateWorld(const AEGP_SuiteHandler& suites, PF_InData* in_data, int bitdepth, PF_LayerDef* world,
+                    Staging& staging, PF_IteratePixel8Func pix8, PF_IteratePixelFloatFunc pixFloat) {
+    if (bitdepth == 32) {
+        return suites.IterateFloatSuite1()->iterate(in_data, 0, world->height, world, nullptr, &staging, pixFloat,
+                                                    world);
+    }
+    return suites.Iterate8Suite1()->iterate(in_data, 0, world->height, world, nullptr, &staging, pix8, world);
+}
+
+std::string Resolution(const PF_LayerDef* world) {
+    return std::to_string(world->width) + std::to_string(world->height);
+}
+
+}  // namespace
+
+struct Framebuffer::Layout {
+    int32_t width, height, count, bitdepth;
+    bool rgba;
+    int32_t channels;
+    GLenum internalFormat, format, type;
+    uint64_t cpuPixSize;
+    bool empty;
+};
+
+Framebuffer::~Framebuffer() {
+    // Without a current context there is nothing to delete from; the names die with it.
+    if (CGLGetCurrentContext() != nullptr) CleanUp(0);
+}
+
+Framebuffer::Framebuffer(Framebuffer&& other) noexcept {
+    *this = std::move(other);
+}
+
+Framebuffer& Framebuffer::operator=(Framebuffer&& other) noexcept {
+    if (this == &other) return *this;
+    if (CGLGetCurrentContext() != nullptr) DeleteNames();
+    m_init = std::exchange(other.m_init, false);
+    RestoreLayout(other.SaveLayout());
+    other.RestoreLayout(Layout{});
+    m_name = std::move(other.m_name);
+    m_fboV = std::move(other.m_fboV);
+    m_taoV = std::move(other.m_taoV);
+    other.m_fboV.clear();
+    other.m_taoV.clear();
+    m_bufferH = std::exchange(other.m_bufferH, nullptr);
+    return *this;
+}
+
+Framebuffer::Layout Framebuffer::SaveLayout() const {
+    return Layout{m_width,          m_height,   m_count,  m_bitdepth,    m_rgba, m_channels,
+                  m_internalFormat, m_format,   m_type,   m_cpu_pixSize, m_empty};
+}
+
+void Framebuffer::RestoreLayout(const Layout& l) {
+    m_width = l.width;
+    m_height = l.height;
+    m_count = l.count;
+    m_bitdepth = l.bitdepth;
+    m_rgba = l.rgba;
+    m_channels = l.channels;
+    m_internalFormat = l.internalFormat;
+    m_format = l.format;
+    m_type = l.type;
+    m_cpu_pixSize = l.cpuPixSize;
+    m_empty = l.empty;
+}
+
+void Framebuffer::CheckOrRestore(const Layout& previous) {
+    try {
+        FBO_PreInitCheckSuccess();
+    } catch (...) {
+        // A refused call must not resize a live object: its names would no longer match.
+        RestoreLayout(previous);
+        throw;
+    }
+}
+
+void Framebuffer::DeleteNames() {
+    for (GLuint& fbo : m_fboV) {
+        if (fbo != 0) glDeleteFramebuffers(1, &fbo);
+        fbo = 0;
+    }
+    for (GLuint& tao : m_taoV) {
+        if (tao != 0) glDeleteTextures(1, &tao);
+        tao = 0;
+    }
+}
+
+bool Framebuffer::FBO_PreInitCheckSuccess() {
+    std::string message;
+    if (m_init) message += "FBO init called on already allocated FBO";
+    if (m_bufferH != nullptr) message += "Error: handle is already allocated";
+    m_empty = m_width < 1 || m_height < 1;
+    if (m_count != 1 && m_count != 2) message += "FBO init requested with either too many or too few buffers";
+    if (m_bitdepth != 8 && m_bitdepth != 32) message += "FBO init requested with bad bitdepth";
+    if (!message.empty()) Throw(PF_Err_INVALID_CALLBACK, message);
+    return true;
+}
+
+bool Framebuffer::FramebufferInit(int width, int height, int count, int bitdepth, int internalFormat,
+                                  GLenum format, GLenum type) {
+    const Layout previous = SaveLayout();
+    m_width = width;
+    m_height = height;
+    m_count = count;
+    m_bitdepth = bitdepth;
+    m_internalFormat = GLenum(internalFormat);
+    m_format = format;
+    m_type = type;
+    m_rgba = format != GL_RED;
+    m_channels = format == GL_RED ? 1 : 4;
+    m_cpu_pixSize = uint64_t(m_channels) * (bitdepth == 32 ? 4 : 1);
+    CheckOrRestore(previous);
+
+    // Names left by a failed allocation or CleanUp would shift every index.
+    DeleteNames();
+    m_fboV.clear();
+    m_taoV.clear();
+    m_fboV.reserve(size_t(count));
+    m_taoV.reserve(size_t(count));
+
+    for (int i = 0; i < count; ++i) {
+        m_fboV.push_back(0);
+        m_taoV.push_back(0);
+        glGenFramebuffers(1, &m_fboV[i]);
+        glGenTextures(1, &m_taoV[i]);
+        glBindFramebuffer(GL_FRAMEBUFFER, m_fboV[i]);
+        glBindTexture(GL_TEXTURE_2D, m_taoV[i]);
+        glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, width, height, 0, format, type, nullptr);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        // Samples outside read the default border: transparent black.
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_taoV[i], 0);
+        const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        if (status != GL_FRAMEBUFFER_COMPLETE) {
+            Throw(PF_Err_OUT_OF_MEMORY, "FramebufferInit failed, resolution: " + std::to_string(width) + "x" +
+                                            std::to_string(height));
+        }
+    }
+    m_init = true;
+    return true;
+}
+
+PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, myParams& params) {
+    if (world == nullptr || params.suites == nullptr) {
+        Throw(PF_Err_BAD_CALLBACK_PARAM, "Framebuffer::FBO_Init_PF_World needs a world and the render's suites");
+    }
+    const Layout previous = SaveLayout();
+    m_width = world->width;
+    m_height = world->height;
+    m_bitdepth = params.bitdepth;
+    m_count = 1;
+    const bool standardPoint = params.lightType == 2 && params.renderer == 1;
+    m_rgba = (params.fillInfluence < 1.0 && !params.innerShadow) || standardPoint;
+    CheckOrRestore(previous);
+
+    const bool deep = m_bitdepth == 32;
+    m_channels = m_rgba ? 4 : 1;
+    m_internalFormat = m_rgba ? (deep ? GL_RGBA32F : GL_RGBA8) : (deep ? GL_R32F : GL_R8);
+    m_format = m_rgba ? GL_RGBA : GL_RED;
+    m_type = deep ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    m_cpu_pixSize = uint64_t(m_channels) * (deep ? 4 : 1);
+
+    const AEGP_SuiteHandler& suites = *params.suites;
+    const std::string sizes =
+        Resolution(world) + ", bitdepth of: " + std::to_string(m_cpu_pixSize);
+    StagingHandle staging(suites.HandleSuite1(), m_bufferH);
+    if (!staging.Allocate(uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize)) {
+        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed with res: " + sizes);
+    }
+    void* pixels = staging.Lock();
+    if (pixels == nullptr) {
+        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed to lock bufferP with res: " + sizes);
+    }
+
+    // Stale names from a failed allocation or CleanUp would shift every index.
+    DeleteNames();
+    m_fboV.clear();
+    m_taoV.clear();
+    m_taoV.push_back(0);
+    const UnpackState unpack;
+    glGenTextures(1, &m_taoV[0]);
+    glBindTexture(GL_TEXTURE_2D, m_taoV[0]);
+    // Draft, Low and Moderate sample the input shrunk: mipmaps keep that smooth.
+    const bool mipmaps = params.qualityPreset < 4;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, m_channels);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
+    glTexImage2D(GL_TEXTURE_2D, 0, GLint(m_internalFormat), m_width, m_height, 0, m_format, m_type, nullptr);
+
+    const bool linear = params.fillMode == 2 && params.renderer == 1 && params.fillInfluence < 1.0 &&
+                        params.linearBlending;
+    Staging copy{pixels, m_width, m_height, linear, false};
+    const PF_Err err = IterateWorld(suites, params.in_data, m_bitdepth, world, copy,
+                                    m_rgba ? Premultiply8 : AlphaOnly8, m_rgba ? PremultiplyFloat : AlphaOnlyFloat);
+
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, m_width, m_height, m_format, m_type, pixels);
+    if (mipmaps) glGenerateMipmap(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    m_init = true;
+
+    if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) Throw(err, "Framebuffer::FBO_Init_PF_World iterate() err");
+    return err;
+}
+
+PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, myParams& params) {
+    if (!m_init || world == nullptr || world->width != m_width || world->height != m_height || m_fboV.empty() ||
+        m_taoV.empty()) {
+        Throw(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture was either NOT init or passed effect world of different dims");
+    }
+    if (params.in_data == nullptr) Throw(PF_Err_BAD_CALLBACK_PARAM, "FBO_Upload_Texture needs the render's in_data");
+    // The staging copy is sized and typed by this framebuffer's texels, which is what the GL
+    // reads back out of it.
+    const bool deep = m_bitdepth == 32;
+    if (m_channels != 1 || m_type != (deep ? GL_FLOAT : GL_UNSIGNED_BYTE)) {
+        Throw(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture needs a single-channel FBO of bytes (8) or floats (32)");
+    }
+
+    AEGP_SuiteHandler suites(params.in_data->pica_basicP);
+    glBindTexture(GL_TEXTURE_2D, m_taoV[0]);
+    StagingHandle staging(suites.HandleSuite1(), m_bufferH);
+    if (!staging.Allocate(uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize)) {
+        glBindTexture(GL_TEXTURE_2D, 0);
+        Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferH with dims " + Resolution(world));
+    }
+    void* pixels = staging.Lock();
+    if (pixels == nullptr) {
+        glBindTexture(GL_TEXTURE_2D, 0);
+        Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferP with dims " + Resolution(world));
+    }
+
+    PF_Err err = PF_Err_NONE;
+    {
+        const UnpackState unpack;
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        Staging copy{pixels, m_width, m_height, false, true};
+        try {
+            err = IterateWorld(suites, params.in_data, m_bitdepth, world, copy, AlphaOnly8, AlphaOnlyFloat);
+        } catch (...) {
+            glBindTexture(GL_TEXTURE_2D, 0);
+            throw;
+        }
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, m_width, m_height, m_format, m_type, pixels);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+
+    if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) Throw(err, "Framebuffer::FBO_Upload_Texture iterate() err");
+    return err;
+}
+
+bool Framebuffer::NoiseTexInit(const unsigned char* table) {
+    if (!m_taoV.empty()) Throw(PF_Err_INVALID_CALLBACK, "Framebuffer::NoiseTexInit already have vector resource");
+    if (table == nullptr) Throw(PF_Err_BAD_CALLBACK_PARAM, "Framebuffer::NoiseTexInit given no table");
+    m_taoV.resize(1);
+    glGenTextures(1, &m_taoV.at(0));
+    if (m_taoV[0] == 0) Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::NoiseTexInit glGenTextures(1, &m_taoV.at(0)) failed");
+
+    const UnpackState unpack;
+    // Rows of the table are exactly 1024 pixels apart.
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glBindTexture(GL_TEXTURE_2D, m_taoV[0]);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, kNoiseSize, kNoiseSize, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
+    // Handed over as RGBA: the R8 texture keeps each pixel's first byte.
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kNoiseSize, kNoiseSize, GL_RGBA, GL_UNSIGNED_BYTE, table);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    m_width = kNoiseSize;
+    m_height = kNoiseSize;
+    m_init = true;
+    return true;
+}
+
+GLuint Framebuffer::GetFBO(WHICH_BUFFER which) {
+    const int index = which;
+    if (!m_init) Throw(PF_Err_INVALID_CALLBACK, "called GetFBO() on uninitialised FBO");
+    // A texture made from a world or the noise table has no framebuffer at any index.
+    if (index < 0 || index >= m_count || size_t(index) >= m_fboV.size()) {
+        Throw(PF_Err_INVALID_CALLBACK, "called GetFBO() with buffer index out of range: " + std::to_string(index));
+    }
+    return m_fboV[size_t(index)];
+}
+
+GLuint Framebuffer::GetTAO(WHICH_BUFFER which) {
+    const int index = which;
+    if (!m_init) Throw(PF_Err_INVALID_CALLBACK, "called GetTAO() on uninitialised FBO/TAO");
+    if (index < 0 || size_t(index) >= m_taoV.size()) {
+        Throw(PF_Err_INVALID_CALLBACK, "called GetTAO() with buffer index out of range: " + std::to_string(index));
+    }
+    return m_taoV[size_t(index)];
+}
+
+void Framebuffer::BindFBO(WHICH_BUFFER which, bool clear) {
+    const int index = which;
+    if (!m_init) Throw(PF_Err_INVALID_CALLBACK, "called BindFBO() on uninitialised FBO");
+    if (index < 0 || index >= m_count || size_t(index) >= m_fboV.size()) {
+        Throw(PF_Err_INVALID_CALLBACK, "called BindFBO() with buffer index out of range: " + std::to_string(index));
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, m_fboV[size_t(index)]);
+    glViewport(0, 0, m_width, m_height);
+    if (clear) {
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+}
+
+void Framebuffer::BindTAO(WHICH_BUFFER which) {
+    const int index = which;
+    if (!m_init) Throw(PF_Err_INVALID_CALLBACK, "called bindTAO() on uninitialised FBO/TAO");
+    if (index < 0 || size_t(index) >= m_taoV.size()) {
+        Throw(PF_Err_INVALID_CALLBACK, "called bindTAO() with index out of range: " + std::to_string(index));
+    }
+    glBindTexture(GL_TEXTURE_2D, m_taoV[size_t(index)]);
+}
+
+void Framebuffer::CleanUp(int) {
+    DeleteNames();
+    m_init = false;
+    m_width = 0;
+    m_height = 0;
+}
+
+void FBOtoEffectWorld(GLuint fbo, int bitdepth, PF_LayerDef* world, int x, int y, GLenum attachment) {
+    glFinish();
+    if (world == nullptr || world->width < 1 || world->height < 1) return;
+    const A_long pixelSize = bitdepth == 32 ? 16 : 4;
+    // The GL writes whole rows of width pixels at the world's pitch: a pitch too short for
+    // that (a world of another depth) would write past its end.
+    if (world->data == nullptr || world->rowbytes < world->width * pixelSize || world->rowbytes % pixelSize != 0) {
+        Throw(PF_Err_INVALID_CALLBACK, "FBOtoEffectWorld: world rows cannot hold " + std::to_string(world->width) +
+                                           " pixels of bitdepth " + std::to_string(bitdepth));
+    }
+    GLint alignment = 4;
+    glGetIntegerv(GL_PACK_ALIGNMENT, &alignment);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glReadBuffer(attachment);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, world->rowbytes / pixelSize);
+    glReadPixels(x, y, world->width, world->height, GL_RGBA, bitdepth == 32 ? GL_FLOAT : GL_UNSIGNED_BYTE,
+                 world->data);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, alignment);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}

@@ -1,0 +1,48 @@
+// Quad geometry of the passes and the bundle of one generic draw.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "OpenGL/gl3.h"
+#include "open_gl/Uniforms.h"
+
+// Triangle-strip corners of the generic draw: x, y, z, w each.
+extern const GLfloat quad_vertices[16];
+// Their texture coordinates.
+extern const GLfloat quad_tex[8];
+
+// The per-thread unit quad: a vertex array over one interleaved buffer of four vertices
+// (position x, y, z at attribute 0, texture u, v at attribute 1), drawn as a triangle fan.
+void InitQuad(GLuint* vao, GLuint* vbo);
+
+// The same layout covering the lower-left rx by ry fraction of the viewport with the whole
+// texture.
+void InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry);
+
+// Deletes whichever of the two names is not 0; the names are left as they were.
+void DeleteQuad(GLuint* vao, GLuint* vbo);
+
+// A new buffer bound to `target` and filled with `size` bytes; it stays bound.
+GLuint CreateBuffer(const void* data, GLsizeiptr size, GLenum target, GLenum usage);
+void DeleteBuffer(GLuint buffer);
+
+// What one generic draw needs. Settings: [0] primitive mode, [2] vertex count, [6] 1,
+// [8] primitive-restart index (0: none), [9] cull face (0: none), [10] program.
+// It owns no GL object: whoever draws it deletes `buffers`.
+struct GL_Pod {
+    enum Setting { kMode = 0, kCount = 2, kInstances = 6, kRestartIndex = 8, kCullFace = 9, kProgram = 10 };
+    std::array<GLuint, 11> settings{};
+    UniformMap uniforms;
+    AttributeMap attributes;
+    std::vector<GLuint> buffers;
+};
+
+// A pod for `program` drawing four corners as a triangle strip, with two new buffers
+// (positions, then texture coordinates) behind the attributes "vertex", "tex" and
+// "texCoordIn".
+GL_Pod CreateQuadFromVertices(GLuint program, const UniformMap& uniforms, const GLfloat (&vertices)[16],
+                              const GLfloat (&texCoords)[8]);
+
+// A pod for the rectangle of half sizes w, h about the centre; the full quad when either is 0.
+GL_Pod CreateQuad(GLuint program, const UniformMap& uniforms, float w, float h);

@@ -1,0 +1,80 @@
+#include "render/ThreadRenderData.h"
+
+#include <mutex>
+#include <string>
+
+#include "open_gl/Context.h"
+#include "open_gl/Quad.h"
+#include "shell/UF3_Err.h"
+
+thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
+
+void tls_ctx_deleter::operator()(LocalGLStruct* record) const noexcept {
+    if (record == nullptr) return;
+    if (record->local_ctx != nullptr) {
+        // The names below belong to this context: with another one current they would
+        // delete someone else's objects, so without ours only the context goes.
+        if (SetCurrentContext(record->local_ctx, false).empty()) {
+            DeleteQuad(&record->quadVAO, &record->quadVBO);
+            for (Program& program : record->programs) {
+                if (program.id != 0) glDeleteProgram(program.id);
+                program.id = 0;
+                program.initialised = false;
+            }
+        } else {
+            for (Program& program : record->programs) {
+                program.id = 0;
+                program.initialised = false;
+            }
+        }
+        SetCurrentContext(nullptr, false);
+        std::string ignored;
+        DeleteContext(record->local_ctx, ignored);
+    }
+    delete record;
+}
+
+bool InitPrograms(std::array<Program, kProgramSlotCount>& programs, PF_OutData* out_data,
+                  const ProgramSourceTable& sources) {
+    bool allBuilt = true;
+    for (const int slot : kProgramBuildOrder) {
+        Program& program = programs[size_t(slot)];
+        if (program.initialised && program.id != 0) continue;
+        const ProgramSources& source = sources[size_t(slot)];
+        if (!program.InitInternal(source.vertex, source.fragment, out_data)) allBuilt = false;
+    }
+    return allBuilt;
+}
+
+void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data) {
+    // One thread at a time makes a context, compiles, or makes its context current here.
+    static std::mutex tls_mutex;
+    const std::lock_guard<std::mutex> lock(tls_mutex);
+
+    if (local_render_data && local_render_data->local_ctx != nullptr) {
+        SetCurrentContext(local_render_data->local_ctx, true);
+        return;
+    }
+
+    // A record only ever stays on the thread with a context: one whose creation failed is
+    // dropped, so the next render tries again instead of drawing with no context.
+    std::unique_ptr<LocalGLStruct, tls_ctx_deleter> record(new LocalGLStruct{});
+    std::string error;
+    record->local_ctx = CreateContext(nullptr, nullptr, error);
+    if (!error.empty()) {
+        const std::string message = "CreateContext error" + error;
+        SendMessage(message, out_data);
+        LogError(message, nullptr);
+    }
+    if (record->local_ctx == nullptr) {
+        local_render_data.reset();
+        throw std::string("InitThreadLocalRenderData:!local_render_data->local_ctx");
+    }
+    SetCurrentContext(record->local_ctx, true);
+    local_render_data = std::move(record);
+
+    const bool programsBuilt = InitPrograms(local_render_data->programs, out_data);
+    // The quad even when a program failed: the record stays, and later renders draw with it.
+    InitQuad(&local_render_data->quadVAO, &local_render_data->quadVBO);
+    if (!programsBuilt) throw std::string("InitThreadLocalRenderData:!InitPrograms");
+}

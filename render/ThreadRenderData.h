@@ -1,0 +1,40 @@
+// Each render thread's own OpenGL state: a context made on its first GPU render, the
+// effect's programs and the unit quad, all kept until the thread ends.
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include "AE_Effect.h"
+#include "OpenGL/OpenGL.h"
+#include "OpenGL/gl3.h"
+#include "open_gl/Program.h"
+#include "render/ProgramSlots.h"
+
+struct LocalGLStruct {
+    CGLContextObj local_ctx = nullptr;
+    std::array<Program, kProgramSlotCount> programs;  // by ProgramSlot
+    GLuint quadVAO = 0;
+    GLuint quadVBO = 0;
+};
+
+// Tears a record down on its own thread: its GL objects, then its context. Leaves the
+// thread with no current context.
+struct tls_ctx_deleter {
+    void operator()(LocalGLStruct* record) const noexcept;
+};
+
+// This thread's record; empty until its first InitThreadLocalRenderData.
+extern thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
+
+// Makes this thread's record exist with its context current, building context, programs and
+// quad on the first call. Later calls only make the context current again. Throws a
+// std::string: "InitThreadLocalRenderData:!local_render_data->local_ctx" when no context
+// could be made (the next call tries again), "InitThreadLocalRenderData:!InitPrograms" when
+// a program failed (the record keeps what did build), or the CGL failure text.
+void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);
+
+// Builds every slot of `sources` that is not built yet, in kProgramBuildOrder; one failure
+// does not stop the others. True when every slot attempted built.
+bool InitPrograms(std::array<Program, kProgramSlotCount>& programs, PF_OutData* out_data,
+                  const ProgramSourceTable& sources = BuiltInProgramSources());

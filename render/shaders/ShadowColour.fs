@@ -1,0 +1,10 @@
+#version 330 core
+// Placeholder until the ray-marched colour pass is written: no shadow anywhere.
+in vec2 uv;
+uniform sampler2D jfa_tex;
+uniform vec2 blue_noise_points[256];
+out vec4 FragColour;
+
+void main() {
+    FragColour = vec4(0.0);
+}

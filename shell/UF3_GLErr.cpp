@@ -1,0 +1,89 @@
+#include "shell/UF3_GLErr.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "shell/UF3_Err.h"
+
+namespace {
+
+// More than any driver keeps flags for; a lost context that reports forever must not hang
+// the render.
+constexpr int kMaxDrainedErrors = 64;
+
+std::string ErrorMessage(const std::string& where, GLenum error) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%x", unsigned(error));
+    return where + " cleared pre-existing OpenGL error: " + GLEnumToString(error) + " (0x" + code + ")";
+}
+
+std::vector<std::string> Drain(const std::string& where, GLErrorSource nextError, int limit) {
+    std::vector<std::string> messages;
+    for (int i = 0; i < limit; ++i) {
+        const GLenum error = nextError();
+        if (error == GL_NO_ERROR) break;
+        messages.push_back(ErrorMessage(where, error));
+    }
+    return messages;
+}
+
+}  // namespace
+
+std::string GLEnumToString(GLenum error) {
+    switch (error) {
+        case GL_NO_ERROR: return "GL_NO_ERROR";
+        case GL_INVALID_ENUM: return "GL_INVALID_ENUM";
+        case GL_INVALID_VALUE: return "GL_INVALID_VALUE";
+        case GL_INVALID_OPERATION: return "GL_INVALID_OPERATION";
+        case GL_OUT_OF_MEMORY: return "GL_OUT_OF_MEMORY";
+        case GL_INVALID_FRAMEBUFFER_OPERATION: return "GL_INVALID_FRAMEBUFFER_OPERATION";
+        default: return "UNKNOWN_GL_ERROR";
+    }
+}
+
+void ClearThenLogExistingGLErrors(const std::string& where, bool throwError, GLErrorSource nextError) {
+    if (throwError) {
+        // Only the first is read: the others stay for whoever looks next.
+        const std::vector<std::string> first = Drain(where, nextError, 1);
+        if (!first.empty()) throw first.front();
+        return;
+    }
+    for (const std::string& message : Drain(where, nextError, kMaxDrainedErrors)) {
+        LogError(message, nullptr);
+    }
+}
+
+std::string ClearThenReturnExistingGLErrors(const std::string& where, GLErrorSource nextError) {
+    std::string all;
+    for (const std::string& message : Drain(where, nextError, kMaxDrainedErrors)) {
+        std::printf("%s\n", message.c_str());
+        all += message;
+    }
+    return all;
+}
+
+void CleanStateGL(bool checkErrors) {
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glUseProgram(0);
+    glBindVertexArray(0);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glDisable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glDisable(GL_PRIMITIVE_RESTART);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glFinish();
+    if (checkErrors) ClearThenLogExistingGLErrors("CleanStateGL", false);
+}

@@ -1,0 +1,268 @@
+// Draining pending GL errors and putting GL state back after the passes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "open_gl/Program.h"
+#include "render/GLFixture.h"
+#include "shell/UF3_GLErr.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// HOME pointed at a fresh folder for one test, so the log it gets is the test's own.
+class TempHome {
+public:
+    TempHome() {
+        std::string pattern = (fs::temp_directory_path() / "uf3_glstate_XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+        if (const char* home = std::getenv("HOME")) m_saved = home;
+        setenv("HOME", m_path.c_str(), 1);
+    }
+    ~TempHome() {
+        if (m_saved) setenv("HOME", m_saved->c_str(), 1); else unsetenv("HOME");
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+    // The log's lines, each cut to what follows the timestamp and header.
+    std::vector<std::string> LogMessages() const {
+        std::vector<std::string> messages;
+        std::ifstream log(m_path / "Library/Logs/Nimbral/umbrafex_3_error_log.txt");
+        const std::string header = "Umbrafex 3 v1.0.8: ";
+        for (std::string line; std::getline(log, line);) {
+            const size_t at = line.find(header);
+            messages.push_back(at == std::string::npos ? line : line.substr(at + header.size()));
+        }
+        return messages;
+    }
+
+private:
+    fs::path m_path;
+    std::optional<std::string> m_saved;
+};
+
+// Pending errors as a driver with one flag per code would hold them.
+std::deque<GLenum> g_pending;
+GLenum NextPending() {
+    if (g_pending.empty()) return GL_NO_ERROR;
+    const GLenum error = g_pending.front();
+    g_pending.pop_front();
+    return error;
+}
+
+// Raises GL_INVALID_OPERATION on the current context: a vertex array name never generated.
+void RaiseInvalidOperation() {
+    glBindVertexArray(0xBADu);
+}
+
+class GLErrors : public GLContextSuite {};
+class GLStateReset : public GLContextSuite {};
+
+TEST(GLErrorNames, EveryCodeOfTheTableAndNothingElse) {
+    EXPECT_EQ(GLEnumToString(0), "GL_NO_ERROR");
+    EXPECT_EQ(GLEnumToString(0x0500), "GL_INVALID_ENUM");
+    EXPECT_EQ(GLEnumToString(0x0501), "GL_INVALID_VALUE");
+    EXPECT_EQ(GLEnumToString(0x0502), "GL_INVALID_OPERATION");
+    EXPECT_EQ(GLEnumToString(0x0505), "GL_OUT_OF_MEMORY");
+    EXPECT_EQ(GLEnumToString(0x0506), "GL_INVALID_FRAMEBUFFER_OPERATION");
+    // Stack overflow and underflow do not exist in a core context.
+    EXPECT_EQ(GLEnumToString(0x0503), "UNKNOWN_GL_ERROR");
+    EXPECT_EQ(GLEnumToString(0x0504), "UNKNOWN_GL_ERROR");
+    EXPECT_EQ(GLEnumToString(0x0507), "UNKNOWN_GL_ERROR");
+    EXPECT_EQ(GLEnumToString(0xFFFFFFFFu), "UNKNOWN_GL_ERROR");
+}
+
+TEST_F(GLErrors, NothingPendingReportsNothing) {
+    TempHome home;
+    EXPECT_NO_THROW(ClearThenLogExistingGLErrors("GPU Begin", true));
+    ClearThenLogExistingGLErrors("GPU Begin", false);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ClearThenReturnExistingGLErrors("GPU Begin"), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(home.LogMessages().empty());
+}
+
+TEST_F(GLErrors, RealPendingErrorIsNamedAndCleared) {
+    TempHome home;
+    RaiseInvalidOperation();
+    ClearThenLogExistingGLErrors("GPU Begin", false);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR)) << "the drain must clear what it reports";
+    EXPECT_EQ(home.LogMessages(),
+              std::vector<std::string>{"GPU Begin cleared pre-existing OpenGL error: GL_INVALID_OPERATION (0x502)"});
+
+    glEnable(0xDEADu);
+    try {
+        ClearThenLogExistingGLErrors("GPU Begin", true);
+        ADD_FAILURE() << "a pending error must be thrown";
+    } catch (const std::string& message) {
+        EXPECT_EQ(message, "GPU Begin cleared pre-existing OpenGL error: GL_INVALID_ENUM (0x500)");
+    }
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    EXPECT_EQ(home.LogMessages().size(), 1u) << "a thrown error is not also logged";
+}
+
+TEST_F(GLErrors, SeveralPendingErrorsInTheOrderTheGLGivesThem) {
+    TempHome home;
+    g_pending = {GL_INVALID_VALUE, GL_OUT_OF_MEMORY, 0x0504};
+    ClearThenLogExistingGLErrors("CleanStateGL", false, NextPending);
+    EXPECT_TRUE(g_pending.empty());
+    EXPECT_EQ(home.LogMessages(), (std::vector<std::string>{
+                                      "CleanStateGL cleared pre-existing OpenGL error: GL_INVALID_VALUE (0x501)",
+                                      "CleanStateGL cleared pre-existing OpenGL error: GL_OUT_OF_MEMORY (0x505)",
+                                      "CleanStateGL cleared pre-existing OpenGL error: UNKNOWN_GL_ERROR (0x504)",
+                                  }));
+
+    // Throwing reads the first only; the second stays for the next look.
+    g_pending = {GL_INVALID_FRAMEBUFFER_OPERATION, GL_INVALID_ENUM};
+    EXPECT_THROW(
+        {
+            try {
+                ClearThenLogExistingGLErrors("GPU Begin", true, NextPending);
+            } catch (const std::string& message) {
+                EXPECT_EQ(message,
+                          "GPU Begin cleared pre-existing OpenGL error: GL_INVALID_FRAMEBUFFER_OPERATION (0x506)");
+                throw;
+            }
+        },
+        std::string);
+    EXPECT_EQ(g_pending, std::deque<GLenum>{GL_INVALID_ENUM});
+
+    // Returned: run together, printed one a line.
+    g_pending = {GL_INVALID_ENUM, GL_INVALID_VALUE};
+    testing::internal::CaptureStdout();
+    const std::string all = ClearThenReturnExistingGLErrors("X", NextPending);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string first = "X cleared pre-existing OpenGL error: GL_INVALID_ENUM (0x500)";
+    const std::string second = "X cleared pre-existing OpenGL error: GL_INVALID_VALUE (0x501)";
+    EXPECT_EQ(all, first + second);
+    EXPECT_EQ(printed, first + "\n" + second + "\n");
+    EXPECT_EQ(home.LogMessages().size(), 3u) << "returning logs nothing";
+}
+
+TEST_F(GLErrors, AnErrorSourceThatNeverEmptiesCannotHangTheDrain) {
+    TempHome home;
+    ClearThenLogExistingGLErrors("GPU Begin", false, [] { return GLenum(GL_OUT_OF_MEMORY); });
+    const size_t lines = home.LogMessages().size();
+    EXPECT_GT(lines, 1u);
+    EXPECT_LE(lines, 1000u);
+}
+
+TEST_F(GLStateReset, PutsTheTouchedStateBackAndLeavesTheRest) {
+    GLuint textures[2] = {};
+    glGenTextures(2, textures);
+    GLuint buffers[3] = {};
+    glGenBuffers(3, buffers);
+    GLuint framebuffer = 0;
+    glGenFramebuffers(1, &framebuffer);
+    GLuint vao = 0;
+    glGenVertexArrays(1, &vao);
+    Program program;
+    ASSERT_TRUE(program.InitInternal("#version 330 core\nvoid main() { gl_Position = vec4(0.0); }\n",
+                                     "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }\n", nullptr));
+
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
+    program.Use(nullptr);
+    glBindVertexArray(vao);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, textures[0]);
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, textures[1]);
+    glBindBuffer(GL_ARRAY_BUFFER, buffers[0]);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, buffers[1]);
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffers[2]);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 8);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 17);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 19);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_FRONT);
+    glEnable(GL_PRIMITIVE_RESTART);
+    glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
+    glViewport(1, 2, 3, 4);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(5, 6, 7, 8);
+    glColorMask(GL_TRUE, GL_FALSE, GL_TRUE, GL_FALSE);
+    glGetError();
+    RaiseInvalidOperation();
+
+    CleanStateGL(false);
+
+    EXPECT_EQ(glGetError(), GLenum(GL_INVALID_OPERATION)) << "unchecked, a pending error stays pending";
+    EXPECT_EQ(GetInt(GL_READ_FRAMEBUFFER_BINDING), 0);
+    EXPECT_EQ(GetInt(GL_DRAW_FRAMEBUFFER_BINDING), 0);
+    EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), 0);
+    EXPECT_EQ(GetInt(GL_VERTEX_ARRAY_BINDING), 0);
+    EXPECT_EQ(GetInt(GL_ACTIVE_TEXTURE), GL_TEXTURE0);
+    EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), 0);
+    EXPECT_EQ(GetInt(GL_ARRAY_BUFFER_BINDING), 0);
+    EXPECT_EQ(GetInt(GL_PIXEL_PACK_BUFFER_BINDING), 0);
+    EXPECT_EQ(GetInt(GL_PIXEL_UNPACK_BUFFER_BINDING), 0);
+    EXPECT_EQ(GetInt(GL_UNPACK_ALIGNMENT), 4);
+    EXPECT_EQ(GetInt(GL_PACK_ALIGNMENT), 4);
+    EXPECT_EQ(GetInt(GL_UNPACK_ROW_LENGTH), 0);
+    EXPECT_EQ(GetInt(GL_PACK_ROW_LENGTH), 0);
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    EXPECT_EQ(GetInt(GL_BLEND_SRC_RGB), GL_ONE);
+    EXPECT_EQ(GetInt(GL_BLEND_SRC_ALPHA), GL_ONE);
+    EXPECT_EQ(GetInt(GL_BLEND_DST_RGB), GL_ZERO);
+    EXPECT_EQ(GetInt(GL_BLEND_DST_ALPHA), GL_ZERO);
+    EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
+    EXPECT_EQ(GetInt(GL_CULL_FACE_MODE), GL_BACK);
+    EXPECT_FALSE(glIsEnabled(GL_PRIMITIVE_RESTART));
+    GLfloat clear[4] = {-1, -1, -1, -1};
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(std::vector<GLfloat>(clear, clear + 4), std::vector<GLfloat>(4, 0.0f));
+
+    // Not the reset's business.
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{1, 2, 3, 4}));
+    EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
+    GLint scissor[4] = {};
+    glGetIntegerv(GL_SCISSOR_BOX, scissor);
+    EXPECT_EQ(std::vector<GLint>(scissor, scissor + 4), (std::vector<GLint>{5, 6, 7, 8}));
+    GLboolean mask[4] = {};
+    glGetBooleanv(GL_COLOR_WRITEMASK, mask);
+    EXPECT_EQ(mask[1], GL_FALSE);
+    glActiveTexture(GL_TEXTURE1);
+    EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), GLint(textures[1])) << "other units keep their textures";
+    glActiveTexture(GL_TEXTURE0);
+
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glViewport(0, 0, 1, 1);
+    glDeleteVertexArrays(1, &vao);
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteBuffers(3, buffers);
+    glDeleteTextures(2, textures);
+}
+
+TEST_F(GLStateReset, CheckedResetLogsWhatIsPending) {
+    TempHome home;
+    RaiseInvalidOperation();
+    CleanStateGL(true);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    EXPECT_EQ(home.LogMessages(),
+              std::vector<std::string>{"CleanStateGL cleared pre-existing OpenGL error: GL_INVALID_OPERATION (0x502)"});
+
+    CleanStateGL(true);
+    EXPECT_EQ(home.LogMessages().size(), 1u) << "a clean context logs nothing";
+}
+
+}  // namespace
