@@ -6,8 +6,11 @@
 #include "OpenGL/gl3.h"
 #include "open_gl/Context.h"
 #include "params/GradientData.h"
+#include "params/UF3_ParamChanges.h"
 #include "params/UF3_ParamTable.h"
+#include "params/UF3_Supervision.h"
 #include "render/UF3_Bounds.h"
+#include "render/UF3_Render.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3_Version.h"
@@ -164,10 +167,17 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
             return SequenceFlatten(in_data, out_data);
         case PF_Cmd_SEQUENCE_SETDOWN:
             return SequenceSetdown(in_data, out_data);
+        case PF_Cmd_USER_CHANGED_PARAM:
+            return UserChangedParam(in_data, out_data, params, output,
+                                    static_cast<const PF_UserChangedParamExtra*>(extra));
+        case PF_Cmd_UPDATE_PARAMS_UI:
+            return UpdateParameterUI(in_data, out_data, params, output);
         case PF_Cmd_ARBITRARY_CALLBACK:
             return ArbitraryCallback(in_data, extra);
         case PF_Cmd_SMART_PRE_RENDER:
             return SmartPreRender(in_data, out_data, static_cast<PF_PreRenderExtra*>(extra));
+        case PF_Cmd_SMART_RENDER:
+            return SmartRender(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
         // Parameter changes, the panel's supervision, events and the two
         // smart-render commands are served as those layers are built.
         default:

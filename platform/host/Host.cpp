@@ -9,7 +9,9 @@
 #include "host/Composition.h"
 #include "host/DrawbotHost.h"
 #include "host/HandleSuite.h"
+#include "host/OpenCommand.h"
 #include "host/PixelOps.h"
+#include "host/Streams.h"
 #include "host/SuiteRegistry.h"
 #include "host/WorldSuite.h"
 
@@ -42,15 +44,10 @@ PF_Err RegisterCB(PF_PluginDataPtr inPtr, const A_u_char* name, const A_u_char* 
 // Suites whose functions arrive with later features: handed out as tables
 // of null entries so the effect can already hold and release them.
 struct PendingSuites {
-    PF_ParamUtilsSuite3 paramUtils{};
     PF_AppSuite6 app{};
     PF_EffectCustomUISuite1 customUI1{};
     PF_EffectCustomUISuite2 customUI2{};
     PF_EffectCustomUIOverlayThemeSuite1 overlayTheme{};
-    AEGP_EffectSuite3 effect{};
-    AEGP_StreamSuite9 stream{};
-    AEGP_DynamicStreamSuite2 dynamicStream{};
-    AEGP_UtilitySuite11 utility{};
 };
 
 PendingSuites& Pending() {
@@ -94,6 +91,9 @@ Host::Host(HostOptions options) : m_options(options) {
     // The effect's layer sits in a composition of its own.
     m_comp.effectLayer.comp = &m_comp;
     m_comp.effectLayer.id = 1;
+    m_comp.textureLayer.comp = &m_comp;
+    m_comp.textureLayer.id = 2;
+    ProvideOpenCommand();
 
     // Index 0: the input layer, which the host declares itself.
     PF_ParamDef input{};
@@ -127,23 +127,23 @@ void Host::RegisterSuites() {
     r.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, IterateFloatSuite());
     r.Register(kPFColorParamSuite, kPFColorParamSuiteVersion1, ColorParamSuite());
     r.Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, ColorSettingsSuite());
-    r.Register(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, PFInterfaceSuite(&LayerOf));
-    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion11, LayerSuite());
-    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion13, LayerSuite());
+    r.Register(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, WithEffectRefs(PFInterfaceSuite(&LayerOf)));
+    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion11, WithLayerIds(LayerSuite()));
+    r.Register(kAEGPLayerSuite, kAEGPLayerSuiteVersion13, WithLayerIds(LayerSuite()));
+    r.Register(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, ParamUtilsSuite());
+    r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion2, EffectSuite());
+    r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion3, EffectSuite());
+    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, StreamSuite());
+    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion9, StreamSuite());
+    r.Register(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, DynamicStreamSuite());
+    r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, UtilitySuite());
+    r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion11, UtilitySuite());
 
     auto& p = Pending();
-    r.Register(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, &p.paramUtils);
     r.Register(kPFAppSuite, kPFAppSuiteVersion6, &p.app);
     r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion1, &p.customUI1);
     r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion2, &p.customUI2);
     r.Register(kPFEffectCustomUIOverlayThemeSuite, kPFEffectCustomUIOverlayThemeSuiteVersion1, &p.overlayTheme);
-    r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion2, &p.effect);
-    r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion3, &p.effect);
-    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, &p.stream);
-    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion9, &p.stream);
-    r.Register(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, &p.dynamicStream);
-    r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, &p.utility);
-    r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion11, &p.utility);
     r.Register(kAEGPIterateSuite, kAEGPIterateSuiteVersion1, AegpIterateSuite());
 }
 

@@ -12,6 +12,7 @@
 
 #include "AE_EffectSuites.h"
 #include "host/Composition.h"
+#include "host/Streams.h"
 
 namespace host {
 
@@ -50,6 +51,7 @@ struct RenderJob {
     int pixelCheckouts = 0;
     int pixelCheckins = 0;
     PF_OutData out{};  // the output record of the last command of the job
+    double hostMs = 0;    // time spent in the host's pixel services during the job's commands
 };
 
 struct HostOptions {
@@ -154,6 +156,13 @@ public:
     // Arbitrary-data requests for the effect's parameter, served by the effect.
     PF_Err ArbitraryRequest(PF_ArbParamsExtra& extra);
 
+    // ---- Streams, the Effect Controls panel and undo (Streams.cpp) ----
+    PanelState& Panel() { return m_panel; }
+    // A user change as the host sends it, after the caller set the value
+    // through Param(): PF_Cmd_USER_CHANGED_PARAM for a supervised parameter,
+    // then PF_Cmd_UPDATE_PARAMS_UI. Panel().LastAction() tells what it did.
+    PF_Err UserChange(int index);
+
 private:
     struct ParamSlot {
         PF_ParamDef current{};
@@ -161,6 +170,8 @@ private:
     };
 
     void RegisterSuites();
+    // Takes the values the effect flagged as changed in a user-changed command's array.
+    void TakeChangedValues(std::vector<PF_ParamDef>& values);
     void ReleaseParams();
     PF_Err CopyArb(PF_Handle src, PF_Handle* dst);
     PF_Err NewArb(PF_Handle* dst);
@@ -213,6 +224,7 @@ private:
     PF_Err m_failLayerErr = PF_Err_NONE;
     bool m_guidAvailable = true;
     std::vector<std::vector<unsigned char>> m_guidMixes;
+    PanelState m_panel{this};
 };
 
 }  // namespace host

@@ -82,9 +82,13 @@ PF_Err Host::Call(PF_Cmd cmd, PF_InData* in, PF_OutData* out, void* extra) {
         std::lock_guard lock(m_paramMutex);
         for (auto& slot : m_slots) values.push_back(slot.current);
     }
+    // Values arrive with no change flags; what the effect flags on a user change it means.
+    for (auto& v : values) v.uu.change_flags = PF_ChangeFlag_NONE;
     std::vector<PF_ParamDef*> pointers;
     for (auto& v : values) pointers.push_back(&v);
-    return m_main(cmd, in, out, pointers.data(), nullptr, extra);
+    PF_Err err = m_main(cmd, in, out, pointers.data(), nullptr, extra);
+    if (cmd == PF_Cmd_USER_CHANGED_PARAM) TakeChangedValues(values);
+    return err;
 }
 
 PF_ParamDef& Host::Param(int index) {

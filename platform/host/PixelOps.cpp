@@ -3,6 +3,8 @@
 #include "AE_GeneralPlug.h"
 
 #include <tbb/parallel_for.h>
+
+#include <chrono>
 #include <tbb/partitioner.h>
 #include <tbb/task_arena.h>
 
@@ -324,7 +326,19 @@ PF_Err IterateImpl(PF_EffectWorld* src, const PF_Rect* area, void* refcon, Pixel
 
 }  // namespace
 
+// Time spent inside the pixel services, per calling thread: the host-side
+// share of a render, reported apart from the effect's own (GL) work.
+thread_local double t_serviceMs = 0;
+
+struct ServiceTimer {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    ~ServiceTimer() {
+        t_serviceMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    }
+};
+
 PF_Err Fill(void*, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world) {
+    ServiceTimer timer;
     View v;
     if (PF_Err e = ViewOf(world, &v)) return e;
     const PF_Pixel c = color ? *color : PF_Pixel{0, 0, 0, 0};
@@ -341,6 +355,7 @@ PF_Err Fill(void*, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* w
 }
 
 PF_Err Copy(void*, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r) {
+    ServiceTimer timer;
     View s, d;
     if (PF_Err e = ViewOf(src, &s)) return e;
     if (PF_Err e = ViewOf(dst, &d)) return e;
@@ -402,6 +417,7 @@ PF_Err Copy(void*, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r, PF_
 PF_Err TransferRect(void*, PF_Quality, PF_ModeFlags m_flags, PF_Field, const PF_Rect* src_rect,
                     const PF_EffectWorld* src, const PF_CompositeMode* comp, const PF_MaskWorld*, A_long dest_x,
                     A_long dest_y, PF_EffectWorld* dst) {
+    ServiceTimer timer;
     if (!comp || !IsKnownTransferMode(comp->xfer)) return PF_Err_BAD_CALLBACK_PARAM;
     View s, d;
     if (PF_Err e = ViewOf(src, &s)) return e;
@@ -446,6 +462,7 @@ PF_Err CompositeRect(void* effect_ref, PF_Rect* src_rect, A_long src_opacity, PF
 PF_Err TransformWorld(void*, PF_Quality quality, PF_ModeFlags m_flags, PF_Field, const PF_EffectWorld* src,
                       const PF_CompositeMode* comp, const PF_MaskWorld*, const PF_FloatMatrix* matrices,
                       A_long num_matrices, PF_Boolean src2dst, const PF_Rect* dest_rect, PF_EffectWorld* dst) {
+    ServiceTimer timer;
     if (!comp || !IsKnownTransferMode(comp->xfer) || !matrices || num_matrices < 1) return PF_Err_BAD_CALLBACK_PARAM;
     View s, d;
     if (PF_Err e = ViewOf(src, &s)) return e;
@@ -498,16 +515,19 @@ PF_Err TransformWorld(void*, PF_Quality quality, PF_ModeFlags m_flags, PF_Field,
 
 PF_Err Iterate8(PF_InData*, A_long, A_long, PF_EffectWorld* src, const PF_Rect* area, void* refcon,
                 PF_IteratePixel8Func pix_fn, PF_EffectWorld* dst) {
+    ServiceTimer timer;
     return IterateImpl(src, area, refcon, pix_fn, dst, Depth::k8);
 }
 
 PF_Err IterateFloat(PF_InData*, A_long, A_long, PF_EffectWorld* src, const PF_Rect* area, void* refcon,
                     PF_IteratePixelFloatFunc pix_fn, PF_EffectWorld* dst) {
+    ServiceTimer timer;
     return IterateImpl(src, area, refcon, pix_fn, dst, Depth::k32);
 }
 
 PF_Err IterateGeneric(A_long iterations, void* refcon,
                       PF_Err (*fn)(void* refcon, A_long thread_index, A_long i, A_long iterations)) {
+    ServiceTimer timer;
     if (!fn || iterations < -1) return PF_Err_BAD_CALLBACK_PARAM;
     int n = g_threads.load();
     tbb::task_arena arena(n > 0 ? n : tbb::task_arena::automatic);
@@ -569,5 +589,7 @@ const AEGP_IterateSuite1 kAegpIterate = {AegpThreads, AegpIterate};
 }  // namespace
 
 const AEGP_IterateSuite1* AegpIterateSuite() { return &kAegpIterate; }
+
+double ThisThreadServiceMs() { return t_serviceMs; }
 
 }  // namespace host

@@ -66,6 +66,9 @@ void SetIterateCancelAfterRows(long rows);
 // 1 runs them on one thread, 0 restores the default.
 void SetIterateThreads(int n);
 
+// Milliseconds this thread has spent inside the pixel services so far.
+double ThisThreadServiceMs();
+
 const PF_WorldTransformSuite1* WorldTransformSuite();
 // "AEGP Iterate Suite": thread count and generic iteration.
 const AEGP_IterateSuite1* AegpIterateSuite();

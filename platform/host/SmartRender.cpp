@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/Host.h"
+#include "host/PixelOps.h"
 #include "host/WorldSuite.h"
 
 namespace host {
@@ -128,7 +129,10 @@ PF_Err Host::RenderCommand(PF_Cmd cmd, RenderJob& job, void* extra) {
     job.out.global_data = in.global_data;
     job.out.sequence_data = in.sequence_data;
     JobScope scope(job);
-    return Call(cmd, &in, &job.out, extra);
+    double before = ThisThreadServiceMs();
+    PF_Err err = Call(cmd, &in, &job.out, extra);
+    job.hostMs += ThisThreadServiceMs() - before;
+    return err;
 }
 
 PF_Err Host::SmartPreRender(RenderJob& job) {

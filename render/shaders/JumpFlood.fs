@@ -1,10 +1,66 @@
 #version 330 core
-// Placeholder until the jump-flood pass is written: every texel reports "no seed found".
+// Jump-flood distance field of the source's alpha. Each texel holds the integer field
+// coordinates of the nearest seed texel found so far, or (65535, 65535) for none.
+// k = 0: seed pass. k > 0: one flood pass reading the neighbours k texels away.
 in vec2 uv;
 uniform sampler2D in_tex;
 uniform sampler2D jfa_tex;
+uniform vec2 jfa_res;
+uniform vec2 in_res;
+uniform float alpha_threshold;
+uniform bool inner_shadow;
+uniform int k;
+uniform vec2 shadow_offset;
+uniform int light_type;
+uniform bool inverseShadowB;
+uniform vec2 point_anchor;
 out vec2 FragColour;
 
+const vec2 kNoSeed = vec2(65535.0);
+const int kPointLight = 2;
+
+// Signed distance from p to the unit square centred at c: negative inside.
+float BoxDistance(vec2 p, vec2 c) {
+    vec2 a = abs(p - c) - 0.5;
+    return length(max(a, 0.0)) + min(max(a.x, a.y), 0.0);
+}
+
 void main() {
-    FragColour = vec2(65535.0);
+    ivec2 c = ivec2(gl_FragCoord.xy);
+    if (k == 0) {
+        vec2 t = uv;
+        if (light_type == kPointLight) {
+            // The source scaled about the light by the point offset.
+            vec2 a = point_anchor / in_res;
+            float s = shadow_offset.x;
+            t = inverseShadowB ? a + (t - a) * s : a + (t - a) / s;
+        } else {
+            t += shadow_offset / in_res;
+        }
+        float alpha = texture(in_tex, t).r;
+        bool seed = inner_shadow ? alpha <= 1.0 - alpha_threshold : alpha >= alpha_threshold;
+        FragColour = seed ? vec2(c) : kNoSeed;
+        return;
+    }
+
+    // The texel centre, exactly: equal distances then compare equal and ties keep the
+    // first candidate visited.
+    vec2 p = gl_FragCoord.xy;
+    ivec2 last = ivec2(jfa_res) - 1;
+    float best = 1e30;
+    vec2 nearest = kNoSeed;
+    for (int i = -1; i <= 1; ++i) {
+        for (int j = -1; j <= 1; ++j) {
+            ivec2 s = c + ivec2(i, j) * k;
+            if (any(lessThan(s, ivec2(0))) || any(greaterThan(s, last))) continue;
+            vec2 q = texelFetch(jfa_tex, s, 0).xy;
+            if (q == kNoSeed) continue;
+            float d = BoxDistance(p, q + 0.5);
+            if (d < best) {
+                best = d;
+                nearest = q;
+            }
+        }
+    }
+    FragColour = nearest;
 }

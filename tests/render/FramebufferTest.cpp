@@ -21,16 +21,15 @@
 
 namespace {
 
-// The host's iterate suites, with serial stand-ins while the host's entries are still null,
-// and a way to make the next iterate end with a chosen result after doing its work (a user
-// cancel, a failure).
+// The host's iterate suites, wrapped so that a test can make the next iterate end with a
+// chosen result after doing its work (a user cancel, a failure).
 class IterateSuites {
 public:
     IterateSuites() {
         m_original8 = Lookup<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterate8SuiteVersion1);
         m_originalFloat = Lookup<PF_iterateFloatSuite1>(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1);
-        s_base8 = m_original8 && m_original8->iterate ? m_original8->iterate : &Serial8;
-        s_baseFloat = m_originalFloat && m_originalFloat->iterate ? m_originalFloat->iterate : &SerialFloat;
+        s_base8 = m_original8 ? m_original8->iterate : nullptr;
+        s_baseFloat = m_originalFloat ? m_originalFloat->iterate : nullptr;
         s_result = PF_Err_NONE;
         m_suite8.iterate = &Iterate8;
         m_suiteFloat.iterate = &IterateFloat;
@@ -46,6 +45,7 @@ public:
     IterateSuites(const IterateSuites&) = delete;
     IterateSuites& operator=(const IterateSuites&) = delete;
 
+    static bool Served() { return s_base8 != nullptr && s_baseFloat != nullptr; }
     static void EndNextWith(PF_Err err) { s_result = err; }
 
 private:
@@ -56,25 +56,6 @@ private:
         if (basic->AcquireSuite(name, version, &suite) != kSPNoError) return nullptr;
         basic->ReleaseSuite(name, version);
         return static_cast<const Suite*>(suite);
-    }
-
-    template <typename Pixel, typename Fn>
-    static PF_Err Serial(PF_EffectWorld* src, void* refcon, Fn fn, PF_EffectWorld* dst) {
-        for (A_long y = 0; y < dst->height; ++y) {
-            auto* in = reinterpret_cast<Pixel*>(reinterpret_cast<char*>(src->data) + size_t(y) * src->rowbytes);
-            auto* out = reinterpret_cast<Pixel*>(reinterpret_cast<char*>(dst->data) + size_t(y) * dst->rowbytes);
-            for (A_long x = 0; x < dst->width; ++x)
-                if (const PF_Err err = fn(refcon, x, y, in + x, out + x)) return err;
-        }
-        return PF_Err_NONE;
-    }
-    static PF_Err Serial8(PF_InData*, A_long, A_long, PF_EffectWorld* src, const PF_Rect*, void* refcon,
-                          PF_IteratePixel8Func fn, PF_EffectWorld* dst) {
-        return Serial<PF_Pixel>(src, refcon, fn, dst);
-    }
-    static PF_Err SerialFloat(PF_InData*, A_long, A_long, PF_EffectWorld* src, const PF_Rect*, void* refcon,
-                              PF_IteratePixelFloatFunc fn, PF_EffectWorld* dst) {
-        return Serial<PF_PixelFloat>(src, refcon, fn, dst);
     }
     static PF_Err Iterate8(PF_InData* in, A_long b, A_long f, PF_EffectWorld* src, const PF_Rect* area,
                            void* refcon, PF_IteratePixel8Func fn, PF_EffectWorld* dst) {
@@ -150,6 +131,12 @@ GLint TextureParameter(GLuint texture, GLenum what) {
     return value;
 }
 
+int LiveFramebuffers() {
+    int alive = 0;
+    for (GLuint name = 1; name < 4096; ++name) alive += glIsFramebuffer(name) ? 1 : 0;
+    return alive;
+}
+
 // Deterministic bytes with every alpha from 0 to 255 represented over a 16 × 8 world.
 A_u_char Byte(int x, int y, int c) {
     return A_u_char((x * 37 + y * 101 + c * 59 + x * y * 7) & 0xFF);
@@ -159,6 +146,7 @@ class Framebuffers : public GLContextSuite {
 protected:
     void SetUp() override {
         GLContextSuite::SetUp();
+        ASSERT_TRUE(IterateSuites::Served()) << "the host serves no iterate suites";
         host::HandleTable::Instance().ClearFaults();
         m_handles = host::HandleTable::Instance().Alive();
         m_params.in_data = &m_host.In();
@@ -209,7 +197,7 @@ TEST_F(Framebuffers, TextureFromAn8BitWorldIsPremultipliedAndLeavesTheWorldAlone
         m_params.fillInfluence = 0.5;
         m_params.fillMode = linear ? 2 : 1;
         m_params.linearBlending = true;  // counts only for a gradient fill
-        m_params.qualityPreset = 2;
+        m_params.qualityPreset = 3;  // Moderate, the highest preset with mipmaps
         Framebuffer fb;
         EXPECT_EQ(fb.FBO_Init_PF_World(&world, m_params), PF_Err_NONE);
         EXPECT_TRUE(fb.m_init);
@@ -251,7 +239,8 @@ TEST_F(Framebuffers, TextureFromAFloatWorldDropsNegativeColour) {
     PF_EffectWorld& world = NewWorld(16, 8, PF_PixelFormat_ARGB128);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 16; ++x)
-            At<PF_PixelFloat>(world, x, y) = {Byte(x, y, 0) / 200.0f, Byte(x, y, 1) / 128.0f - 0.5f,
+            // Alpha, red, green, blue: some alphas above 1 or below 0, some colours below 0.
+            At<PF_PixelFloat>(world, x, y) = {Byte(x, y, 0) / 200.0f - 0.2f, Byte(x, y, 1) / 128.0f - 0.5f,
                                              Byte(x, y, 2) / 255.0f, 1.5f - Byte(x, y, 3) / 100.0f};
     const std::vector<uint8_t> before = Bytes(world);
     m_params.bitdepth = 32;
@@ -436,21 +425,22 @@ TEST_F(Framebuffers, RefusedAllocationsNameEveryFaultAndLeaveTheObjectAsItWas) {
     EXPECT_FALSE(fresh.m_init);
 
     // A zero-size attachment passes the checks, marks the object empty and is incomplete.
+    const int framebuffersBefore = LiveFramebuffers();
     Framebuffer empty;
     EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FramebufferInit failed, resolution: 0x8",
                   empty.FramebufferInit(0, 8, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE));
     EXPECT_TRUE(empty.m_empty);
     EXPECT_FALSE(empty.m_init);
-    ASSERT_EQ(empty.m_fboV.size(), 1u);
-    const GLuint failedFbo = empty.m_fboV[0];
-    const GLuint failedTexture = empty.m_taoV[0];
-    EXPECT_TRUE(glIsFramebuffer(failedFbo));
+    EXPECT_EQ(GetInt(GL_FRAMEBUFFER_BINDING), 0) << "unbound before throwing";
+    EXPECT_EQ(LiveFramebuffers(), framebuffersBefore + 1) << "kept for the destructor";
     // A retry starts afresh instead of appending behind the failed names.
     ASSERT_TRUE(empty.FramebufferInit(4, 8, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE));
     EXPECT_FALSE(empty.m_empty);
     EXPECT_EQ(empty.m_fboV.size(), 1u);
-    EXPECT_FALSE(glIsTexture(failedTexture) && empty.m_taoV[0] != failedTexture);
+    EXPECT_EQ(LiveFramebuffers(), framebuffersBefore + 1);
+    glBindFramebuffer(GL_FRAMEBUFFER, empty.GetFBO(PING));
     EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), GLenum(GL_FRAMEBUFFER_COMPLETE));
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
 
     // Uploads need an allocated single-channel buffer of the world's size.
     Framebuffer none;

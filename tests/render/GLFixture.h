@@ -1,12 +1,19 @@
-// A GL context made once per suite and current on the test thread, with helpers to put
-// pixels into textures and read them back.
+// A GL context made once per suite and current on the test thread, helpers to put pixels
+// into textures and read them back, and a private log folder.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "AE_Effect.h"
 
 #include "OpenGL/OpenGL.h"
 #include "OpenGL/gl3.h"
@@ -74,3 +81,42 @@ inline GLint GetInt(GLenum name) {
     glGetIntegerv(name, &value);
     return value;
 }
+
+// What the effect left in the host's message buffer.
+inline std::string Message(const PF_OutData& out) {
+    return std::string(out.return_msg, strnlen(out.return_msg, sizeof out.return_msg));
+}
+
+// HOME pointed at a fresh folder for one test, so the error log is the test's own.
+class TempHome {
+public:
+    TempHome() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "uf3_gl_XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+        if (const char* home = std::getenv("HOME")) m_saved = home;
+        setenv("HOME", m_path.c_str(), 1);
+    }
+    ~TempHome() {
+        if (m_saved) setenv("HOME", m_saved->c_str(), 1); else unsetenv("HOME");
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+    // The log's lines, each cut to what follows the timestamp and header.
+    std::vector<std::string> LogMessages() const {
+        std::vector<std::string> messages;
+        std::ifstream log(m_path / "Library/Logs/Nimbral/umbrafex_3_error_log.txt");
+        const std::string header = "Umbrafex 3 v1.0.8: ";
+        for (std::string line; std::getline(log, line);) {
+            const size_t at = line.find(header);
+            messages.push_back(at == std::string::npos ? line : line.substr(at + header.size()));
+        }
+        return messages;
+    }
+
+private:
+    std::filesystem::path m_path;
+    std::optional<std::string> m_saved;
+};

@@ -1,12 +1,7 @@
 // Draining pending GL errors and putting GL state back after the passes.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <deque>
-#include <filesystem>
-#include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,43 +9,7 @@
 #include "render/GLFixture.h"
 #include "shell/UF3_GLErr.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-// HOME pointed at a fresh folder for one test, so the log it gets is the test's own.
-class TempHome {
-public:
-    TempHome() {
-        std::string pattern = (fs::temp_directory_path() / "uf3_glstate_XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-        if (const char* home = std::getenv("HOME")) m_saved = home;
-        setenv("HOME", m_path.c_str(), 1);
-    }
-    ~TempHome() {
-        if (m_saved) setenv("HOME", m_saved->c_str(), 1); else unsetenv("HOME");
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    TempHome(const TempHome&) = delete;
-    TempHome& operator=(const TempHome&) = delete;
-
-    // The log's lines, each cut to what follows the timestamp and header.
-    std::vector<std::string> LogMessages() const {
-        std::vector<std::string> messages;
-        std::ifstream log(m_path / "Library/Logs/Nimbral/umbrafex_3_error_log.txt");
-        const std::string header = "Umbrafex 3 v1.0.8: ";
-        for (std::string line; std::getline(log, line);) {
-            const size_t at = line.find(header);
-            messages.push_back(at == std::string::npos ? line : line.substr(at + header.size()));
-        }
-        return messages;
-    }
-
-private:
-    fs::path m_path;
-    std::optional<std::string> m_saved;
-};
 
 // Pending errors as a driver with one flag per code would hold them.
 std::deque<GLenum> g_pending;

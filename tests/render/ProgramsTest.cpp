@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -24,10 +21,6 @@ int LivePrograms() {
     int alive = 0;
     for (GLuint name = 1; name < 2048; ++name) alive += glIsProgram(name) ? 1 : 0;
     return alive;
-}
-
-std::string Message(const PF_OutData& out) {
-    return std::string(out.return_msg, strnlen(out.return_msg, sizeof out.return_msg));
 }
 
 std::string ProgramLog(GLuint program) {
@@ -160,27 +153,6 @@ TEST_F(ProgramSlots, ProgramsGoWithTheirOwner) {
     }
     EXPECT_FALSE(glIsProgram(destroyed));
     EXPECT_EQ(LivePrograms(), before);
-}
-
-TEST_F(ProgramSlots, ExternalShadersAreReadLineByLine) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("uf3_shaders_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    std::ofstream(dir / "copy.vs") << BuiltInProgramSources()[kScaleProgram].vertex;
-    // No newline at the end: every line read comes back with one.
-    std::ofstream(dir / "copy.fs") << "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }";
-
-    PF_OutData out{};
-    Program p;
-    EXPECT_EQ(p.LoadShader((dir / "copy.fs").string(), &out),
-              "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0); }\n");
-    EXPECT_TRUE(p.InitExternal((dir / "copy").string(), (dir / "copy").string(), &out)) << Message(out);
-
-    Program missing;
-    const std::string path = (dir / "absent.fs").string();
-    EXPECT_EQ(missing.LoadShader(path, &out), "");
-    EXPECT_EQ(Message(out), "Unable to load shader: " + path);
-    fs::remove_all(dir);
 }
 
 }  // namespace

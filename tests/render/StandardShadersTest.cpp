@@ -90,8 +90,11 @@ float Sample(const Image& image, float u, float v, int c) {
     return bottom * (1 - fy) + top * fy;
 }
 
+// The image's channels; those it lacks read 0.
 Vec4 Sample4(const Image& image, float u, float v) {
-    return {Sample(image, u, v, 0), Sample(image, u, v, 1), Sample(image, u, v, 2), Sample(image, u, v, 3)};
+    Vec4 p{};
+    for (int c = 0; c < image.channels; ++c) p[c] = Sample(image, u, v, c);
+    return p;
 }
 
 // The blur kernel: 2 steps + 1 taps, Gaussian weights of variance 0.06 in radius units.
@@ -177,6 +180,13 @@ protected:
         UploadFloats(fb.GetTAO(PING), image.width, image.height, rgba ? GL_RGBA : GL_RED, image.pixels);
     }
 
+    // A cleared float target: RGBA, or red only.
+    static Framebuffer Target(int width, int height, int channels) {
+        Framebuffer fb;
+        Fill(fb, Image{width, height, channels, std::vector<float>(size_t(width) * height * channels)});
+        return fb;
+    }
+
     // One pass as the Standard road draws it: target bound and cleared, source on unit 0,
     // the slot's program, its uniforms looked up by name, the unit quad as a fan.
     static void Draw(int slot, Framebuffer& source, Framebuffer& target, const std::function<void(GLuint)>& uniforms) {
@@ -226,15 +236,13 @@ TEST_F(StandardShaders, EveryBlurReturnsTheCentreTexelAtOneStepAndNoStride) {
         glUniform1f(Loc(p, "scaleH"), 1.0f);
     };
     for (const int slot : {kHorizontalBlurProgram, kVerticalBlurProgram, kScaledHorizontalBlurProgram}) {
-        Framebuffer out;
-        Fill(out, Image{16, 8, 4, std::vector<float>(16 * 8 * 4)});
+        Framebuffer out = Target(16, 8, 4);
         Draw(slot, rgbaIn, out, blurUniforms);
         ExpectImagesNear(ReadRGBA(out.GetFBO(PING), 16, 8), Expected(16, 8, 4, centre(rgba)), 16, 4, kArithmetic,
                          "slot " + std::to_string(slot));
     }
     for (const int slot : {kVerticalBlurSingleProgram, kScaledHorizontalBlurSingleProgram}) {
-        Framebuffer out;
-        Fill(out, Image{16, 8, 1, std::vector<float>(16 * 8)});
+        Framebuffer out = Target(16, 8, 1);
         Draw(slot, redIn, out, blurUniforms);
         ExpectImagesNear(ReadRed(out.GetFBO(PING), 16, 8), Expected(16, 8, 1, centre(red)), 16, 1, kArithmetic,
                          "slot " + std::to_string(slot));
@@ -263,8 +271,7 @@ TEST_F(StandardShaders, BlurKernelAtARealRadius) {
         {kVerticalBlurProgram, false, 2, 1.5f, kFiltered},
     };
     for (const Case& c : cases) {
-        Framebuffer out;
-        Fill(out, Image{16, 8, 4, std::vector<float>(16 * 8 * 4)});
+        Framebuffer out = Target(16, 8, 4);
         Draw(c.slot, rgbaIn, out, [&](GLuint p) {
             glUniform1i(Loc(p, "steps"), c.steps);
             glUniform1f(Loc(p, "stride"), c.stride);
@@ -276,8 +283,7 @@ TEST_F(StandardShaders, BlurKernelAtARealRadius) {
                              std::to_string(c.stride));
     }
 
-    Framebuffer out;
-    Fill(out, Image{16, 8, 1, std::vector<float>(16 * 8)});
+    Framebuffer out = Target(16, 8, 1);
     Draw(kVerticalBlurSingleProgram, redIn, out, [](GLuint p) {
         glUniform1i(Loc(p, "steps"), 3);
         glUniform1f(Loc(p, "stride"), 1.0f);
@@ -306,8 +312,7 @@ TEST_F(StandardShaders, ScaledHorizontalBlurInItsThreeColourCases) {
         // A full fill reads coverage from a single-channel source; the others read colour.
         const Image& input = influence >= 1.0f ? red : rgba;
         Framebuffer& source = influence >= 1.0f ? redIn : rgbaIn;
-        Framebuffer out;
-        Fill(out, Image{20, 6, 4, std::vector<float>(20 * 6 * 4)});
+        Framebuffer out = Target(20, 6, 4);
         Draw(kScaledHorizontalBlurProgram, source, out, [&](GLuint p) {
             glUniform1i(Loc(p, "steps"), steps);
             glUniform1f(Loc(p, "stride"), stride);
@@ -334,8 +339,7 @@ TEST_F(StandardShaders, ScaledHorizontalBlurInItsThreeColourCases) {
                          "fill influence " + std::to_string(influence));
     }
 
-    Framebuffer out;
-    Fill(out, Image{20, 6, 1, std::vector<float>(20 * 6)});
+    Framebuffer out = Target(20, 6, 1);
     Draw(kScaledHorizontalBlurSingleProgram, redIn, out, [&](GLuint p) {
         glUniform1i(Loc(p, "steps"), steps);
         glUniform1f(Loc(p, "stride"), stride);
@@ -392,15 +396,13 @@ TEST_F(StandardShaders, CopiesClampAtOneAndFollowTheTransposedTransform) {
             return p;
         };
 
-        Framebuffer out;
-        Fill(out, Image{16, 8, 4, std::vector<float>(16 * 8 * 4)});
+        Framebuffer out = Target(16, 8, 4);
         Draw(kCopyProgram, in, out, [&](GLuint p) { glUniformMatrix4fv(Loc(p, "xform"), 1, GL_TRUE, xform); });
         ExpectImagesNear(ReadRGBA(out.GetFBO(PING), 16, 8),
                          Expected(16, 8, 4, [&](float u, float v) { return texel(bright, u, v); }), 16, 4, kArithmetic,
                          shifted ? "copy, shifted" : "copy");
 
-        Framebuffer outRed;
-        Fill(outRed, Image{16, 8, 1, std::vector<float>(16 * 8)});
+        Framebuffer outRed = Target(16, 8, 1);
         Draw(kCopySingleProgram, inRed, outRed,
              [&](GLuint p) { glUniformMatrix4fv(Loc(p, "xform"), 1, GL_TRUE, xform); });
         ExpectImagesNear(ReadRed(outRed.GetFBO(PING), 16, 8),
@@ -417,8 +419,7 @@ TEST_F(StandardShaders, ColouriseWithAndWithoutInner) {
     const float opacity = 0.65f;
     for (const int inner : {0, 1}) {
         for (const float influence : {0.0f, 0.5f, 1.0f}) {
-            Framebuffer out;
-            Fill(out, Image{16, 8, 4, std::vector<float>(16 * 8 * 4)});
+            Framebuffer out = Target(16, 8, 4);
             Draw(kColouriseProgram, in, out, [&](GLuint p) {
                 glUniform1f(Loc(p, "opacityF"), opacity);
                 glUniform4f(Loc(p, "colorF"), fill[0], fill[1], fill[2], influence);
@@ -444,8 +445,7 @@ TEST_F(StandardShaders, InnerInvertOfScaledCoverage) {
     const Image red = CoverageInput(16, 8);
     Framebuffer in;
     Fill(in, red);
-    Framebuffer out;
-    Fill(out, Image{16, 8, 1, std::vector<float>(16 * 8)});
+    Framebuffer out = Target(16, 8, 1);
     const float sw = 1.25f, sh = 1.5f;
     Draw(kInnerInvertProgram, in, out, [&](GLuint p) {
         glUniform1f(Loc(p, "scaleW"), sw);
@@ -481,8 +481,7 @@ TEST_F(StandardShaders, FinalPassUnmultipliesAppliesGammaAndOpacityAndReorders) 
         {0, 1, 0.5f, 1.0f, kTranscendental},
     };
     for (const Case& k : cases) {
-        Framebuffer out;
-        Fill(out, Image{16, 8, 4, std::vector<float>(16 * 8 * 4)});
+        Framebuffer out = Target(16, 8, 4);
         Draw(kFinalPassProgram, in, out, [&](GLuint p) {
             glUniform1i(Loc(p, "unmultL"), k.unmult);
             glUniform1i(Loc(p, "gammaB"), k.gamma);

@@ -201,7 +201,7 @@ TEST_F(CommandTable, CommandsWithoutAnActionChangeNothing) {
         if (cmd == PF_Cmd_GLOBAL_SETDOWN || cmd == PF_Cmd_SEQUENCE_SETDOWN || cmd == PF_Cmd_GLOBAL_SETUP ||
             cmd == PF_Cmd_SEQUENCE_SETUP || cmd == PF_Cmd_SEQUENCE_RESETUP)
             continue;
-        PF_Err expected = cmd == PF_Cmd_SMART_PRE_RENDER ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE;
+        PF_Err expected = cmd == PF_Cmd_SMART_PRE_RENDER || cmd == PF_Cmd_SMART_RENDER ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE;
         EXPECT_EQ(H().Send(cmd), expected) << "command " << cmd;
         ExpectBooksBalanced();
     }

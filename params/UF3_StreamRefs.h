@@ -1,0 +1,115 @@
+// Owners of the host references that parameter supervision and change
+// handling hold for one command: an effect reference, a parameter stream and
+// an open undo group. Each is given back on every path, also when a missing
+// suite throws out of the command; Dispose()/End() report the host's answer
+// where the caller needs it.
+#pragma once
+
+#include "AE_GeneralPlug.h"
+#include "shell/AEGP_SuiteHandler.h"
+
+// Which version of a suite a caller uses.
+using UF_EffectSuiteFn = const AEGP_EffectSuite3* (AEGP_SuiteHandler::*)() const;
+using UF_StreamSuiteFn = const AEGP_StreamSuite9* (AEGP_SuiteHandler::*)() const;
+
+class UF_EffectRef {
+public:
+    UF_EffectRef(AEGP_SuiteHandler& suites, UF_EffectSuiteFn suite) : m_suites(suites), m_suite(suite) {}
+    ~UF_EffectRef() {
+        try {
+            Dispose();
+        } catch (...) {
+            // Without the suite there is nothing to give it back through.
+        }
+    }
+    UF_EffectRef(const UF_EffectRef&) = delete;
+    UF_EffectRef& operator=(const UF_EffectRef&) = delete;
+
+    // This effect instance's reference (plugin id 0).
+    PF_Err Acquire(PF_InData* in_data) {
+        return m_suites.PFInterfaceSuite1()->AEGP_GetNewEffectForEffect(0, in_data->effect_ref, &m_ref);
+    }
+    PF_Err Dispose() {
+        if (!m_ref) return PF_Err_NONE;
+        AEGP_EffectRefH ref = m_ref;
+        m_ref = nullptr;
+        return (m_suites.*m_suite)()->AEGP_DisposeEffect(ref);
+    }
+    AEGP_EffectRefH& Get() { return m_ref; }
+    explicit operator bool() const { return m_ref != nullptr; }
+
+private:
+    AEGP_SuiteHandler& m_suites;
+    UF_EffectSuiteFn m_suite;
+    AEGP_EffectRefH m_ref = nullptr;
+};
+
+class UF_Stream {
+public:
+    UF_Stream(AEGP_SuiteHandler& suites, UF_StreamSuiteFn suite) : m_suites(suites), m_suite(suite) {}
+    ~UF_Stream() {
+        try {
+            Dispose();
+        } catch (...) {
+        }
+    }
+    UF_Stream(const UF_Stream&) = delete;
+    UF_Stream& operator=(const UF_Stream&) = delete;
+
+    PF_Err Acquire(AEGP_EffectRefH effect, int index) {
+        return Suite()->AEGP_GetNewEffectStreamByIndex(0, effect, index, &m_stream);
+    }
+    // Sets a value record cleared to zero but for its scalar.
+    PF_Err SetScalar(double value) {
+        AEGP_StreamValue2 record{};
+        record.val.one_d = value;
+        return Set(record);
+    }
+    PF_Err Set(AEGP_StreamValue2 record) { return Suite()->AEGP_SetStreamValue(0, m_stream, &record); }
+    PF_Err Dispose() {
+        if (!m_stream) return PF_Err_NONE;
+        AEGP_StreamRefH stream = m_stream;
+        m_stream = nullptr;
+        return Suite()->AEGP_DisposeStream(stream);
+    }
+    AEGP_StreamRefH Get() const { return m_stream; }
+    explicit operator bool() const { return m_stream != nullptr; }
+
+private:
+    const AEGP_StreamSuite9* Suite() const { return (m_suites.*m_suite)(); }
+
+    AEGP_SuiteHandler& m_suites;
+    UF_StreamSuiteFn m_suite;
+    AEGP_StreamRefH m_stream = nullptr;
+};
+
+// An undo group is closed only when it was opened.
+class UF_UndoGroup {
+public:
+    UF_UndoGroup() = default;
+    ~UF_UndoGroup() {
+        if (m_suite) m_suite->AEGP_EndUndoGroup();
+    }
+    UF_UndoGroup(const UF_UndoGroup&) = delete;
+    UF_UndoGroup& operator=(const UF_UndoGroup&) = delete;
+
+    PF_Err Start(const AEGP_UtilitySuite11* suite, const char* name) {
+        PF_Err err = suite->AEGP_StartUndoGroup(name);
+        if (!err) m_suite = suite;
+        return err;
+    }
+    PF_Err End() {
+        if (!m_suite) return PF_Err_NONE;
+        const AEGP_UtilitySuite11* suite = m_suite;
+        m_suite = nullptr;
+        return suite->AEGP_EndUndoGroup();
+    }
+
+private:
+    const AEGP_UtilitySuite11* m_suite = nullptr;
+};
+
+// The first error of a chain: later results count only while it is 0.
+inline void UF_Keep(PF_Err& err, PF_Err next) {
+    if (!err) err = next;
+}

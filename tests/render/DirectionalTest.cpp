@@ -1,0 +1,308 @@
+// The directional Standard roads: per-pass uniforms and refusals called
+// directly, then whole frames through the host checked by where the shadow
+// falls, how soft it is and what colour it takes.
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+#include "host/WorldSuite.h"
+#include "render/RenderFixture.h"
+#include "render/ThreadRenderData.h"
+#include "render/UF3_Directional.h"
+#include "render/UF3_ProcGPU.h"
+#include "shell/AEGP_SuiteHandler.h"
+
+namespace {
+
+class DirectionalPasses : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NO_THROW(InitThreadLocalRenderData(nullptr, &m_out));
+        p.in_data = &m_host.In();
+        p.out_data = &m_out;
+        p.suites = &m_suites;
+        p.bitdepth = 8;
+        p.renderer = UF3_RENDERER_STANDARD;
+        p.lightType = UF3_LIGHT_DIRECTIONAL;
+        p.fillMode = UF3_FILL_SOLID;
+        p.fillInfluence = 1.0;
+        p.qualityScale = 1.0;
+        p.qualityPreset = UF3_QUALITY_EXTREME;
+        p.numSamples = 2;
+        p.numBlurBuffers = 2;
+        p.samples = {{0, 2.0, 0.8, {3, 4}, {1, 0.1f, 0.2f, 0.3f}, 0}, {1, 6.0, 0.25, {30.5, -12.25}, {1, 0.4f, 0.5f, 0.6f}, 0}};
+        p.blurBuffers = {{0, 0, {28, 28}, {28, 28}}, {0, 0, {150, 90}, {150, 90}}};
+    }
+    void TearDown() override {
+        for (PF_EffectWorld* w : {&m_in, &m_outWorld})
+            if (w->data) host::WorldTable::Instance().Dispose(w);
+    }
+    GLuint Use(ProgramSlot slot) {
+        Program& program = local_render_data->programs[size_t(slot)];
+        program.Use(&m_out);
+        return program.id;
+    }
+    static std::vector<float> Uniform(GLuint program, const char* name, int count) {
+        std::vector<float> v(static_cast<size_t>(count));
+        glGetUniformfv(program, glGetUniformLocation(program, name), v.data());
+        return v;
+    }
+    // An 8 x 8 opaque input and an uncleared 16 x 16 output.
+    void Worlds() {
+        host::WorldTable::Instance().New(8, 8, false, PF_PixelFormat_ARGB32, &m_in);
+        std::memset(m_in.data, 0xFF, size_t(m_in.rowbytes) * 8);
+        host::WorldTable::Instance().New(16, 16, false, PF_PixelFormat_ARGB32, &m_outWorld);
+        p.input_worldP = &m_in;
+        p.output_worldP = &m_outWorld;
+    }
+    static int LiveGLObjects() {
+        int n = 0;
+        for (GLuint name = 1; name < 1024; ++name) n += glIsTexture(name) + glIsFramebuffer(name);
+        return n;
+    }
+
+    host::Host m_host;
+    AEGP_SuiteHandler m_suites{m_host.In().pica_basicP};
+    PF_OutData m_out{};
+    PF_EffectWorld m_in{}, m_outWorld{};
+    myParams p{};
+};
+
+TEST_F(DirectionalPasses, UniformValuesOfAKnownRecord) {
+    PF_EffectWorld out{};
+    out.width = 300;
+    out.height = 100;
+    p.output_worldP = &out;
+    p.shadowOffsetVector[0] = 1.5;
+    p.shadowOffsetVector[1] = 2.5;
+    p.preRenderCopy.centreOffset[0] = -4;
+    p.preRenderCopy.centreOffset[1] = 3.5;
+    p.innerBoundsPx[0] = 3, p.innerBoundsPx[1] = 5, p.innerBoundsPx[2] = 11, p.innerBoundsPx[3] = 2;
+    p.debugScale = 0.3;  // 0.3 x 0.9f rounds otherwise than 0.27 does
+    p.steps = 7, p.stride = 0.75f, p.scaleW = 1.25, p.scaleH = 0.5;
+    p.rgbaPipeline = true;
+    p.fillInfluence = 0.4;
+    p.shadowColorF = {0.5f, 0.9f, 0.7f, 0.6f};
+    int i = 1, k = 1;
+
+    GLuint program = Use(kScaledHorizontalBlurProgram);
+    for (const int fill : {UF3_FILL_SOLID, UF3_FILL_GRADIENT}) {
+        p.fillMode = fill;
+        SendBlurWUniforms(p, &i, &k, &program);
+        const std::vector<float> colour = fill == UF3_FILL_GRADIENT ? std::vector<float>{0.4f, 0.5f, 0.6f, 0.4f}
+                                                                    : std::vector<float>{0.9f, 0.7f, 0.6f, 0.4f};
+        EXPECT_EQ(Uniform(program, "colorF", 4), colour) << "fill mode " << fill;
+    }
+    EXPECT_EQ(Uniform(program, "opacityF", 1)[0], 0.25f);
+    EXPECT_EQ(Uniform(program, "stride", 1)[0], 0.75f);
+    EXPECT_EQ(Uniform(program, "scaleW", 1)[0], 1.25f);
+    EXPECT_EQ(Uniform(program, "scaleH", 1)[0], 0.5f);
+    GLint steps = 0;
+    glGetUniformiv(program, glGetUniformLocation(program, "steps"), &steps);
+    EXPECT_EQ(steps, 7);
+
+    program = Use(kVerticalBlurProgram);
+    p.steps = 3, p.stride = 2.5f;
+    SendBlurHUniforms(p, &i, &k, &program);
+    glGetUniformiv(program, glGetUniformLocation(program, "steps"), &steps);
+    EXPECT_EQ(steps, 3);
+    EXPECT_EQ(Uniform(program, "stride", 1)[0], 2.5f);
+
+    // Read back row after row of M: scale on the diagonal, move in column 3.
+    const auto matrix = [](float tx, float ty, float sx, float sy) {
+        return std::vector<float>{sx, 0, 0, tx, 0, sy, 0, ty, 0, 0, 1, 0, 0, 0, 0, 1};
+    };
+    program = Use(kCopyProgram);
+    SendXformUniforms(p, &i, &k, &program, &m_out);
+    EXPECT_EQ(Uniform(program, "xform", 16),
+              matrix(float(2.0 * 28.0 / 300), float(2.0 * -6.25 / 100), 150.0f / 300.0f, 90.0f / 100.0f));
+    SendInnerXformUniforms(p, &i, &k, &program, &m_out);
+    EXPECT_EQ(Uniform(program, "xform", 16), matrix(float(72.0 / 300), float(-22.5 / 100), float(0.3 * double(0.5f)),
+                                                    float(0.3 * double(90.0f / 100.0f))));
+}
+
+TEST_F(DirectionalPasses, BadIndicesThrowOutOfRangeAndLeaveNoGLObjects) {
+    Worlds();
+    GLuint program = Use(kCopyProgram);
+    int ok = 0, past = 2, negative = -1;
+    EXPECT_THROW(SendBlurWUniforms(p, &past, &ok, &program), std::out_of_range);
+    EXPECT_THROW(SendXformUniforms(p, &ok, &past, &program, &m_out), std::out_of_range);
+    EXPECT_THROW(SendInnerXformUniforms(p, &negative, &ok, &program, &m_out), std::out_of_range);
+    EXPECT_THROW(SendXformUniforms(p, nullptr, &ok, &program, &m_out), std::out_of_range);
+
+    const int live = LiveGLObjects();
+    p.samples[1].bufferIndex = 2;
+    EXPECT_THROW(ProcOuterDirectional(p), std::out_of_range);
+    EXPECT_EQ(LiveGLObjects(), live);
+    p.blurBuffers.clear();
+    p.numBlurBuffers = 0;
+    p.innerShadow = true;
+    ASSERT_EQ(p.innerInputPadded.InitStructWorld(p.in_data, m_in, 8, 8), PF_Err_NONE);
+    EXPECT_THROW(ProcInnerDirectional(p), std::out_of_range);
+    EXPECT_EQ(LiveGLObjects(), live);
+}
+
+TEST_F(DirectionalPasses, EmptyAreasEndTheRoadWithoutAShadow) {
+    Worlds();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(m_outWorld.data);
+    const std::vector<uint8_t> garbage(bytes, bytes + m_outWorld.rowbytes * 16);
+    PF_EffectWorld input = m_in;
+    input.width = 0;
+    p.input_worldP = &input;
+    EXPECT_EQ(ProcOuterDirectional(p), PF_Err_NONE);
+    p.innerShadow = true;  // an inner padded world never allocated
+    EXPECT_EQ(ProcInnerDirectional(p), PF_Err_NONE);
+    EXPECT_EQ(p.shadow_worldP, nullptr);
+    EXPECT_TRUE(std::equal(garbage.begin(), garbage.end(), bytes))
+        << "no read-back";
+
+    // Every copy in a zero-sized blur buffer: none drawn, still a clear read-back.
+    p.innerShadow = false;
+    p.input_worldP = &m_in;
+    p.samples[1].bufferIndex = 0;
+    p.blurBuffers[0].size[0] = 0;
+    EXPECT_EQ(ProcOuterDirectional(p), PF_Err_NONE);
+    EXPECT_EQ(p.shadow_worldP, &m_outWorld);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(bytes[y * m_outWorld.rowbytes + x * 4], 0)
+                << x << ", " << y;
+}
+
+// The fixture's red 30 x 30 square (60..90, 35..65) under a directional light.
+class DirectionalShadow : public EffectRender {
+protected:
+    void SetUp() override {
+        EffectRender::SetUp();
+        Set(UF3_LIGHT_TYPE, UF3_LIGHT_DIRECTIONAL);
+        Direction(90);
+        Float(UF3_SHADOW_LENGTH, 40);
+        Float(UF3_SAMPLES, 40);
+        Float(UF3_SHADOW_OFFSET_DIR, 0);
+    }
+    void Direction(double degrees) { H().Param(UF3_LIGHT_DIRECTION).u.ad.value = FLOAT2FIX(degrees); }
+    // The result rectangle smart pre-render reports for the whole layer.
+    PF_LRect Reported() {
+        host::RenderJob job;
+        job.request.rect = {0, 0, kW, kH};
+        EXPECT_EQ(H().SmartPreRender(job), PF_Err_NONE);
+        return job.preOutput.result_rect;
+    }
+    static void ExpectColour(const std::array<float, 4>& argb, std::array<float, 4> want, const char* where) {
+        // A transparent pixel's colour means nothing.
+        for (int c = 0; c < (want[0] > 0 ? 4 : 1); ++c) EXPECT_NEAR(argb[size_t(c)], want[size_t(c)], 0.03f) << where << " channel " << c;
+    }
+};
+
+TEST_F(DirectionalShadow, CastAlongTheLightToLengthPlusOffsetInsideTheReportedRect) {
+    Float(UF3_SHADOW_LENGTH, 30);
+    Float(UF3_SAMPLES, 30);
+    Float(UF3_SHADOW_OFFSET_DIR, 4);
+    const double reach = (30 + 4) * std::sqrt(0.5);  // both along the light, at 45 degrees to the axes
+    for (const double degrees : {135.0, 45.0}) {
+        SCOPED_TRACE(degrees);
+        Direction(degrees);
+        const PF_LRect reported = Reported();
+        const Frame f = Render();
+        ASSERT_EQ(f.err, PF_Err_NONE);
+        EXPECT_EQ(f.originX, reported.left);
+        EXPECT_EQ(f.originY + f.height, reported.bottom);
+        // 135: down and right; 45: up and right. Corners of the square's last copy:
+        const int dy = degrees == 135.0 ? 1 : -1;
+        const double farX = kRight + reach, farY = (dy > 0 ? kBottom : kTop) + dy * reach;
+        EXPECT_GT(f.Alpha(int(farX) - 3, int(farY) - 3 * dy), 0.9f) << "inside the last copy";
+        EXPECT_GT(f.Alpha(kRight + 12, (dy > 0 ? kBottom : kTop) + 12 * dy), 0.9f) << "halfway";
+        EXPECT_EQ(f.Alpha(int(farX) + 3, int(farY) + 3 * dy), 0.0f) << "beyond the length";
+        EXPECT_EQ(f.Alpha(kLeft - 3, dy > 0 ? kTop - 3 : kBottom + 3), 0.0f) << "on the light's side";
+        // Nothing cut off at the edges of what pre-render reported.
+        for (int x = f.originX; x < f.originX + f.width; ++x)
+            for (int y : {f.originY, f.originY + f.height - 1}) ASSERT_EQ(f.Alpha(x, y), 0.0f) << x << ", " << y;
+        for (int y = f.originY; y < f.originY + f.height; ++y)
+            for (int x : {f.originX, f.originX + f.width - 1}) ASSERT_EQ(f.Alpha(x, y), 0.0f) << x << ", " << y;
+    }
+}
+
+TEST_F(DirectionalShadow, BlurGrowsAlongTheShadow) {
+    Float(UF3_SHADOW_LENGTH, 60);
+    Float(UF3_SAMPLES, 20);
+    Float(UF3_LIGHT_RADIUS_STD, 16);
+    const Frame f = Render();
+    ASSERT_EQ(f.err, PF_Err_NONE);
+    // Rows the top edge takes to rise from 10% to 90% at column x.
+    const auto edge = [&](int x) {
+        int rows = 0;
+        for (int y = 15; y < 55; ++y) rows += f.Alpha(x, y) > 0.1f && f.Alpha(x, y) < 0.9f;
+        return rows;
+    };
+    EXPECT_LE(edge(96), 3) << "copies near the source are barely blurred";
+    EXPECT_GE(edge(145), 6) << "the far copies carry most of the Light Radius";
+}
+
+TEST_F(DirectionalShadow, InnerShadowAndEachCpuCompStage) {
+    Direction(135);
+    Check(UF3_INNER_SHADOW, true);
+    Float(UF3_SHADOW_LENGTH, 8);
+    Float(UF3_SAMPLES, 8);
+    const std::array<float, 4> red{1, 1, 0, 0}, blue{1, 0, 0, 1}, clear{0, 0, 0, 0};
+    const int lightSide = kLeft + 2, farSide = kRight - 3, y = 50;
+    for (int stage = UF3_CPU_COMP_INPUT_COPY; stage <= UF3_CPU_COMP_FINAL_RESULT; ++stage) {
+        SCOPED_TRACE(stage);
+        Set(UF3_VIEW_INNER_CPU_COMP, stage);
+        const Frame f = Render(stage == UF3_CPU_COMP_FINAL_RESULT ? 8 : 32);
+        ASSERT_EQ(f.err, PF_Err_NONE);
+        const bool shadowed = stage >= UF3_CPU_COMP_BLEND_SHADOW;
+        ExpectColour(f.At(75, y), red, "centre");
+        ExpectColour(f.At(farSide, y), red, "edge away from the light");
+        ExpectColour(f.At(75, kBottom - 3), red, "bottom edge");
+        ExpectColour(f.At(lightSide, y), shadowed ? blue : red, "edge facing the light");
+        ExpectColour(f.At(75, kTop + 2), shadowed ? blue : red, "top edge");
+        // Outside: the source's transparency, made opaque, covered by the
+        // shadow, then cut away by the stencil.
+        const std::array<float, 4> outside =
+            stage <= UF3_CPU_COMP_INPUT_XFER_RECT ? clear
+            : stage == UF3_CPU_COMP_MAX_ALPHA     ? std::array<float, 4>{1, 0, 0, 0}
+            : stage == UF3_CPU_COMP_BLEND_SHADOW  ? blue
+                                                  : clear;
+        ExpectColour(f.At(30, 80), outside, "outside");
+    }
+}
+
+TEST_F(DirectionalShadow, FillColoursAtSamplePoints) {
+    // Straight behind the red square: blue fill, or red when the fill has no influence.
+    const struct {
+        double influence;
+        std::array<float, 4> want;
+    } cases[] = {{100, {1, 0, 0, 1}}, {50, {1, 0.5f, 0, 0.5f}}, {0, {1, 1, 0, 0}}};
+    for (const auto& c : cases)
+        for (const short depth : {8, 32}) {
+            SCOPED_TRACE(testing::Message() << "influence " << c.influence << ", " << depth << " bits");
+            Float(UF3_FILL_INFLUENCE, c.influence);
+            const Frame f = Render(depth);
+            ASSERT_EQ(f.err, PF_Err_NONE);
+            ExpectColour(f.At(110, 50), c.want, "shadow");
+            ExpectColour(f.At(75, 50), {1, 1, 0, 0}, "source");
+        }
+}
+
+TEST_F(DirectionalShadow, GradientRunsAlongTheCopiesAndLinearBlendingEncodesIt) {
+    // Copy i is in front at x = 91 + i and takes the gradient at i / 39.001:
+    // red, green at the middle, blue at the end.
+    Set(UF3_FILL_MODE, UF3_FILL_GRADIENT);
+    Check(UF3_LINEAR_BLENDING, false);
+    const Frame plain = Render();
+    ASSERT_EQ(plain.err, PF_Err_NONE);
+    EXPECT_GT(plain.At(92, 50)[1], 0.85f);
+    EXPECT_GT(plain.At(111, 50)[2], 0.85f);
+    EXPECT_GT(plain.At(129, 50)[3], 0.85f);
+
+    Check(UF3_LINEAR_BLENDING, true);
+    const Frame linear = Render();
+    ASSERT_EQ(linear.err, PF_Err_NONE);
+    // Between pure stops the mix is made in linear light and encoded with 1/2.2.
+    const auto mixed = plain.At(101, 50), encoded = linear.At(101, 50);
+    ASSERT_GT(mixed[1], 0.3f);
+    ASSERT_GT(mixed[2], 0.3f);
+    for (int c = 1; c <= 2; ++c) EXPECT_NEAR(encoded[size_t(c)], std::pow(mixed[size_t(c)], 0.4545f), 0.02f) << c;
+}
+
+}  // namespace

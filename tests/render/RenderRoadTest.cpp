@@ -1,0 +1,126 @@
+// The smart render road: its catch frame (result, compositing, log, drawn
+// message), a missing pre-render block, and several threads rendering at
+// once.
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "OpenGL/gl3.h"
+#include "cgl/CGLTesting.h"
+#include "open_gl/Context.h"
+#include "render/RenderFixture.h"
+#include "render/ThreadRenderData.h"
+
+namespace {
+
+enum class Raise { kUFErr, kText, kCancel, kBadParam, kLibrary };
+Raise g_raise = Raise::kUFErr;
+
+void RaiseFromGPUStage(myParams&) {
+    switch (g_raise) {
+        case Raise::kUFErr: throw UF_Err(PF_Err_INVALID_CALLBACK, "injected UF_Err");
+        case Raise::kText: throw std::string("injected text");
+        case Raise::kCancel: throw A_long(PF_Interrupt_CANCEL);
+        case Raise::kBadParam: throw A_long(PF_Err_BAD_CALLBACK_PARAM);
+        case Raise::kLibrary: throw std::out_of_range("injected index");
+    }
+}
+
+using RenderRoad = EffectRender;
+
+TEST_F(RenderRoad, TheCatchFrameMapsLogsAndDecidesOnCompositing) {
+    struct Case { Raise raise; PF_Err result; bool composited; const char* logged; };  // null: nothing logged
+    const Case cases[] = {
+        {Raise::kUFErr, PF_Err_INVALID_CALLBACK, false, "injected UF_Err"},
+        {Raise::kText, PF_Err_NONE, true, "injected text"},
+        {Raise::kCancel, PF_Err_NONE, true, nullptr},
+        {Raise::kBadParam, PF_Err_BAD_CALLBACK_PARAM, false, nullptr},
+        // A library exception must not pass for a finished render.
+        {Raise::kLibrary, PF_Err_INTERNAL_STRUCT_DAMAGED, false, "injected index"},
+    };
+    gGPUStageTestHook = &RaiseFromGPUStage;
+    for (const Case& c : cases) {
+        g_raise = c.raise;
+        const size_t logBefore = Log().size();
+        const Frame f = Render();
+        SCOPED_TRACE(int(c.raise));
+        EXPECT_EQ(f.err, c.result);
+        // The hook runs before the passes: no shadow either way, only the composited source.
+        EXPECT_EQ(f.Alpha(120, kLightY), 0.0f);
+        EXPECT_EQ(f.Alpha(75, kLightY), c.composited ? 1.0f : 0.0f);
+        const std::string added = Log().substr(logBefore);
+        if (c.logged) EXPECT_NE(added.find(c.logged), std::string::npos) << added;
+        else EXPECT_EQ(added, "");
+    }
+}
+
+TEST_F(RenderRoad, WithDebugAnalysisTheMessageIsDrawnOverTheFrame) {
+    Check(UF3_DEBUG_ANALYSIS_ENABLE, true);
+    gGPUStageTestHook = &RaiseFromGPUStage;
+    g_raise = Raise::kUFErr;
+    const Frame f = Render(8);
+    EXPECT_EQ(f.err, PF_Err_INVALID_CALLBACK);
+    int yellow = 0, veiled = 0;
+    for (const auto& p : f.argb) {
+        // Yellow at 0.75 over the veil un-premultiplies to about 0.8.
+        if (p[1] > 0.6f && p[2] > 0.6f && p[3] < 0.2f) ++yellow;
+        if (p[0] > 0.7f && p[0] < 0.8f && p[1] < 0.05f && p[2] < 0.05f && p[3] < 0.05f) ++veiled;
+    }
+    EXPECT_GT(yellow, 20) << "text pixels";
+    EXPECT_GT(veiled, int(f.argb.size()) / 2) << "the dark veil over the cleared frame";
+    EXPECT_NE(Log().find("injected UF_Err"), std::string::npos);
+}
+
+TEST_F(RenderRoad, AMissingPreRenderBlockFailsTheRender) {
+    host::RenderJob job;
+    job.request.rect = {0, 0, kW, kH};
+    job.bitdepth = 32;
+    ASSERT_EQ(H().SmartPreRender(job), PF_Err_NONE);
+    job.preOutput.delete_pre_render_data_func(job.preOutput.pre_render_data);
+    job.preOutput.pre_render_data = nullptr;
+    EXPECT_EQ(H().SmartRender(job), PF_Err_INVALID_CALLBACK);
+    EXPECT_NE(Log().find("failed to acquire preRenderData"), std::string::npos);
+}
+
+// Every GL object a render made on this thread's context is gone: only the
+// thread's quad is left.
+void ExpectOnlyTheThreadsQuad() {
+    ASSERT_TRUE(local_render_data);
+    ASSERT_EQ(SetCurrentContext(local_render_data->local_ctx, false), "");
+    for (GLuint name = 1; name < 512; ++name) {
+        EXPECT_FALSE(glIsTexture(name)) << "texture " << name;
+        EXPECT_FALSE(glIsFramebuffer(name)) << "framebuffer " << name;
+        EXPECT_EQ(bool(glIsVertexArray(name)), name == local_render_data->quadVAO) << "vertex array " << name;
+        EXPECT_EQ(bool(glIsBuffer(name)), name == local_render_data->quadVBO) << "buffer " << name;
+    }
+    SetCurrentContext(nullptr, false);
+}
+
+TEST_F(RenderRoad, FourThreadsRenderTheSameBytesAsOne) {
+    Float(UF3_LIGHT_RADIUS_STD, 10);
+    Set(UF3_QUALITY_PRESET, UF3_QUALITY_MODERATE);
+    const int contextsBefore = UmbrafexCGL_LiveContexts();
+    Frame single;
+    std::thread([&] {
+        single = Render();
+        ExpectOnlyTheThreadsQuad();
+    }).join();
+    ASSERT_EQ(single.err, PF_Err_NONE);
+
+    Frame frames[4];
+    std::vector<std::thread> threads;
+    for (Frame& f : frames)
+        threads.emplace_back([&] {
+            f = Render();
+            ExpectOnlyTheThreadsQuad();
+        });
+    for (std::thread& t : threads) t.join();
+    for (const Frame& f : frames) {
+        EXPECT_EQ(f.err, PF_Err_NONE);
+        ASSERT_EQ(f.argb.size(), single.argb.size());
+        EXPECT_EQ(std::memcmp(f.argb.data(), single.argb.data(), f.argb.size() * sizeof f.argb[0]), 0);
+    }
+    EXPECT_EQ(UmbrafexCGL_LiveContexts(), contextsBefore) << "each thread's context goes with it";
+}
+
+}  // namespace

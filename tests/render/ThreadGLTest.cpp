@@ -1,0 +1,163 @@
+// Each render thread's own context, programs and quad: built once, found again, made on
+// several threads at once, torn down with the thread, and not kept when creation failed.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <barrier>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OpenGL/OpenGL.h"
+#include "cgl/CGLTesting.h"
+#include "open_gl/Framebuffer.h"
+#include "render/GLFixture.h"
+#include "render/ThreadRenderData.h"
+
+namespace {
+
+// Draws one flat colour through the copy program and the thread's quad; returns the pixel read.
+std::array<float, 4> DrawColour(const std::array<float, 4>& colour) {
+    PF_OutData out{};
+    Framebuffer source, target;
+    source.FramebufferInit(4, 4, 1, 32, GL_RGBA32F, GL_RGBA, GL_FLOAT);
+    target.FramebufferInit(4, 4, 1, 32, GL_RGBA32F, GL_RGBA, GL_FLOAT);
+    std::vector<float> pixels;
+    for (int i = 0; i < 16; ++i) pixels.insert(pixels.end(), colour.begin(), colour.end());
+    UploadFloats(source.GetTAO(PING), 4, 4, GL_RGBA, pixels);
+
+    LocalGLStruct& record = *local_render_data;
+    target.BindFBO(PING, true);
+    glActiveTexture(GL_TEXTURE0);
+    source.BindTAO(PING);
+    record.programs[kCopyProgram].Use(&out);
+    const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    glUniformMatrix4fv(glGetUniformLocation(record.programs[kCopyProgram].id, "xform"), 1, GL_TRUE, identity);
+    glBindVertexArray(record.quadVAO);
+    glDrawArrays(GL_TRIANGLE_FAN, 0, 4);
+    glBindVertexArray(0);
+    glUseProgram(0);
+    const std::vector<float> got = ReadRGBA(target.GetFBO(PING), 4, 4);
+    return {got[20], got[21], got[22], got[23]};
+}
+
+class ThreadRenderData : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UmbrafexCGL_ResetFailures();
+        m_contexts = UmbrafexCGL_LiveContexts();
+    }
+    void TearDown() override {
+        UmbrafexCGL_ResetFailures();
+        EXPECT_EQ(UmbrafexCGL_LiveContexts(), m_contexts) << "a thread's context outlived it";
+    }
+    // Runs body on a thread of its own, so its record goes when the thread ends.
+    template <typename Body>
+    static void OnRenderThread(Body body) {
+        std::thread(body).join();
+    }
+    int m_contexts = 0;
+};
+
+TEST_F(ThreadRenderData, TheFirstRenderBuildsEverythingAndTheNextOnlyMakesItCurrent) {
+    OnRenderThread([&] {
+        PF_OutData out{};
+        ASSERT_FALSE(local_render_data);
+        ASSERT_NO_THROW(InitThreadLocalRenderData(nullptr, &out)) << Message(out);
+        ASSERT_TRUE(local_render_data);
+        LocalGLStruct* record = local_render_data.get();
+        EXPECT_NE(record->local_ctx, nullptr);
+        EXPECT_EQ(CGLGetCurrentContext(), record->local_ctx);
+        EXPECT_EQ(UmbrafexCGL_LiveContexts(), m_contexts + 1);
+        std::array<GLuint, kProgramSlotCount> ids{};
+        for (int slot = 0; slot < kProgramSlotCount; ++slot) {
+            ids[size_t(slot)] = record->programs[size_t(slot)].id;
+            EXPECT_EQ(record->programs[size_t(slot)].initialised, slot != 1 && slot != 15) << "slot " << slot;
+        }
+        EXPECT_TRUE(glIsVertexArray(record->quadVAO));
+        EXPECT_TRUE(glIsBuffer(record->quadVBO));
+        const std::array<float, 4> first = DrawColour({0.25f, 0.5f, 0.75f, 1.0f});
+        EXPECT_EQ(first, (std::array<float, 4>{0.25f, 0.5f, 0.75f, 1.0f}));
+
+        // The render road hands the thread back to the host's context between renders.
+        SetCurrentContext(nullptr, false);
+        ASSERT_NO_THROW(InitThreadLocalRenderData(nullptr, &out));
+        EXPECT_EQ(local_render_data.get(), record);
+        EXPECT_EQ(CGLGetCurrentContext(), record->local_ctx);
+        EXPECT_EQ(UmbrafexCGL_LiveContexts(), m_contexts + 1) << "no second context";
+        for (int slot = 0; slot < kProgramSlotCount; ++slot)
+            EXPECT_EQ(record->programs[size_t(slot)].id, ids[size_t(slot)]) << "slot " << slot << " rebuilt";
+        EXPECT_EQ(DrawColour({1.0f, 0.0f, 0.5f, 0.5f}), (std::array<float, 4>{1.0f, 0.0f, 0.5f, 0.5f}));
+
+        // Tearing the record down leaves the thread with nothing current and the context gone.
+        local_render_data.reset();
+        EXPECT_EQ(CGLGetCurrentContext(), nullptr);
+        EXPECT_EQ(UmbrafexCGL_LiveContexts(), m_contexts);
+    });
+}
+
+TEST_F(ThreadRenderData, TwoThreadsRenderAtOnceEachOnItsOwnContext) {
+    std::barrier together(2);
+    std::array<CGLContextObj, 2> contexts{};
+    std::array<std::array<float, 4>, 2> drawn{};
+    const std::array<std::array<float, 4>, 2> colours{{{1.0f, 0.0f, 0.0f, 1.0f}, {0.0f, 0.5f, 1.0f, 0.25f}}};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            PF_OutData out{};
+            try {
+                InitThreadLocalRenderData(nullptr, &out);
+            } catch (const std::string& text) {
+                ADD_FAILURE() << text << ": " << Message(out);
+            }
+            contexts[size_t(t)] = CGLGetCurrentContext();
+            // Both hold their contexts before either draws, and both draw before either ends.
+            together.arrive_and_wait();
+            if (local_render_data) drawn[size_t(t)] = DrawColour(colours[size_t(t)]);
+            together.arrive_and_wait();
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_NE(contexts[0], nullptr);
+    EXPECT_NE(contexts[1], nullptr);
+    EXPECT_NE(contexts[0], contexts[1]);
+    EXPECT_EQ(drawn, colours);
+}
+
+TEST_F(ThreadRenderData, AFailedContextIsReportedAndTheNextRenderTriesAgain) {
+    TempHome home;
+    OnRenderThread([&] {
+        PF_OutData out{};
+        UmbrafexCGL_FailNextCreateContext(kCGLBadAlloc);
+        try {
+            InitThreadLocalRenderData(nullptr, &out);
+            ADD_FAILURE() << "a render without a context must not go on";
+        } catch (const std::string& text) {
+            EXPECT_EQ(text, "InitThreadLocalRenderData:!local_render_data->local_ctx");
+        }
+        const std::string expected = std::string("CreateContext errorCGLCreateContext error: ") +
+                                     CGLErrorString(kCGLBadAlloc);
+        EXPECT_EQ(Message(out), expected);
+        EXPECT_EQ(home.LogMessages(), std::vector<std::string>{expected});
+        EXPECT_FALSE(local_render_data) << "no record without a context stays on the thread";
+        EXPECT_EQ(CGLGetCurrentContext(), nullptr);
+
+        // The pixel format's failure reads the same way, with its count.
+        PF_OutData second{};
+        UmbrafexCGL_FailNextChoosePixelFormat(kCGLBadPixelFormat, 0);
+        EXPECT_THROW(InitThreadLocalRenderData(nullptr, &second), std::string);
+        EXPECT_EQ(Message(second), std::string("CreateContext errorCGLChoosePixelFormat error: ") +
+                                       CGLErrorString(kCGLBadPixelFormat) + " (npix: 0)");
+
+        // The next render on this thread gets a context, programs and quad.
+        PF_OutData third{};
+        ASSERT_NO_THROW(InitThreadLocalRenderData(nullptr, &third)) << Message(third);
+        ASSERT_TRUE(local_render_data);
+        EXPECT_NE(local_render_data->local_ctx, nullptr);
+        EXPECT_EQ(CGLGetCurrentContext(), local_render_data->local_ctx);
+        EXPECT_TRUE(local_render_data->programs[kFinalPassProgram].initialised);
+        EXPECT_EQ(DrawColour({0.5f, 0.5f, 0.5f, 0.5f}), (std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f}));
+    });
+}
+
+}  // namespace
