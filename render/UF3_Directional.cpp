@@ -78,7 +78,7 @@ std::vector<Framebuffer> MakeBlurBuffers(const myParams& p, const WorkFormat& wo
 // Each new copy lands under those already accumulated. A single-channel
 // target reads its alpha as 1, so there the coverage itself is the guard.
 void SetBlendFunction(const myParams& p) {
-    glBlendFunc(p.rgbaPipeline ? GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glBlendFunc(p.rgbaPipeline ? GL_ONE_MINUS_DST_ALPHA : GL_ONE_MINUS_DST_COLOR, GL_ONE);
 }
 
 // The copy's kernel: at least one pixel of radius, one tap per pixel.
