@@ -67,8 +67,8 @@ PF_Err UploadOrMarkEmpty(Framebuffer& fb, PF_EffectWorld* world, myParams& p) {
 std::vector<Framebuffer> MakeBlurBuffers(const myParams& p, const WorkFormat& work, bool labelled) {
     std::vector<Framebuffer> buffers(size_t(std::max(p.numBlurBuffers, 0)));
     for (size_t k = 0; k < buffers.size(); ++k) {
-        const blurBufferSpec& spec = p.blurBuffers.at(k);
-        InitOrMarkEmpty(buffers[k], spec.size[0], spec.size[1], 2, p.bitdepth, work.internalFormat, work.format,
+        const blurBufferSpec& area = p.blurBuffers.at(k);
+        InitOrMarkEmpty(buffers[k], area.size[0], area.size[1], 2, p.bitdepth, work.internalFormat, work.format,
                         kWorkType);
         if (labelled) buffers[k].m_name = "blur_buffers_" + std::to_string(k);
     }
@@ -88,9 +88,7 @@ void SetBlurRadius(myParams& p, double radius) {
 }
 
 PF_EffectWorld& Output(const myParams& p) {
-    if (p.output_worldP == nullptr || p.output_worldP->width < 1 || p.output_worldP->height < 1) {
-        throw UF_Err(PF_Err_BAD_CALLBACK_PARAM, "directional road needs a non-empty output world");
-    }
+    if (p.output_worldP == nullptr) throw UF_Err(PF_Err_BAD_CALLBACK_PARAM, "directional road needs the output world");
     return *p.output_worldP;
 }
 
@@ -119,7 +117,7 @@ void ReadBack(myParams& p, LocalGLStruct& gl, Framebuffer& accumFB, const WorkFo
 struct Road {
     Framebuffer& source;  // what the horizontal blur samples
     // Sets p.blur, p.steps, p.stride, p.scaleW, p.scaleH for the horizontal pass.
-    void (*horizontal)(myParams& p, const perSampleData& s, const blurBufferSpec& spec);
+    void (*horizontal)(myParams& p, const perSampleData& s, const blurBufferSpec& area);
     // Stride of the vertical pass from that of the horizontal one.
     float (*verticalStride)(const myParams& p);
     void (*xform)(myParams& p, int* sample, int* buffer, GLuint* program, PF_OutData* out_data);
@@ -264,11 +262,11 @@ PF_Err ProcOuterDirectional(myParams& p) {
     // whose texels are 1 / qualityScale input pixels wide.
     const Road road{
         inputFB,
-        [](myParams& q, const perSampleData& s, const blurBufferSpec& spec) {
+        [](myParams& q, const perSampleData& s, const blurBufferSpec& area) {
             SetBlurRadius(q, s.blur);
             q.stride = q.blur / float(q.steps);
-            q.scaleW = float(spec.extent[0]) / float(q.input_worldP->width);
-            q.scaleH = float(spec.extent[1]) / float(q.input_worldP->height);
+            q.scaleW = float(area.extent[0]) / float(q.input_worldP->width);
+            q.scaleH = float(area.extent[1]) / float(q.input_worldP->height);
         },
         [](const myParams& q) { return float(double(q.stride) * q.qualityScale); },
         &SendXformUniforms,
@@ -320,12 +318,12 @@ PF_Err ProcInnerDirectional(myParams& p) {
     // Both blurs sample buffers at quality resolution.
     const Road road{
         invFB,
-        [](myParams& q, const perSampleData& s, const blurBufferSpec& spec) {
+        [](myParams& q, const perSampleData& s, const blurBufferSpec& area) {
             SetBlurRadius(q, s.blur);
             q.stride = float(double(q.blur) * q.qualityScale / q.steps);
             const blurBufferSpec& base = q.blurBuffers.at(0);
-            q.scaleW = float(spec.size[0]) / float(base.size[0]);
-            q.scaleH = float(spec.size[1]) / float(base.size[1]);
+            q.scaleW = float(area.size[0]) / float(base.size[0]);
+            q.scaleH = float(area.size[1]) / float(base.size[1]);
         },
         [](const myParams& q) { return q.stride; },
         &SendInnerXformUniforms,

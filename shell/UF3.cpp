@@ -178,8 +178,8 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
             return SmartPreRender(in_data, out_data, static_cast<PF_PreRenderExtra*>(extra));
         case PF_Cmd_SMART_RENDER:
             return SmartRender(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
-        // Parameter changes, the panel's supervision, events and the two
-        // smart-render commands are served as those layers are built.
+        // Events reach the custom controls once they are built; every other
+        // command, the legacy render among them, has nothing to do.
         default:
             return PF_Err_NONE;
     }

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "SampleScene.h"
 #include "host/Host.h"
@@ -28,6 +30,13 @@ void Frame(benchmark::State& state) {
     const A_long width = A_long(state.range(0)), height = A_long(state.range(1));
     const short bitdepth = short(state.range(2));
     Session session(width, height);
+    // The Renderer popup: 1 Standard, 2 Raytraced.
+    for (int i = 1; i < session.host.NumParams(); ++i)
+        if (session.host.ParamDefs()[size_t(i)].param_type == PF_Param_POPUP &&
+            std::string(session.host.ParamDefs()[size_t(i)].name) == "Renderer") {
+            session.host.Param(i).u.pd.value = A_long(state.range(3));
+            break;
+        }
     if (!session.ready) {
         state.SkipWithError("the effect could not be set up");
         return;
@@ -53,11 +62,12 @@ void Frame(benchmark::State& state) {
 }
 
 BENCHMARK(Frame)
-    ->ArgNames({"width", "height", "bpc"})
-    ->Args({960, 540, 8})
-    ->Args({960, 540, 32})
-    ->Args({1920, 1080, 8})
-    ->Args({1920, 1080, 32})
+    ->ArgNames({"width", "height", "bpc", "renderer"})
+    ->Apply([](benchmark::internal::Benchmark* b) {
+        for (int renderer : {2, 1})
+            for (auto [w, h] : {std::pair{960, 540}, std::pair{1920, 1080}})
+                for (int bpc : {8, 32}) b->Args({w, h, bpc, renderer});
+    })
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
