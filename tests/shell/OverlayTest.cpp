@@ -2,6 +2,8 @@
 // in-process host with its books checked after each.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -79,7 +81,8 @@ protected:
         return box;
     }
     const char* oldHome = std::getenv("HOME");
-    std::string home = testing::TempDir() + "uf3_overlay";
+    // One folder per process: ctest runs the tests of this suite side by side.
+    std::string home = testing::TempDir() + "uf3_overlay_" + std::to_string(::getpid());
     std::function<void()> prepare;
     int peak = 0;  // brightest red inked
     host::Host h;
