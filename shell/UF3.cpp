@@ -14,6 +14,7 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3_Version.h"
+#include "ui/UF3_Events.h"
 
 std::mutex param_checkout_mutex;
 std::recursive_mutex global_mutex;
@@ -178,8 +179,9 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
             return SmartPreRender(in_data, out_data, static_cast<PF_PreRenderExtra*>(extra));
         case PF_Cmd_SMART_RENDER:
             return SmartRender(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
-        // Events reach the custom controls once they are built; every other
-        // command, the legacy render among them, has nothing to do.
+        case PF_Cmd_EVENT:
+            return HandleEvent(in_data, out_data, params, output, static_cast<PF_EventExtra*>(extra));
+        // Every other command, the legacy render among them, has nothing to do.
         default:
             return PF_Err_NONE;
     }

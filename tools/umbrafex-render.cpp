@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "host/CompWindow.h"
+#include "host/EffectControls.h"
 #include "host/HandleSuite.h"
 #include "host/Host.h"
 #include "host/SuiteRegistry.h"
@@ -32,6 +34,10 @@ struct Options {
     int bpc = 8;
     std::vector<std::pair<std::string, std::string>> sets;
     std::string gradient;
+    std::string panel;  // picture of the Effect Controls panel
+    std::string compWindow, layerWindow;  // pictures of the windows with the effect's overlays
+    double zoom = 1;
+    double rotation = 0;  // of the layer in the composition, degrees
     int downsample = 1;
     int threads = 1;
     int repeat = 1;
@@ -51,6 +57,11 @@ const char* kHelp =
     "                      a popup position or choice text, 0/1 or on/off, a number, degrees,\n"
     "                      \"x,y\" layer pixels, \"r,g,b\" 0-255 or \"#rrggbb\"; may be repeated\n"
     "  --gradient S        stops of the Color Gradient as position:#rrggbb[aa] joined by commas\n"
+    "  --panel FILE        also draw the Effect Controls panel's custom controls into a PNG\n"
+    "  --comp-window FILE  also draw the composition window (the frame and the effect's overlays) into a PNG\n"
+    "  --layer-window FILE likewise the layer window\n"
+    "  --zoom Z            the windows' zoom (default 1)\n"
+    "  --rotation DEG      the layer's rotation in the composition window (default 0)\n"
     "  --downsample N      render at 1/N resolution (default 1)\n"
     "  --threads N         render the frame on N host threads at once (default 1)\n"
     "  --repeat N          render N times and report the timings of each (default 1)\n"
@@ -97,6 +108,18 @@ Options Parse(int argc, char** argv) {
             o.sets.emplace_back(v.substr(0, eq), v.substr(eq + 1));
         } else if (a == "--gradient") {
             o.gradient = value(i);
+        } else if (a == "--panel") {
+            o.panel = value(i);
+        } else if (a == "--comp-window") {
+            o.compWindow = value(i);
+        } else if (a == "--layer-window") {
+            o.layerWindow = value(i);
+        } else if (a == "--zoom" || a == "--rotation") {
+            const std::string v = value(i);
+            char* end = nullptr;
+            const double d = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !std::isfinite(d) || (a == "--zoom" && d <= 0)) Fail(a + ": \"" + v + "\"");
+            (a == "--zoom" ? o.zoom : o.rotation) = d;
         } else if (a == "--downsample") {
             o.downsample = ToInt(value(i), "--downsample");
         } else if (a == "--threads") {
@@ -329,6 +352,45 @@ std::uintmax_t FileSize(const std::string& path) {
     return ec ? 0 : n;
 }
 
+// The panel as a high-density display shows it: two device pixels per panel pixel.
+void WritePanel(host::Host& h, const std::string& path) {
+    host::PanelLayout layout;
+    layout.scale = 2;
+    host::EffectControls panel(h, layout);
+    PF_Err err = panel.DrawPanel();
+    if (!panel.WritePNG(path)) Fail("cannot write the panel picture to " + path);
+    std::printf("Panel: %s, %dx%d panel pixels at %gx, %zu custom controls", path.c_str(), panel.Canvas().Width(),
+                panel.Canvas().Height(), layout.scale, panel.Controls().size());
+    if (err) std::printf(", drawing failed with error %d", int(err));
+    std::printf("\n");
+}
+
+// A window showing the rendered frame with the effect's overlays drawn over it.
+// The composition is the layer's size with the layer centred in it.
+void WriteWindow(host::Host& h, const std::string& path, PF_WindowType type, const Options& o,
+                 const PF_EffectWorld* frame) {
+    constexpr int kMargin = 24;
+    const A_long w = h.EffectLayer().pixels.width, ht = h.EffectLayer().pixels.height;
+    const double aspect = double(h.In().pixel_aspect_ratio.num) / std::max<A_u_long>(1, h.In().pixel_aspect_ratio.den);
+    const double shownW = type == PF_Window_LAYER ? w * aspect : w;
+    host::WindowView view{type, int(std::ceil(shownW * o.zoom)) + 2 * kMargin, int(std::ceil(ht * o.zoom)) + 2 * kMargin,
+                          o.zoom, kMargin, kMargin};
+    host::CompWindow window(h, view);
+    window.compWidth = int(std::ceil(shownW));
+    window.compHeight = ht;
+    window.Placement() = {shownW / 2, ht / 2.0, w / 2.0, ht / 2.0, o.rotation, 1, 1};
+    window.PaintBackground();
+    if (frame && frame->data)
+        window.PaintWorld(*frame, frame->origin_x * double(o.downsample), frame->origin_y * double(o.downsample),
+                          o.downsample);
+    PF_Err err = window.Draw();
+    if (!window.WritePNG(path)) Fail("cannot write the window picture to " + path);
+    std::printf("%s window: %s, %dx%d at zoom %g", type == PF_Window_COMP ? "Composition" : "Layer", path.c_str(),
+                view.width, view.height, o.zoom);
+    if (err) std::printf(", drawing failed with error %d", int(err));
+    std::printf("\n");
+}
+
 double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 }  // namespace
@@ -360,6 +422,7 @@ int main(int argc, char** argv) {
     }
     for (const auto& [key, value] : o.sets) SetParam(h, key, value);
     if (!o.gradient.empty()) SetGradient(h, o.gradient);
+    if (!o.panel.empty()) WritePanel(h, o.panel);
 
     A_long layerW = h.EffectLayer().pixels.width, layerH = h.EffectLayer().pixels.height;
     h.In().downsample_x = {1, A_u_long(o.downsample)};
@@ -425,6 +488,18 @@ int main(int argc, char** argv) {
     } else if (!status) {
         std::printf("Output: the effect produced no output world\n");
         status = 1;
+    }
+
+    // The windows show the frame at full layer size, so the layer is restored first.
+    if (!o.compWindow.empty() || !o.layerWindow.empty()) {
+        const PF_EffectWorld* frame = !status && out.data ? &out : nullptr;
+        if (o.downsample > 1) {
+            h.In().downsample_x = h.In().downsample_y = {1, 1};
+            if (o.input.empty()) PaintSampleScene(h.SetLayerSize(h.EffectLayer(), o.width, o.height));
+            else LoadImage(h, h.EffectLayer(), o.input);
+        }
+        if (!o.compWindow.empty()) WriteWindow(h, o.compWindow, PF_Window_COMP, o, frame);
+        if (!o.layerWindow.empty()) WriteWindow(h, o.layerWindow, PF_Window_LAYER, o, frame);
     }
 
     std::uintmax_t logEnd = FileSize(logPath);

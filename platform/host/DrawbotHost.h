@@ -24,6 +24,14 @@ const DRAWBOT_PathSuite1* DrawbotPathSuite();
 size_t DrawbotObjectsAlive();
 long DrawbotMisuses();  // unknown or released objects used, objects of the wrong kind, pops of an empty stack
 void DrawbotReset();
+// Fault injection: every later surface call of this name ("DrawImage",
+// "Transform", ...) answers `err`; an empty name clears. DrawbotReset clears too.
+void DrawbotFailCall(const std::string& name, A_Err err = A_Err_GENERIC);
+
+// Strokes a path on the canvas behind a drawing reference with the host's own
+// colour and width (the overlay theme's stroke), offset by (dx, dy) units.
+A_Err DrawbotStrokeOnDrawRef(DRAWBOT_DrawRef ref, DRAWBOT_PathRef path, const DRAWBOT_ColorRGBA& colour, float width,
+                             double dx = 0, double dy = 0);
 
 // The size every NewDefaultFont caller is told to use.
 constexpr float kDrawbotDefaultFontSize = 11.0f;
@@ -49,7 +57,7 @@ public:
     DRAWBOT_ColorRGBA At(double x, double y) const;
     bool WritePNG(const std::string& path) const;
 
-    // What reached the surface, for tests. Rectangles are in device pixels.
+    // What reached the surface, for tests; positions in canvas units.
     struct DrawnImage {
         int width = 0, height = 0, rowBytes = 0;
         DRAWBOT_PixelLayout layout = 0;
@@ -58,16 +66,18 @@ public:
     };
     struct DrawnText {
         std::string text;  // UTF-8, as drawn after truncation
-        double x = 0, y = 0;  // device position of the drawn text's left end on its baseline
-        double width = 0;     // device width of the drawn text
+        double x = 0, y = 0;  // left end of the drawn text on its baseline
+        double width = 0;
         float size = 0;
+        double endX = 0, endY = 0;  // right end of the baseline in canvas units, whatever the rotation
     };
     const std::vector<DrawnImage>& Images() const;
     const std::vector<DrawnText>& Texts() const;
     void ClearRecords();
 
-    // Pushes not yet popped. EndDrawing() pops them (a host resets its
-    // surface between drawings) and returns how many there were.
+    // Pushes not yet popped. EndDrawing() pops them and undoes what was set
+    // without a push (a host resets its surface between drawings); it returns
+    // how many pushes were left, plus one when the transform was left changed.
     int StateDepth() const;
     int EndDrawing();
 

@@ -6,8 +6,11 @@
 
 #include "AE_GeneralPlug.h"
 #include "host/AnsiSuite.h"
+#include "host/AppSuite.h"
+#include "host/CompWindow.h"
 #include "host/Composition.h"
 #include "host/DrawbotHost.h"
+#include "host/EffectControls.h"
 #include "host/HandleSuite.h"
 #include "host/OpenCommand.h"
 #include "host/PixelOps.h"
@@ -39,20 +42,6 @@ PF_Err RegisterCB(PF_PluginDataPtr inPtr, const A_u_char* name, const A_u_char* 
     reg->reserved_info = reservedInfo;
     reg->support_url = Text(supportURL);
     return PF_Err_NONE;
-}
-
-// Suites whose functions arrive with later features: handed out as tables
-// of null entries so the effect can already hold and release them.
-struct PendingSuites {
-    PF_AppSuite6 app{};
-    PF_EffectCustomUISuite1 customUI1{};
-    PF_EffectCustomUISuite2 customUI2{};
-    PF_EffectCustomUIOverlayThemeSuite1 overlayTheme{};
-};
-
-PendingSuites& Pending() {
-    static PendingSuites suites;
-    return suites;
 }
 
 }  // namespace
@@ -139,11 +128,10 @@ void Host::RegisterSuites() {
     r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, UtilitySuite());
     r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion11, UtilitySuite());
 
-    auto& p = Pending();
-    r.Register(kPFAppSuite, kPFAppSuiteVersion6, &p.app);
-    r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion1, &p.customUI1);
-    r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion2, &p.customUI2);
-    r.Register(kPFEffectCustomUIOverlayThemeSuite, kPFEffectCustomUIOverlayThemeSuiteVersion1, &p.overlayTheme);
+    r.Register(kPFAppSuite, kPFAppSuiteVersion6, AppSuite());
+    r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion1, CustomUISuite1());
+    r.Register(kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion2, CustomUISuite2());
+    r.Register(kPFEffectCustomUIOverlayThemeSuite, kPFEffectCustomUIOverlayThemeSuiteVersion1, OverlayThemeSuite());
     r.Register(kAEGPIterateSuite, kAEGPIterateSuiteVersion1, AegpIterateSuite());
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AE_EffectSuites.h"
+#include "AE_EffectUI.h"
 #include "host/Composition.h"
 #include "host/Streams.h"
 
@@ -162,6 +163,11 @@ public:
     // through Param(): PF_Cmd_USER_CHANGED_PARAM for a supervised parameter,
     // then PF_Cmd_UPDATE_PARAMS_UI. Panel().LastAction() tells what it did.
     PF_Err UserChange(int index);
+
+    // ---- Custom controls (EffectControls.cpp) ----
+    // One PF_Cmd_EVENT: the effect works on copies of the values (its own copy
+    // of arbitrary data), and the values it flags as changed are taken after.
+    PF_Err Event(PF_EventExtra& extra);
 
 private:
     struct ParamSlot {

@@ -372,6 +372,10 @@ struct StreamSuites {
         PF_ParamDef& current = host->Param(index);
         if (defP->param_type != current.param_type) return PF_Err_BAD_CALLBACK_PARAM;
         current.ui_flags = defP->ui_flags;
+        // A refresh carries the value the panel is to show: the gradient editor
+        // publishes its selected stop and that stop's position this way.
+        if (current.param_type == PF_Param_SLIDER) current.u.sd.value = defP->u.sd.value;
+        if (current.param_type == PF_Param_FIX_SLIDER) current.u.fd.value = defP->u.fd.value;
         current.flags = (current.flags & ~PF_ParamFlag_COLLAPSE_TWIRLY) | (defP->flags & PF_ParamFlag_COLLAPSE_TWIRLY);
         std::memcpy(current.name, defP->name, sizeof current.name);
         current.name[sizeof current.name - 1] = '\0';

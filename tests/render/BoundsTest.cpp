@@ -1,270 +1,153 @@
-// Shadow bounds on hand-computed rectangles, and smart pre-render driven by
-// the in-process host: checkouts, output rectangles, the pre-render block
-// and the cache identity.
+// Shadow bounds on hand-computed rectangles, and smart pre-render driven by the in-process
+// host: checkouts, output rectangles, the pre-render block and the cache identity.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cmath>
+#include <array>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <limits>
-#include <memory>
 #include <numbers>
-#include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
-#include "host/HandleSuite.h"
-#include "host/Host.h"
-#include "host/SuiteRegistry.h"
-#include "host/WorldSuite.h"
-#include "params/UF3_ParamIndex.h"
 #include "params/UF3_ParamTable.h"
+#include "render/RenderFixture.h"
 #include "render/UF3_Bounds.h"
-#include "shell/UF3.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
-void ExpectRect(const PF_LRect& r, A_long l, A_long t, A_long rr, A_long b) {
-    EXPECT_EQ(r.left, l);
-    EXPECT_EQ(r.top, t);
-    EXPECT_EQ(r.right, rr);
-    EXPECT_EQ(r.bottom, b);
-}
+using Box = std::array<A_long, 4>;  // left, top, right, bottom
+Box B(const PF_LRect& r) { return {r.left, r.top, r.right, r.bottom}; }
 
-// ---- Rectangle operations ----
-
-TEST(RectOps, UnionTreatsEmptyRectanglesAsAbsent) {
-    PF_LRect dst{0, 0, 0, 0};
-    const PF_LRect src{5, 6, 7, 8};
-    UnionLRect(&src, &dst);
-    ExpectRect(dst, 5, 6, 7, 8);
-
-    const PF_LRect inverted{10, 10, 2, 20};  // left past right: empty
-    UnionLRect(&inverted, &dst);
-    ExpectRect(dst, 5, 6, 7, 8);
-
-    const PF_LRect far{-3, 7, 2, 30};
-    UnionLRect(&far, &dst);
-    ExpectRect(dst, -3, 6, 7, 30);
-
-    // An empty destination takes even an empty source.
-    PF_LRect emptyDst{4, 4, 4, 9};
-    UnionLRect(&inverted, &emptyDst);
-    ExpectRect(emptyDst, 10, 10, 2, 20);
-
-    UnionLRect(nullptr, &dst);
-    UnionLRect(&src, nullptr);
-    ExpectRect(dst, -3, 6, 7, 30);
-}
-
-TEST(RectOps, IntersectCopiesAnEmptyFirstAndKeepsAnEmptyDestination) {
-    PF_LRect dst{0, 0, 100, 50};
-    const PF_LRect a{20, -10, 150, 30};
-    IntersectLRect(&a, &dst);
-    ExpectRect(dst, 20, 0, 100, 30);
-
-    const PF_LRect disjoint{200, 0, 300, 10};
-    IntersectLRect(&disjoint, &dst);
-    ExpectRect(dst, 200, 0, 100, 10);  // the overlap may come out empty
-    EXPECT_TRUE(IsEmptyRect(dst));
-
-    PF_LRect kept{5, 5, 5, 5};
-    IntersectLRect(&a, &kept);
-    ExpectRect(kept, 5, 5, 5, 5);
-
-    PF_LRect over{0, 0, 10, 10};
-    const PF_LRect emptyA{3, 9, 8, 9};
-    IntersectLRect(&emptyA, &over);
-    ExpectRect(over, 3, 9, 8, 9);
-}
-
-TEST(RectOps, GrowingAnEmptyRectangleMakesARealOne) {
-    // The Raytraced empty-input road relies on it.
-    ExpectRect(GrowRect({0, 0, 0, 0}, 3), -3, -3, 3, 3);
+TEST(RectOps, UnionAndIntersectFollowTheEmptyRectangleRules) {
+    const struct {
+        bool unite;
+        PF_LRect src, dst;
+        Box want;
+        const char* why;
+    } cases[] = {
+        {true, {5, 6, 7, 8}, {0, 0, 0, 0}, {5, 6, 7, 8}, "an empty destination takes the source"},
+        {true, {10, 10, 2, 20}, {5, 6, 7, 8}, {5, 6, 7, 8}, "an empty source is absent"},
+        {true, {-3, 7, 2, 30}, {5, 6, 7, 8}, {-3, 6, 7, 30}, "the union"},
+        {true, {10, 10, 2, 20}, {4, 4, 4, 9}, {10, 10, 2, 20}, "an empty destination takes even an empty source"},
+        {false, {20, -10, 150, 30}, {0, 0, 100, 50}, {20, 0, 100, 30}, "the overlap"},
+        {false, {200, 0, 300, 10}, {20, 0, 100, 30}, {200, 0, 100, 10}, "the overlap may come out empty"},
+        {false, {20, -10, 150, 30}, {5, 5, 5, 5}, {5, 5, 5, 5}, "an empty destination is kept"},
+        {false, {3, 9, 8, 9}, {0, 0, 10, 10}, {3, 9, 8, 9}, "an empty first is copied"},
+    };
+    for (auto c : cases) {
+        c.unite ? UnionLRect(&c.src, &c.dst) : IntersectLRect(&c.src, &c.dst);
+        EXPECT_EQ(B(c.dst), c.want) << c.why;
+    }
+    EXPECT_TRUE(IsEmptyRect({200, 0, 100, 10}));
+    PF_LRect r{1, 2, 3, 4};
+    UnionLRect(nullptr, &r);
+    UnionLRect(&r, nullptr);
+    EXPECT_EQ(B(r), (Box{1, 2, 3, 4}));
+    // The Raytraced empty-input road relies on an empty rectangle growing into a real one.
+    EXPECT_EQ(B(GrowRect({0, 0, 0, 0}, 3)), (Box{-3, -3, 3, 3}));
     DisposePreRenderData(nullptr);
 }
 
-// ---- Directional bounds ----
-
-TEST(DirectionalBounds, SoftnessZeroMovesTheRectangleAlongTheLight) {
-    // cos 0.6 = 0.8253, sin 0.6 = 0.5646: moved by 25 × those, floor on the
-    // near side, ceil on the far side.
-    ExpectRect(CalculateDirectionalLightShadowBounds({10, 20, 110, 70}, 0.6f, 0.0f, 25.0f), 10, 20, 131, 85);
-    // In single precision sin(pi) is -8.7e-8, not 0: the floor takes the top one pixel up.
-    ExpectRect(CalculateDirectionalLightShadowBounds({0, 0, 50, 40}, std::numbers::pi_v<float>, 0.0f, 10.0f), -10,
-               -1, 50, 40);
-}
-
-TEST(DirectionalBounds, SoftnessOneGrowsByTheDistanceEverywhere) {
-    ExpectRect(CalculateDirectionalLightShadowBounds({0, 0, 100, 50}, 0.3f, 1.0f, 12.5f), -13, -13, 113, 63);
-    ExpectRect(CalculateDirectionalLightShadowBounds({0, 0, 100, 50}, -2.0f, 1.0f, 12.5f), -13, -13, 113, 63);
-}
-
-TEST(DirectionalBounds, PartialSpreadTakesTheExtremeInsideTheArc) {
-    // Spread pi/2 about 0: cosine over [-pi/4, pi/4] is [0.707, 1] (peak
-    // inside), sine is [-0.707, 0.707].
-    ExpectRect(CalculateDirectionalLightShadowBounds({0, 0, 20, 20}, 0.0f, 0.25f, 10.0f), 0, -8, 30, 28);
-}
-
-TEST(DirectionalBounds, ReachBeyondTheIntegerRangeClamps) {
+// The bounds are reached through the output rectangle of the record, which also routes an
+// inner shadow to the input rectangle alone.
+TEST(DirectionalBounds, HandComputedCases) {
     const A_long lo = std::numeric_limits<A_long>::min(), hi = std::numeric_limits<A_long>::max();
-    ExpectRect(CalculateDirectionalLightShadowBounds({0, 0, 10, 10}, 0.0f, 1.0f, 1e30f), lo, lo, hi, hi);
+    const struct {
+        PF_LRect rect;
+        float angle, softness, distance;
+        Box want;
+        const char* why;
+    } cases[] = {
+        // cos 0.6 = 0.8253, sin 0.6 = 0.5646: moved by 25 × those, floor near, ceil far.
+        {{10, 20, 110, 70}, 0.6f, 0.0f, 25.0f, {10, 20, 131, 85}, "softness 0 moves along the light"},
+        // In single precision sin(pi) is -8.7e-8, not 0: the floor takes the top one pixel up.
+        {{0, 0, 50, 40}, std::numbers::pi_v<float>, 0.0f, 10.0f, {-10, -1, 50, 40}, "softness 0 at pi"},
+        {{0, 0, 100, 50}, 0.3f, 1.0f, 12.5f, {-13, -13, 113, 63}, "softness 1 grows by the distance"},
+        {{0, 0, 100, 50}, -2.0f, 1.0f, 12.5f, {-13, -13, 113, 63}, "softness 1 whatever the angle"},
+        // Spread pi/2 about 0: cosine over [-pi/4, pi/4] is [0.707, 1], sine [-0.707, 0.707].
+        {{0, 0, 20, 20}, 0.0f, 0.25f, 10.0f, {0, -8, 30, 28}, "partial spread peaks inside the arc"},
+        {{0, 0, 10, 10}, 0.0f, 1.0f, 1e30f, {lo, lo, hi, hi}, "reach past the integer range clamps"},
+        {{5, 5, 5, 5}, 0.0f, 1.0f, 3.0f, {2, 2, 8, 8}, "empty input: the moved rectangle alone"},
+        {{0, 0, 30, 30}, 0.0f, 1.0f, -20.0f, {0, 0, 30, 30}, "negative distance: the input stays"},
+    };
+    for (const auto& c : cases) {
+        myParams p{};  // neither copyable nor movable: filled in place
+        p.boundsAngle = c.angle;
+        p.lightSoftness = c.softness;
+        p.shadowLengthSD = c.distance - 0.5;
+        p.shadowOffsetPx = 0.5;
+        PF_CheckoutResult result{};
+        result.max_result_rect = c.rect;
+        EXPECT_EQ(B(CalculateDirectionalLightOutputRect(p, result)), c.want) << c.why;
+        p.innerShadow = true;
+        EXPECT_EQ(B(CalculateDirectionalLightOutputRect(p, result)), B(c.rect)) << c.why << ", inner";
+    }
 }
 
-TEST(DirectionalBounds, EmptyRectanglesOnEitherSide) {
-    // Empty input: the moved rectangle alone.
-    ExpectRect(CalculateDirectionalLightShadowBounds({5, 5, 5, 5}, 0.0f, 1.0f, 3.0f), 2, 2, 8, 8);
-    // A negative distance turns the moved rectangle inside out: the input stays.
-    ExpectRect(CalculateDirectionalLightShadowBounds({0, 0, 30, 30}, 0.0f, 1.0f, -20.0f), 0, 0, 30, 30);
-}
-
-// ---- Point-light bounds ----
-
-// The record is neither copyable nor movable: fill one in place.
-myParams& PointRecord(myParams& p, float radius, float shadowLength, float offsetPct = 0.0f) {
-    p.lightRadiusSD = radius;
-    p.shadowLengthSD = shadowLength;
-    p.pointShadowOffset = offsetPct;
-    return p;
-}
-
-TEST(PointBounds, ADiscOverTheRectangleGrowsItByTheReach) {
-    // Reach L = (0.5 × 0.01 + 1) × 20 + 10 = 30.1 -> 31.
-    myParams p{};
-    PointRecord(p, 4.0f, 20.0f, 0.5f);
-    const PF_LRect rect{0, 0, 100, 100};
-    const float inside[2] = {50.0f, 50.0f};
-    ExpectRect(CalculatePointLightShadowBounds(rect, inside, p), -31, -31, 131, 131);
-    const float touching[2] = {104.0f, 50.0f};  // 4 from the edge, radius 4
-    ExpectRect(CalculatePointLightShadowBounds(rect, touching, p), -31, -31, 131, 131);
-    const float clear[2] = {104.5f, 50.0f};
-    // Clear of it: thrown left only, to l - 30.1.
-    const PF_LRect r = CalculatePointLightShadowBounds(rect, clear, p);
-    EXPECT_EQ(r.left, -31);
-    EXPECT_EQ(r.right, 100);
-}
-
-TEST(PointBounds, CornersArePushedAlongTheTangentsAndFloored) {
-    // Radius 0: each corner moves 50 straight away from the light.
-    // (0,0) -> (30,40); (60,0) -> (105.69,20.31); (60,40) -> (97.37,73.22);
-    // (0,40) -> (17.56,86.82). All four sides floor, the far ones too.
-    myParams p{};
-    PointRecord(p, 0.0f, 40.0f);
-    const float light[2] = {-30.0f, -40.0f};
-    ExpectRect(CalculatePointLightShadowBounds({0, 0, 60, 40}, light, p), 0, 0, 105, 86);
-}
-
-TEST(PointBounds, ALightBesideTheRectangleThrowsTheShadowStraightAcross) {
-    // Light level with the rectangle on its left: the right side is r + L =
-    // 110, not the far corner's 108.8. Top from corner (0,0): 40 - 27.7 -> -28.
-    myParams p{};
-    PointRecord(p, 0.0f, 40.0f);
-    const float light[2] = {-30.0f, 20.0f};
-    ExpectRect(CalculatePointLightShadowBounds({0, 0, 60, 40}, light, p), 0, -28, 110, 67);
-}
-
-TEST(PointBounds, InverseShadowRunsTowardsTheLight) {
-    // Reach 21: corners pulled towards (-30,-40): (-12.6,-16.8), (40.8,-8.5),
-    // (44.3,26.0), (-7.4,20.3). S = (-13,-17,45,27) with the rectangle; the
-    // light box (-30,-40,-29,-39) with the rectangle bounds it.
-    myParams p{};
-    PointRecord(p, 0.0f, 11.0f);
-    const float light[2] = {-30.0f, -40.0f};
-    ExpectRect(CalculateInverseShadowBounds({0, 0, 60, 40}, light, p), -13, -17, 60, 40);
-    p.autoShadowLength = true;
-    ExpectRect(CalculateInverseShadowBounds({0, 0, 60, 40}, light, p), -30, -40, 60, 40);
-}
-
-TEST(PointBounds, InverseAutoLengthIsTheRectangleWithTheLightBox) {
-    myParams p{};
-    PointRecord(p, 4.0f, 500.0f);
-    p.autoShadowLength = true;
-    const float light[2] = {120.5f, 40.0f};
-    ExpectRect(CalculateInverseShadowBounds({0, 0, 100, 80}, light, p), 0, 0, 125, 80);
-}
-
-TEST(PointBounds, InverseWithTheLightDeepInsideKeepsTheRectangle) {
-    myParams p{};
-    PointRecord(p, 5.0f, 500.0f);
-    const float light[2] = {30.5f, 20.25f};
-    ExpectRect(CalculateInverseShadowBounds({0, 0, 100, 80}, light, p), 0, 0, 100, 80);
-    // A disc past every side: all four sides fall back to the reach, then the
-    // light box (-1,-1,11,11) limits them.
-    myParams q{};
-    PointRecord(q, 5.5f, 11.0f);
-    const float centre[2] = {5.0f, 5.0f};
-    ExpectRect(CalculateInverseShadowBounds({0, 0, 10, 10}, centre, q), -1, -1, 11, 11);
-}
-
-TEST(PointBounds, OutputRectPicksTheRoadFromTheRecord) {
-    myParams p{};
-    PointRecord(p, 0.0f, 40.0f);
-    p.lightOriginRT[0] = -30.0;
-    p.lightOriginRT[1] = -40.0;
-    PF_CheckoutResult result{};
-    result.max_result_rect = {0, 0, 60, 40};
-    ExpectRect(CalculatePointLightOutputRect(p, result), 0, 0, 105, 86);
-    p.sdInverseShadow = true;
-    p.shadowLengthSD = 11.0f;
-    ExpectRect(CalculatePointLightOutputRect(p, result), -13, -17, 60, 40);
-    p.innerShadow = true;
-    ExpectRect(CalculatePointLightOutputRect(p, result), 0, 0, 60, 40);
+TEST(PointBounds, HandComputedCases) {
+    const struct {
+        bool inverse, autoLength;
+        float radius, length, offsetPct, light[2];
+        PF_LRect rect;
+        Box want;
+        const char* why;
+    } cases[] = {
+        // Reach (0.5 × 0.01 + 1) × 20 + 10 = 30.1 -> 31.
+        {false, false, 4, 20, 0.5f, {50, 50}, {0, 0, 100, 100}, {-31, -31, 131, 131}, "disc over the rectangle"},
+        {false, false, 4, 20, 0.5f, {104, 50}, {0, 0, 100, 100}, {-31, -31, 131, 131}, "disc touching it"},
+        // Radius 0: (0,0) -> (30,40); (60,0) -> (105.69,20.31); (60,40) -> (97.37,73.22);
+        // (0,40) -> (17.56,86.82). All four sides floor.
+        {false, false, 0, 40, 0, {-30, -40}, {0, 0, 60, 40}, {0, 0, 105, 86}, "corners pushed and floored"},
+        // Level with the rectangle: the right side is r + L = 110, not the far corner's 108.8.
+        {false, false, 0, 40, 0, {-30, 20}, {0, 0, 60, 40}, {0, -28, 110, 67}, "light beside the rectangle"},
+        // Reach 21: corners pulled to (-12.6,-16.8), (40.8,-8.5), (44.3,26.0), (-7.4,20.3).
+        {true, false, 0, 11, 0, {-30, -40}, {0, 0, 60, 40}, {-13, -17, 60, 40}, "inverse runs towards the light"},
+        {true, true, 0, 11, 0, {-30, -40}, {0, 0, 60, 40}, {-30, -40, 60, 40}, "inverse, auto length"},
+        {true, true, 4, 500, 0, {120.5f, 40}, {0, 0, 100, 80}, {0, 0, 125, 80}, "inverse, auto: with light box"},
+        {true, false, 5, 500, 0, {30.5f, 20.25f}, {0, 0, 100, 80}, {0, 0, 100, 80}, "inverse, light deep inside"},
+        // A disc past every side: the reach, limited by the light box (-1,-1,11,11).
+        {true, false, 5.5f, 11, 0, {5, 5}, {0, 0, 10, 10}, {-1, -1, 11, 11}, "inverse, disc over it"},
+        // Clear of the disc: thrown left only, to l - 30.1 (top and bottom not hand-computed).
+        {false, false, 4, 20, 0.5f, {104.5f, 50}, {0, 0, 100, 100}, {-31, 0, 100, 0}, "disc clear of it"},
+    };
+    for (const auto& c : cases) {
+        myParams p{};
+        p.lightRadiusSD = c.radius;
+        p.shadowLengthSD = c.length;
+        p.pointShadowOffset = c.offsetPct;
+        p.autoShadowLength = c.autoLength;
+        p.sdInverseShadow = c.inverse;
+        p.lightOriginRT[0] = c.light[0];
+        p.lightOriginRT[1] = c.light[1];
+        PF_CheckoutResult result{};
+        result.max_result_rect = c.rect;
+        Box got = B(CalculatePointLightOutputRect(p, result));
+        if (c.want[3] == 0) got[1] = got[3] = 0;
+        EXPECT_EQ(got, c.want) << c.why;
+        p.innerShadow = true;
+        EXPECT_EQ(B(CalculatePointLightOutputRect(p, result)), B(c.rect)) << c.why << ", inner";
+    }
 }
 
 // ---- Smart pre-render through the host ----
 
-class PreRender : public ::testing::Test {
+using Checkout = std::tuple<PF_ParamIndex, A_long, Box>;  // index, id, request
+
+class PreRender : public EffectRender {
 protected:
     void SetUp() override {
-        host::HandleTable::Instance().Reset();
-        host::WorldTable::Instance().Reset();
-        host::SuiteRegistry::Instance().ClearFaults();
-        host::SuiteRegistry::Instance().ResetBooks();
-        std::string pattern = (fs::temp_directory_path() / "uf3_bounds_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_home = pattern;
-        if (const char* old = std::getenv("HOME")) m_oldHome = old;
-        setenv("HOME", m_home.c_str(), 1);
-
-        m_host = std::make_unique<host::Host>();
-        ASSERT_EQ(ParamsSetup(&H().In(), &H().Out(), nullptr, nullptr), PF_Err_NONE);
-        H().SetEffectMain(&EffectMain);
-        H().SetLayerSize(H().EffectLayer(), 200, 100);
-
+        EffectRender::SetUp();
         // A plain directional Standard shadow: 0 degrees casts straight up.
-        Popup(UF3_RENDERER, UF3_RENDERER_STANDARD);
-        Popup(UF3_LIGHT_TYPE, UF3_LIGHT_DIRECTIONAL);
+        Set(UF3_LIGHT_TYPE, UF3_LIGHT_DIRECTIONAL);
         Degrees(UF3_LIGHT_DIRECTION, 0);
         Float(UF3_SHADOW_LENGTH, 30);
         Float(UF3_SHADOW_OFFSET_DIR, 4);
-        Float(UF3_LIGHT_RADIUS_STD, 7.5);   // ceil -> 8
-        Float(UF3_BUFFER_EXPANSION, 6);     // margin 3
+        Float(UF3_LIGHT_RADIUS_STD, 7.5);  // ceil -> 8
+        Float(UF3_BUFFER_EXPANSION, 6);    // margin 3
         Float(UF3_JFA_PADDING, 2);
     }
 
-    void TearDown() override {
-        auto& suites = host::SuiteRegistry::Instance();
-        suites.ClearFaults();
-        EXPECT_EQ(suites.Outstanding(), 0) << suites.Describe();
-        EXPECT_EQ(suites.OverReleased(), 0) << suites.Describe();
-        EXPECT_EQ(H().CheckoutsOutstanding(), 0);
-        m_host.reset();
-        EXPECT_EQ(host::WorldTable::Instance().Alive(), 0u);
-        EXPECT_EQ(host::HandleTable::Instance().Alive(), 0u);
-        if (m_oldHome.empty()) unsetenv("HOME");
-        else setenv("HOME", m_oldHome.c_str(), 1);
-        std::error_code ec;
-        fs::remove_all(m_home, ec);
-    }
-
-    host::Host& H() { return *m_host; }
-    void Float(int i, double v) { H().Param(i).u.fs_d.value = v; }
-    void Popup(int i, int v) { H().Param(i).u.pd.value = v; }
-    void Check(int i, bool on) { H().Param(i).u.bd.value = on; }
     void Degrees(int i, double d) { H().Param(i).u.ad.value = PF_Fixed(d * 65536); }
     void Origin(double x, double y) {
         H().Param(UF3_LIGHT_ORIGIN).u.td.x_value = PF_Fixed(x * 65536);
@@ -277,72 +160,57 @@ protected:
         return H().SmartPreRender(job);
     }
 
+    // Every checkout of the job; each must ask for frames.
+    static std::vector<Checkout> Checkouts(const host::RenderJob& job) {
+        std::vector<Checkout> all;
+        for (const host::LayerCheckout& c : job.checkouts) {
+            EXPECT_EQ(c.request.field, PF_Field_FRAME) << "checkout " << c.id;
+            all.emplace_back(c.index, c.id, B(c.request.rect));
+        }
+        return all;
+    }
     static const preRenderData& Block(const host::RenderJob& job) {
         return *static_cast<const preRenderData*>(job.preOutput.pre_render_data);
     }
-
-    std::string Log() {
-        std::ifstream f(m_home / "Library/Logs/Nimbral/umbrafex_3_error_log.txt");
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-
-    std::unique_ptr<host::Host> m_host;
-    fs::path m_home;
-    std::string m_oldHome;
 };
-
-void ExpectCheckout(const host::LayerCheckout& c, PF_ParamIndex index, A_long id, A_long l, A_long t, A_long r,
-                    A_long b) {
-    EXPECT_EQ(c.index, index);
-    EXPECT_EQ(c.id, id);
-    ExpectRect(c.request.rect, l, t, r, b);
-    EXPECT_EQ(c.request.field, PF_Field_FRAME);
-}
 
 TEST_F(PreRender, StandardDirectionalMakesRoomForTheShadow) {
     host::RenderJob job;
     ASSERT_EQ(Run(job), PF_Err_NONE);
-
-    ASSERT_EQ(job.checkouts.size(), 3u);
-    ExpectCheckout(job.checkouts[0], UF3_INPUT, 555, 0, 0, 200, 100);
-    ExpectCheckout(job.checkouts[1], UF3_INPUT, 0, -3, -3, 203, 103);
-    EXPECT_FALSE(job.checkouts[1].request.preserve_rgb_of_zero_alpha);
-    // Shadow vector (0,-30), offset vector (0,-4), all grown by 8 + 3 + 10.
-    // Offset (0,-4,200,96) -> (-21,-25,221,117); shadow (0,-34,200,66) -> (-21,-55,221,87).
-    ExpectCheckout(job.checkouts[2], UF3_TEXTURE_LAYER, 67, -21, -55, 221, 117);
-
-    ExpectRect(job.preOutput.result_rect, -21, -55, 221, 117);
-    ExpectRect(job.preOutput.max_result_rect, -21, -55, 221, 117);
+    // Shadow vector (0,-30), offset (0,-4), grown by 8 + 3 + 10: offset (0,-4,200,96) ->
+    // (-21,-25,221,117); shadow (0,-34,200,66) -> (-21,-55,221,87).
+    EXPECT_EQ(Checkouts(job), (std::vector<Checkout>{{UF3_INPUT, 555, {0, 0, 200, 100}},
+                                                     {UF3_INPUT, 0, {-3, -3, 203, 103}},
+                                                     {UF3_TEXTURE_LAYER, 67, {-21, -55, 221, 117}}}));
+    EXPECT_EQ(B(job.preOutput.result_rect), (Box{-21, -55, 221, 117}));
+    EXPECT_EQ(B(job.preOutput.max_result_rect), (Box{-21, -55, 221, 117}));
     EXPECT_EQ(job.preOutput.flags, PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
     ASSERT_NE(job.preOutput.pre_render_data, nullptr);
     EXPECT_EQ(job.preOutput.delete_pre_render_data_func, &DisposePreRenderData);
-
     const preRenderData& b = Block(job);
     EXPECT_EQ(b.centreOffset[0], 0.0);   // (200 + 0 - (221 - 21)) / 2
     EXPECT_EQ(b.centreOffset[1], 19.0);  // (100 + 0 - (117 - 55)) / 2
     EXPECT_EQ(b.pointPad, 0);
-    ExpectRect(b.inputRequest, -3, -3, 203, 103);
-    ExpectRect(b.inputResult, 0, 0, 200, 100);
-    ExpectRect(b.inputMaxResult, 0, 0, 200, 100);
+    EXPECT_EQ(B(b.inputRequest), (Box{-3, -3, 203, 103}));
+    EXPECT_EQ(B(b.inputResult), (Box{0, 0, 200, 100}));
+    EXPECT_EQ(B(b.inputMaxResult), (Box{0, 0, 200, 100}));
 }
 
 TEST_F(PreRender, StandardPointScalesTheInputAboutTheLight) {
-    // Scale 1 + 80/800 + 10 * 0.001 = 1.11 about (100.5, 50.25): the near
-    // sides truncate (-11.06 -> -11, -5.53 -> -5), the far ones ceil
-    // (210.9 -> 211, 105.5 -> 106); all grown by 8 + 3 + 10 (radius 15 halves to 7.5).
-    Popup(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
+    // Scale 1 + 80/800 + 10 × 0.001 = 1.11 about (100.5, 50.25): near sides truncate
+    // (-11.06 -> -11, -5.53 -> -5), far ones ceil (210.9 -> 211, 105.5 -> 106); grown by
+    // 8 + 3 + 10 (radius 15 halves to 7.5).
+    Set(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
     Float(UF3_SHADOW_LENGTH, 80);
     Float(UF3_SHADOW_OFFSET_POINT, 10);
     Float(UF3_LIGHT_RADIUS_STD, 15);
     Origin(100.5, 50.25);
     host::RenderJob job;
     ASSERT_EQ(Run(job), PF_Err_NONE);
-    ExpectRect(job.preOutput.result_rect, -32, -26, 232, 127);
-    ExpectRect(job.preOutput.max_result_rect, -32, -26, 232, 127);
+    EXPECT_EQ(B(job.preOutput.result_rect), (Box{-32, -26, 232, 127}));
+    EXPECT_EQ(B(job.preOutput.max_result_rect), (Box{-32, -26, 232, 127}));
     ASSERT_EQ(job.checkouts.size(), 3u);
-    ExpectCheckout(job.checkouts[2], UF3_TEXTURE_LAYER, 67, -32, -26, 232, 127);
+    EXPECT_EQ(B(job.checkouts[2].request.rect), (Box{-32, -26, 232, 127}));
 }
 
 TEST_F(PreRender, StandardInnerAndDefaultBufferKeepTheInputSize) {
@@ -353,14 +221,14 @@ TEST_F(PreRender, StandardInnerAndDefaultBufferKeepTheInputSize) {
         host::RenderJob job;
         ASSERT_EQ(Run(job, {50, 20, 120, 60}), PF_Err_NONE);
         ASSERT_EQ(job.checkouts.size(), 3u);
-        ExpectCheckout(job.checkouts[0], UF3_INPUT, 555, 50, 20, 120, 60);
-        ExpectCheckout(job.checkouts[1], UF3_INPUT, 0, -3, -3, 203, 103);
+        EXPECT_EQ(Checkouts(job)[0], (Checkout{UF3_INPUT, 555, {50, 20, 120, 60}}));
+        EXPECT_EQ(Checkouts(job)[1], (Checkout{UF3_INPUT, 0, {-3, -3, 203, 103}}));
         EXPECT_EQ(bool(job.checkouts[1].request.preserve_rgb_of_zero_alpha), inner);
         EXPECT_EQ(bool(job.checkouts[2].request.preserve_rgb_of_zero_alpha), inner);
-        ExpectRect(job.preOutput.result_rect, 0, 0, 200, 100);
-        ExpectRect(job.preOutput.max_result_rect, -3, -3, 203, 103);
-        ExpectRect(Block(job).inputMaxResult, -3, -3, 203, 103);
-        ExpectRect(Block(job).inputResult, 0, 0, 200, 100);
+        EXPECT_EQ(B(job.preOutput.result_rect), (Box{0, 0, 200, 100}));
+        EXPECT_EQ(B(job.preOutput.max_result_rect), (Box{-3, -3, 203, 103}));
+        EXPECT_EQ(B(Block(job).inputMaxResult), (Box{-3, -3, 203, 103}));
+        EXPECT_EQ(B(Block(job).inputResult), (Box{0, 0, 200, 100}));
         EXPECT_EQ(Block(job).centreOffset[1], 0.0);
     }
 }
@@ -368,84 +236,65 @@ TEST_F(PreRender, StandardInnerAndDefaultBufferKeepTheInputSize) {
 TEST_F(PreRender, RaytracedDirectionalBoundsClipToTheRequest) {
     // Light direction 90 -> bounds angle 0; softness 0; distance 30 + 4.5.
     // Moved (34,0,235,100) with the input (0,0,235,100), grown by 3.
-    Popup(UF3_RENDERER, UF3_RENDERER_RAYTRACED);
+    Set(UF3_RENDERER, UF3_RENDERER_RAYTRACED);
     Degrees(UF3_LIGHT_DIRECTION, 90);
     Float(UF3_LIGHT_SOFTNESS, 0);
     Float(UF3_SHADOW_OFFSET_DIR, 4.5);
     host::RenderJob job;
     ASSERT_EQ(Run(job, {10, 10, 300, 50}), PF_Err_NONE);
-    ExpectRect(job.preOutput.max_result_rect, -3, -3, 238, 103);
-    ExpectRect(job.preOutput.result_rect, 10, 10, 238, 50);
-    ASSERT_EQ(job.checkouts.size(), 3u);
-    ExpectCheckout(job.checkouts[0], UF3_INPUT, 555, 10, 10, 300, 50);
-    ExpectCheckout(job.checkouts[1], UF3_INPUT, 0, 0, 0, 200, 100);
-    ExpectCheckout(job.checkouts[2], UF3_TEXTURE_LAYER, 67, 0, 0, 238, 100);
+    EXPECT_EQ(B(job.preOutput.max_result_rect), (Box{-3, -3, 238, 103}));
+    EXPECT_EQ(B(job.preOutput.result_rect), (Box{10, 10, 238, 50}));
+    EXPECT_EQ(Checkouts(job), (std::vector<Checkout>{{UF3_INPUT, 555, {10, 10, 300, 50}},
+                                                     {UF3_INPUT, 0, {0, 0, 200, 100}},
+                                                     {UF3_TEXTURE_LAYER, 67, {0, 0, 238, 100}}}));
+    ASSERT_NE(job.preOutput.pre_render_data, nullptr);
     const preRenderData& b = Block(job);
     EXPECT_EQ(b.pointPad, 2 + 3);  // JFA padding plus the margin
-    ExpectRect(b.inputRequest, 0, 0, 0, 0);
-    ExpectRect(b.inputResult, 0, 0, 200, 100);
-    ExpectRect(b.inputMaxResult, 0, 0, 200, 100);
+    EXPECT_EQ(B(b.inputRequest), (Box{0, 0, 0, 0}));
+    EXPECT_EQ(B(b.inputResult), (Box{0, 0, 200, 100}));
+    EXPECT_EQ(B(b.inputMaxResult), (Box{0, 0, 200, 100}));
     EXPECT_EQ(job.preOutput.flags, PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
 }
 
 TEST_F(PreRender, RaytracedPointPadAndDiscOverTheLayer) {
-    // Pad trunc(3.3 * 0.01 * 200) = 6, plus margin 3. The light sits on the
-    // layer: grown by ceil((0.033 + 1) * 20 + 10) = 31, then by 3.
-    Popup(UF3_RENDERER, UF3_RENDERER_RAYTRACED);
-    Popup(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
+    // Pad trunc(3.3 × 0.01 × 200) = 6, plus margin 3. The light sits on the layer:
+    // grown by ceil((0.033 + 1) × 20 + 10) = 31, then by 3.
+    Set(UF3_RENDERER, UF3_RENDERER_RAYTRACED);
+    Set(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
     Float(UF3_SHADOW_OFFSET_POINT, 3.3);
     Float(UF3_SHADOW_LENGTH, 20);
     Origin(100, 50);
     host::RenderJob job;
     ASSERT_EQ(Run(job, {-100, -100, 150, 300}), PF_Err_NONE);
     EXPECT_EQ(Block(job).pointPad, 9);
-    ExpectRect(job.preOutput.max_result_rect, -34, -34, 234, 134);
-    ExpectRect(job.preOutput.result_rect, -34, -34, 150, 134);
+    EXPECT_EQ(B(job.preOutput.max_result_rect), (Box{-34, -34, 234, 134}));
+    EXPECT_EQ(B(job.preOutput.result_rect), (Box{-34, -34, 150, 134}));
 }
 
 TEST_F(PreRender, RaytracedEmptyInputAndDefaultBuffer) {
-    Popup(UF3_RENDERER, UF3_RENDERER_RAYTRACED);
+    Set(UF3_RENDERER, UF3_RENDERER_RAYTRACED);
+    Check(UF3_DEFAULT_BUFFER_BEHAVIOUR, true);
     {
-        SCOPED_TRACE("default buffer behaviour");
-        Check(UF3_DEFAULT_BUFFER_BEHAVIOUR, true);
         host::RenderJob job;
         ASSERT_EQ(Run(job, {50, 20, 120, 60}), PF_Err_NONE);
-        ExpectRect(job.preOutput.result_rect, 0, 0, 200, 100);
-        ExpectRect(job.preOutput.max_result_rect, 0, 0, 200, 100);
-        EXPECT_EQ(Block(job).pointPad, 2);  // no margin on this road
-        Check(UF3_DEFAULT_BUFFER_BEHAVIOUR, false);
+        EXPECT_EQ(B(job.preOutput.result_rect), (Box{0, 0, 200, 100})) << "default buffer behaviour";
+        EXPECT_EQ(B(job.preOutput.max_result_rect), (Box{0, 0, 200, 100}));
+        EXPECT_EQ(Block(job).pointPad, 2) << "no margin with the default buffer";
     }
-    // A layer without pixels: the empty maximum result grows by the margin
-    // into (-3,-3,3,3); the result follows the intersection rules.
+    // A layer without pixels: the empty maximum result grows by the margin into
+    // (-3,-3,3,3); the result follows the intersection rules (an empty request is copied).
+    Check(UF3_DEFAULT_BUFFER_BEHAVIOUR, false);
     H().SetLayerSize(H().EffectLayer(), 0, 0);
-    {
+    for (const auto& [request, want] : {std::pair{PF_LRect{0, 0, 200, 100}, Box{0, 0, 3, 3}},
+                                        std::pair{PF_LRect{0, 0, 0, 0}, Box{0, 0, 0, 0}}}) {
         host::RenderJob job;
-        ASSERT_EQ(Run(job, {0, 0, 200, 100}), PF_Err_NONE);
-        ExpectRect(job.preOutput.max_result_rect, -3, -3, 3, 3);
-        ExpectRect(job.preOutput.result_rect, 0, 0, 3, 3);
-    }
-    {
-        host::RenderJob job;
-        ASSERT_EQ(Run(job, {0, 0, 0, 0}), PF_Err_NONE);
-        ExpectRect(job.preOutput.max_result_rect, -3, -3, 3, 3);
-        ExpectRect(job.preOutput.result_rect, 0, 0, 0, 0);  // an empty request is copied
+        ASSERT_EQ(Run(job, request), PF_Err_NONE);
+        EXPECT_EQ(B(job.preOutput.max_result_rect), (Box{-3, -3, 3, 3}));
+        EXPECT_EQ(B(job.preOutput.result_rect), want);
     }
 }
 
-TEST_F(PreRender, TextureLayerIsCheckedOutWhetherOrNotItIsSet) {
-    for (bool present : {false, true}) {
-        H().SetTextureLayerPresent(present);
-        if (present) H().SetLayerSize(H().TextureLayer(), 30, 30);
-        host::RenderJob job;
-        ASSERT_EQ(Run(job), PF_Err_NONE);
-        ASSERT_EQ(job.checkouts.size(), 3u);
-        EXPECT_EQ(job.checkouts[2].index, UF3_TEXTURE_LAYER);
-        EXPECT_EQ(job.checkouts[2].id, 67);
-        EXPECT_EQ(IsEmptyRect(job.checkouts[2].result.max_result_rect), !present);
-    }
-}
-
-TEST_F(PreRender, FailedCheckoutsStopTheLaterOnesButStillLeaveRectangles) {
+TEST_F(PreRender, FailuresStopTheLaterCheckoutsButStillLeaveRectangles) {
     {
         H().FailLayerCheckout(UF3_INPUT, PF_Err_OUT_OF_MEMORY);
         host::RenderJob job;
@@ -453,19 +302,18 @@ TEST_F(PreRender, FailedCheckoutsStopTheLaterOnesButStillLeaveRectangles) {
         EXPECT_TRUE(job.checkouts.empty());
         ASSERT_NE(job.preOutput.pre_render_data, nullptr);
         EXPECT_EQ(job.preOutput.flags, PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
-        // Nothing was checked out: the shadow room is around an empty input.
-        ExpectRect(job.preOutput.result_rect, -21, -55, 21, 17);
+        EXPECT_EQ(B(job.preOutput.result_rect), (Box{-21, -55, 21, 17})) << "shadow room around an empty input";
     }
     {
         H().FailLayerCheckout(UF3_TEXTURE_LAYER, PF_Interrupt_CANCEL);
         host::RenderJob job;
         EXPECT_EQ(Run(job), PF_Interrupt_CANCEL);
         EXPECT_EQ(job.checkouts.size(), 2u);
-        ExpectRect(job.preOutput.result_rect, -21, -55, 221, 117);
+        EXPECT_EQ(B(job.preOutput.result_rect), (Box{-21, -55, 221, 117}));
     }
+    Set(UF3_RENDERER, UF3_RENDERER_RAYTRACED);
     for (PF_ParamIndex i : {UF3_INPUT, UF3_TEXTURE_LAYER}) {
         SCOPED_TRACE(i);
-        Popup(UF3_RENDERER, UF3_RENDERER_RAYTRACED);
         H().FailLayerCheckout(i, PF_Err_INTERNAL_STRUCT_DAMAGED);
         host::RenderJob job;
         EXPECT_EQ(Run(job), PF_Err_INTERNAL_STRUCT_DAMAGED);
@@ -473,9 +321,8 @@ TEST_F(PreRender, FailedCheckoutsStopTheLaterOnesButStillLeaveRectangles) {
         EXPECT_EQ(job.preOutput.flags, PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
     }
     H().FailLayerCheckout(-1, PF_Err_NONE);
-}
 
-TEST_F(PreRender, ParameterFailureIsLoggedAndSkipsEveryCheckout) {
+    // A parameter that cannot be read: logged, and nothing is checked out.
     H().FailCheckoutAt(UF3_SAMPLES, PF_Err_OUT_OF_MEMORY);
     host::RenderJob job;
     EXPECT_EQ(Run(job), PF_Err_OUT_OF_MEMORY);
@@ -487,67 +334,52 @@ TEST_F(PreRender, ParameterFailureIsLoggedAndSkipsEveryCheckout) {
 
 // ---- Cache identity ----
 
-A_Matrix4 Placement() {
+TEST_F(PreRender, CacheIdentityIsMixedOnlyAfterVersion13Point8) {
     A_Matrix4 m{};
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) m.mat[r][c] = r * 4 + c + 0.25;
-    return m;
-}
-
-TEST_F(PreRender, CacheIdentityIsMixedOnlyAfterVersion13Point8) {
-    H().EffectLayer().toWorld = Placement();
+    H().EffectLayer().toWorld = m;
     const struct {
         A_short major, minor;
         bool mixes;
     } versions[] = {{13, 8, false}, {12, 30, false}, {13, 9, true}, {14, 0, true}};
     for (const auto& v : versions) {
         SCOPED_TRACE(std::to_string(v.major) + "." + std::to_string(v.minor));
-        H().In().version.major = v.major;
-        H().In().version.minor = v.minor;
+        H().In().version = {v.major, v.minor};
         const size_t before = H().GuidMixes().size();
         host::RenderJob job;
         ASSERT_EQ(Run(job), PF_Err_NONE);
         EXPECT_EQ(H().GuidMixes().size() - before, v.mixes ? 1u : 0u);
     }
-}
 
-TEST_F(PreRender, CacheIdentityBlockLayout) {
-    H().In().version = {13, 9};
+    // The 232 bytes: placement, downsampling, zeros, then the request.
     H().In().downsample_x = {1, 2};
     H().In().downsample_y = {3, 4};
     H().In().current_time = 30;  // layer time 1 s
     H().EffectLayer().inPoint = {15, 30};
-    const A_Matrix4 m = Placement();
-    H().EffectLayer().toWorld = m;
     host::RenderJob job;
     ASSERT_EQ(Run(job, {-7, 8, 90, 91}), PF_Err_NONE);
-    ASSERT_EQ(H().GuidMixes().size(), 1u);
-    const std::vector<unsigned char>& bytes = H().GuidMixes()[0];
+    const std::vector<unsigned char>& bytes = H().GuidMixes().back();
     ASSERT_EQ(bytes.size(), 232u);
-    EXPECT_EQ(std::memcmp(bytes.data(), &m, 128), 0);
-    A_long ds[4];
-    std::memcpy(ds, bytes.data() + 128, sizeof ds);
-    EXPECT_EQ(ds[0], 1);
-    EXPECT_EQ(ds[1], 2);
-    EXPECT_EQ(ds[2], 3);
-    EXPECT_EQ(ds[3], 4);
+    EXPECT_EQ(std::memcmp(bytes.data(), &m, 128), 0) << "the placement matrix";
+    const auto longs = [&](size_t at) {
+        std::array<A_long, 4> v;
+        std::memcpy(v.data(), bytes.data() + at, sizeof v);
+        return v;
+    };
+    EXPECT_EQ(longs(128), (std::array<A_long, 4>{1, 2, 3, 4})) << "the downsampling";
     for (size_t i = 144; i < 216; ++i) EXPECT_EQ(bytes[i], 0) << "byte " << i;
-    A_long request[4];
-    std::memcpy(request, bytes.data() + 216, sizeof request);
-    EXPECT_EQ(request[0], -7);
-    EXPECT_EQ(request[1], 8);
-    EXPECT_EQ(request[2], 90);
-    EXPECT_EQ(request[3], 91);
+    EXPECT_EQ(longs(216), (std::array<A_long, 4>{-7, 8, 90, 91})) << "the request";
     // The transform is taken at comp time: layer time plus the in point.
     EXPECT_EQ(H().EffectLayer().lastTransformTime.value, 45);
     EXPECT_EQ(H().EffectLayer().lastTransformTime.scale, 30u);
 }
 
-TEST_F(PreRender, CollapsedLayersSkipTheMaskedBounds) {
+TEST_F(PreRender, CollapsedLayersSkipTheMaskedBoundsAndAMissingCallbackMixesNothing) {
     H().In().version = {13, 9};
+    host::Layer& layer = H().EffectLayer();
     for (bool collapsed : {false, true}) {
         SCOPED_TRACE(collapsed ? "collapsed" : "not collapsed");
-        host::Layer& layer = H().EffectLayer();
         layer.flags = collapsed ? (layer.flags | AEGP_LayerFlag_COLLAPSE) : (layer.flags & ~AEGP_LayerFlag_COLLAPSE);
         layer.maskedBoundsQueries = 0;
         layer.lastTransformTime = {-1, 1};
@@ -557,19 +389,19 @@ TEST_F(PreRender, CollapsedLayersSkipTheMaskedBounds) {
         EXPECT_EQ(layer.lastTransformTime.value, 0);
         EXPECT_EQ(H().GuidMixes().back().size(), 232u);
     }
-}
 
-TEST_F(PreRender, NoMixingCallbackNoMixing) {
-    H().In().version = {14, 0};
+    const size_t mixes = H().GuidMixes().size();
+    layer.flags &= ~AEGP_LayerFlag_COLLAPSE;
+    layer.maskedBoundsQueries = 0;
     H().SetGuidMixInAvailable(false);
     host::RenderJob job;
     ASSERT_EQ(Run(job), PF_Err_NONE);
-    EXPECT_TRUE(H().GuidMixes().empty());
-    EXPECT_EQ(H().EffectLayer().maskedBoundsQueries, 0);
+    EXPECT_EQ(H().GuidMixes().size(), mixes);
+    EXPECT_EQ(layer.maskedBoundsQueries, 0);
     EXPECT_EQ(job.checkouts.size(), 3u);
 }
 
-TEST_F(PreRender, MissingLayerSuiteEndsTheCommandBeforeAnythingIsAllocated) {
+TEST_F(PreRender, MissingLayerSuiteOrRecordsEndTheCommandBeforeAnythingIsAllocated) {
     H().In().version = {13, 9};
     host::SuiteRegistry::Instance().SetMissing(kAEGPLayerSuite, kAEGPLayerSuiteVersion13);
     host::RenderJob job;
@@ -577,13 +409,11 @@ TEST_F(PreRender, MissingLayerSuiteEndsTheCommandBeforeAnythingIsAllocated) {
     EXPECT_EQ(job.preOutput.pre_render_data, nullptr);
     EXPECT_TRUE(job.checkouts.empty());
     // TearDown checks that the interface suite went back.
-}
 
-TEST(PreRenderRecords, MissingRecordsAreRefused) {
     PF_InData in{};
     PF_OutData out{};
-    EXPECT_EQ(SmartPreRender(&in, &out, nullptr), PF_Err_BAD_CALLBACK_PARAM);
     PF_PreRenderExtra extra{};
+    EXPECT_EQ(SmartPreRender(&in, &out, nullptr), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(SmartPreRender(&in, &out, &extra), PF_Err_BAD_CALLBACK_PARAM);
 }
 

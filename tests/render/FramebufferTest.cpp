@@ -12,6 +12,7 @@
 
 #include "host/HandleSuite.h"
 #include "host/Host.h"
+#include "host/PixelOps.h"
 #include "host/SuiteRegistry.h"
 #include "host/WorldSuite.h"
 #include "open_gl/Framebuffer.h"
@@ -21,61 +22,21 @@
 
 namespace {
 
-// The host's iterate suites, wrapped so that a test can make the next iterate end with a
-// chosen result after doing its work (a user cancel, a failure).
-class IterateSuites {
-public:
-    IterateSuites() {
-        m_original8 = Lookup<PF_Iterate8Suite1>(kPFIterate8Suite, kPFIterate8SuiteVersion1);
-        m_originalFloat = Lookup<PF_iterateFloatSuite1>(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1);
-        s_base8 = m_original8 ? m_original8->iterate : nullptr;
-        s_baseFloat = m_originalFloat ? m_originalFloat->iterate : nullptr;
-        s_result = PF_Err_NONE;
-        m_suite8.iterate = &Iterate8;
-        m_suiteFloat.iterate = &IterateFloat;
-        auto& registry = host::SuiteRegistry::Instance();
-        registry.Register(kPFIterate8Suite, kPFIterate8SuiteVersion1, &m_suite8);
-        registry.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, &m_suiteFloat);
-    }
-    ~IterateSuites() {
-        auto& registry = host::SuiteRegistry::Instance();
-        registry.Register(kPFIterate8Suite, kPFIterate8SuiteVersion1, m_original8);
-        registry.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, m_originalFloat);
-    }
-    IterateSuites(const IterateSuites&) = delete;
-    IterateSuites& operator=(const IterateSuites&) = delete;
-
-    static bool Served() { return s_base8 != nullptr && s_baseFloat != nullptr; }
-    static void EndNextWith(PF_Err err) { s_result = err; }
-
-private:
-    template <typename Suite>
-    static const Suite* Lookup(const char* name, int version) {
-        SPBasicSuite* basic = host::SuiteRegistry::Instance().Basic();
-        const void* suite = nullptr;
-        if (basic->AcquireSuite(name, version, &suite) != kSPNoError) return nullptr;
-        basic->ReleaseSuite(name, version);
-        return static_cast<const Suite*>(suite);
-    }
-    static PF_Err Iterate8(PF_InData* in, A_long b, A_long f, PF_EffectWorld* src, const PF_Rect* area,
-                           void* refcon, PF_IteratePixel8Func fn, PF_EffectWorld* dst) {
-        const PF_Err err = s_base8(in, b, f, src, area, refcon, fn, dst);
-        return err ? err : std::exchange(s_result, PF_Err_NONE);
-    }
-    static PF_Err IterateFloat(PF_InData* in, A_long b, A_long f, PF_EffectWorld* src, const PF_Rect* area,
-                               void* refcon, PF_IteratePixelFloatFunc fn, PF_EffectWorld* dst) {
-        const PF_Err err = s_baseFloat(in, b, f, src, area, refcon, fn, dst);
-        return err ? err : std::exchange(s_result, PF_Err_NONE);
-    }
-
-    const PF_Iterate8Suite1* m_original8 = nullptr;
-    const PF_iterateFloatSuite1* m_originalFloat = nullptr;
-    PF_Iterate8Suite1 m_suite8{};
-    PF_iterateFloatSuite1 m_suiteFloat{};
-    inline static decltype(PF_Iterate8Suite1::iterate) s_base8 = nullptr;
-    inline static decltype(PF_iterateFloatSuite1::iterate) s_baseFloat = nullptr;
-    inline static PF_Err s_result = PF_Err_NONE;
-};
+// The host's iterate services, made to end the next iterate with a chosen result after doing
+// its work (a user cancel, a failure).
+PF_Err g_endWith = PF_Err_NONE;
+PF_Err Iterate8(PF_InData* in, A_long b, A_long f, PF_EffectWorld* src, const PF_Rect* area, void* refcon,
+                PF_IteratePixel8Func fn, PF_EffectWorld* dst) {
+    const PF_Err err = host::Iterate8(in, b, f, src, area, refcon, fn, dst);
+    return err ? err : std::exchange(g_endWith, PF_Err_NONE);
+}
+PF_Err IterateFloat(PF_InData* in, A_long b, A_long f, PF_EffectWorld* src, const PF_Rect* area, void* refcon,
+                    PF_IteratePixelFloatFunc fn, PF_EffectWorld* dst) {
+    const PF_Err err = host::IterateFloat(in, b, f, src, area, refcon, fn, dst);
+    return err ? err : std::exchange(g_endWith, PF_Err_NONE);
+}
+PF_Iterate8Suite1 g_iterate8{};
+PF_iterateFloatSuite1 g_iterateFloat{};
 
 UF_Err Caught(const std::function<void()>& f) {
     try {
@@ -87,11 +48,11 @@ UF_Err Caught(const std::function<void()>& f) {
     return {};
 }
 
-#define EXPECT_UF_ERR(code_, text_, ...)                          \
-    do {                                                          \
-        const UF_Err e_ = Caught([&] { __VA_ARGS__; });           \
-        EXPECT_EQ(e_.code, (code_));                              \
-        EXPECT_EQ(e_.message, std::string(text_));                \
+#define EXPECT_UF_ERR(code_, text_, ...)                \
+    do {                                                \
+        const UF_Err e_ = Caught([&] { __VA_ARGS__; }); \
+        EXPECT_EQ(e_.code, (code_));                    \
+        EXPECT_EQ(e_.message, std::string(text_));      \
     } while (0)
 
 template <typename Pixel>
@@ -105,28 +66,22 @@ std::vector<uint8_t> Bytes(const PF_EffectWorld& world) {
 }
 
 template <typename T>
-std::vector<T> TextureImage(GLuint texture, int level, GLenum format, GLenum type, size_t count) {
+std::vector<T> TextureImage(GLuint texture, GLenum format, GLenum type, size_t count) {
     std::vector<T> texels(count);
     glBindTexture(GL_TEXTURE_2D, texture);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, level, format, type, texels.data());
+    glGetTexImage(GL_TEXTURE_2D, 0, format, type, texels.data());
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glBindTexture(GL_TEXTURE_2D, 0);
     return texels;
 }
 
-GLint TextureLevel(GLuint texture, int level, GLenum what) {
+// A texture parameter, or with a level that level's property.
+GLint TexInfo(GLuint texture, GLenum what, int level = -1) {
     GLint value = -1;
     glBindTexture(GL_TEXTURE_2D, texture);
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, level, what, &value);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    return value;
-}
-
-GLint TextureParameter(GLuint texture, GLenum what) {
-    GLint value = -1;
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glGetTexParameteriv(GL_TEXTURE_2D, what, &value);
+    if (level < 0) glGetTexParameteriv(GL_TEXTURE_2D, what, &value);
+    else glGetTexLevelParameteriv(GL_TEXTURE_2D, level, what, &value);
     glBindTexture(GL_TEXTURE_2D, 0);
     return value;
 }
@@ -138,15 +93,19 @@ int LiveFramebuffers() {
 }
 
 // Deterministic bytes with every alpha from 0 to 255 represented over a 16 × 8 world.
-A_u_char Byte(int x, int y, int c) {
-    return A_u_char((x * 37 + y * 101 + c * 59 + x * y * 7) & 0xFF);
-}
+A_u_char Byte(int x, int y, int c) { return A_u_char((x * 37 + y * 101 + c * 59 + x * y * 7) & 0xFF); }
 
 class Framebuffers : public GLContextSuite {
 protected:
     void SetUp() override {
         GLContextSuite::SetUp();
-        ASSERT_TRUE(IterateSuites::Served()) << "the host serves no iterate suites";
+        g_iterate8 = *host::Iterate8Suite();
+        g_iterate8.iterate = &Iterate8;
+        g_iterateFloat = *host::IterateFloatSuite();
+        g_iterateFloat.iterate = &IterateFloat;
+        auto& registry = host::SuiteRegistry::Instance();
+        registry.Register(kPFIterate8Suite, kPFIterate8SuiteVersion1, &g_iterate8);
+        registry.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, &g_iterateFloat);
         host::HandleTable::Instance().ClearFaults();
         m_handles = host::HandleTable::Instance().Alive();
         m_params.in_data = &m_host.In();
@@ -159,6 +118,9 @@ protected:
         m_params.qualityPreset = 4;
     }
     void TearDown() override {
+        auto& registry = host::SuiteRegistry::Instance();
+        registry.Register(kPFIterate8Suite, kPFIterate8SuiteVersion1, host::Iterate8Suite());
+        registry.Register(kPFIterateFloatSuite, kPFIterateFloatSuiteVersion1, host::IterateFloatSuite());
         for (PF_EffectWorld& world : m_worlds) host::WorldTable::Instance().Dispose(&world);
         auto& handles = host::HandleTable::Instance();
         handles.ClearFaults();
@@ -170,131 +132,97 @@ protected:
         GLContextSuite::TearDown();
     }
 
-    PF_EffectWorld& NewWorld(int width, int height, PF_PixelFormat format) {
-        m_worlds.emplace_back();
-        EXPECT_EQ(host::WorldTable::Instance().New(width, height, true, format, &m_worlds.back()), PF_Err_NONE);
-        return m_worlds.back();
+    PF_EffectWorld& NewWorld(int width, int height, int depth) {
+        PF_EffectWorld& world = m_worlds.emplace_back();
+        EXPECT_EQ(host::WorldTable::Instance().New(width, height, true,
+                                                   depth == 8 ? PF_PixelFormat_ARGB32 : PF_PixelFormat_ARGB128, &world),
+                  PF_Err_NONE);
+        return world;
     }
 
     host::Host m_host;
-    IterateSuites m_iterate;
     AEGP_SuiteHandler m_suites{m_host.In().pica_basicP};
     myParams m_params{};
     std::deque<PF_EffectWorld> m_worlds;
     size_t m_handles = 0;
 };
 
-TEST_F(Framebuffers, TextureFromAn8BitWorldIsPremultipliedAndLeavesTheWorldAlone) {
-    PF_EffectWorld& world = NewWorld(16, 8, PF_PixelFormat_ARGB32);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 16; ++x)
-            At<PF_Pixel>(world, x, y) = {Byte(x, y, 0), Byte(x, y, 1), Byte(x, y, 2), Byte(x, y, 3)};
-    At<PF_Pixel>(world, 3, 2) = {0, 200, 100, 50};  // no coverage, some colour
-    const std::vector<uint8_t> before = Bytes(world);
-
-    for (const bool linear : {false, true}) {
-        SCOPED_TRACE(linear ? "linearised gradient" : "plain colour");
-        m_params.fillInfluence = 0.5;
-        m_params.fillMode = linear ? 2 : 1;
-        m_params.linearBlending = true;  // counts only for a gradient fill
-        m_params.qualityPreset = 3;  // Moderate, the highest preset with mipmaps
-        Framebuffer fb;
-        EXPECT_EQ(fb.FBO_Init_PF_World(&world, m_params), PF_Err_NONE);
-        EXPECT_TRUE(fb.m_init);
-        EXPECT_EQ(fb.m_bufferH, nullptr);
-        ASSERT_EQ(fb.m_taoV.size(), 1u);
-        EXPECT_TRUE(fb.m_fboV.empty());
-        const GLuint texture = fb.GetTAO(PING);
-        EXPECT_EQ(TextureLevel(texture, 0, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA8);
-        EXPECT_EQ(TextureParameter(texture, GL_TEXTURE_MIN_FILTER), GL_LINEAR_MIPMAP_LINEAR);
-        EXPECT_EQ(TextureLevel(texture, 1, GL_TEXTURE_WIDTH), 8) << "mipmaps for the low presets";
-        EXPECT_EQ(TextureParameter(texture, GL_TEXTURE_WRAP_S), GL_CLAMP_TO_BORDER);
-
-        const auto texels = TextureImage<uint8_t>(texture, 0, GL_RGBA, GL_UNSIGNED_BYTE, 16 * 8 * 4);
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 16; ++x) {
-                const PF_Pixel p = At<PF_Pixel>(world, x, y);
-                const uint8_t* t = &texels[(size_t(y) * 16 + x) * 4];
-                if (p.alpha == 0) {
-                    EXPECT_EQ(std::vector<int>(t, t + 4), std::vector<int>(4, 0)) << x << ", " << y;
-                    continue;
+TEST_F(Framebuffers, TextureFromAWorldIsPremultipliedAndLeavesTheWorldAlone) {
+    for (const int depth : {8, 32})
+        for (const bool linear : {false, true}) {
+            SCOPED_TRACE(std::to_string(depth) + (linear ? " bits, linearised gradient" : " bits, plain colour"));
+            PF_EffectWorld& world = NewWorld(16, 8, depth);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 16; ++x) {
+                    // At 32 bits some alphas above 1 or below 0, some colours below 0.
+                    if (depth == 8) At<PF_Pixel>(world, x, y) = {Byte(x, y, 0), Byte(x, y, 1), Byte(x, y, 2), Byte(x, y, 3)};
+                    else At<PF_PixelFloat>(world, x, y) = {Byte(x, y, 0) / 200.0f - 0.2f, Byte(x, y, 1) / 128.0f - 0.5f,
+                                                           Byte(x, y, 2) / 255.0f, 1.5f - Byte(x, y, 3) / 100.0f};
                 }
-                const float a = p.alpha / 255.0f;
-                const A_u_char colour[3] = {p.red, p.green, p.blue};
-                for (int c = 0; c < 3; ++c) {
-                    float v = colour[c] / 255.0f;
-                    if (linear) v = std::pow(v, 2.22f);
-                    const int want = int(std::min(255.0f, v * a * 255.0f));
-                    // Truncation after single-precision products: operands in another order
-                    // may land one ulp on the other side of an integer.
-                    EXPECT_NEAR(t[c], want, 1) << "pixel " << x << ", " << y << " channel " << c;
+            if (depth == 8) At<PF_Pixel>(world, 3, 2) = {0, 200, 100, 50};  // no coverage, some colour
+            const std::vector<uint8_t> before = Bytes(world);
+            m_params.bitdepth = int16_t(depth);
+            m_params.fillInfluence = depth == 8 ? 0.5 : 0.25;
+            m_params.fillMode = linear ? 2 : 1;
+            m_params.linearBlending = depth == 8 || linear;  // counts only for a gradient fill
+            m_params.qualityPreset = depth == 8 ? 3 : 4;     // Moderate, the highest preset with mipmaps; High
+            Framebuffer fb;
+            EXPECT_EQ(fb.FBO_Init_PF_World(&world, m_params), PF_Err_NONE);
+            const GLuint texture = fb.GetTAO(PING);
+            EXPECT_EQ(TexInfo(texture, GL_TEXTURE_INTERNAL_FORMAT, 0), depth == 8 ? GL_RGBA8 : GL_RGBA32F);
+            EXPECT_EQ(TexInfo(texture, GL_TEXTURE_MIN_FILTER), depth == 8 ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+            EXPECT_EQ(TexInfo(texture, GL_TEXTURE_WIDTH, 1), depth == 8 ? 8 : 0) << "mipmaps below High only";
+            EXPECT_EQ(TexInfo(texture, GL_TEXTURE_WRAP_S), GL_CLAMP_TO_BORDER);
+
+            const auto texels = TextureImage<float>(texture, GL_RGBA, GL_FLOAT, 16 * 8 * 4);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 16; ++x) {
+                    const float* t = &texels[(size_t(y) * 16 + x) * 4];
+                    if (depth == 8) {
+                        const PF_Pixel p = At<PF_Pixel>(world, x, y);
+                        const A_u_char colour[3] = {p.red, p.green, p.blue};
+                        for (int c = 0; c < 3; ++c) {
+                            float v = colour[c] / 255.0f;
+                            if (linear) v = std::pow(v, 2.22f);
+                            const int want = p.alpha ? int(std::min(255.0f, v * (p.alpha / 255.0f) * 255.0f)) : 0;
+                            // Truncation after single-precision products: operands in another order
+                            // may land one ulp on the other side of an integer. Alpha 0 is exact.
+                            EXPECT_NEAR(std::lround(t[c] * 255), want, p.alpha ? 1 : 0) << x << ", " << y << " channel " << c;
+                        }
+                        EXPECT_EQ(std::lround(t[3] * 255), p.alpha) << x << ", " << y;
+                    } else {
+                        const PF_PixelFloat p = At<PF_PixelFloat>(world, x, y);
+                        const float colour[3] = {p.red, p.green, p.blue};
+                        for (int c = 0; c < 3; ++c) {
+                            const double v = std::max(0.0f, colour[c]);
+                            const double want = std::max(0.0, linear ? p.alpha * std::pow(v, 2.22) : v * p.alpha);
+                            // Float texels hold the value as computed, rounded once.
+                            EXPECT_NEAR(t[c], want, 1e-6 * std::max(1.0, want)) << x << ", " << y << " channel " << c;
+                        }
+                        EXPECT_EQ(t[3], p.alpha);
+                    }
                 }
-                EXPECT_EQ(t[3], p.alpha) << "pixel " << x << ", " << y;
-            }
-        EXPECT_EQ(Bytes(world), before) << "the host world is only read";
-    }
-}
-
-TEST_F(Framebuffers, TextureFromAFloatWorldDropsNegativeColour) {
-    PF_EffectWorld& world = NewWorld(16, 8, PF_PixelFormat_ARGB128);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 16; ++x)
-            // Alpha, red, green, blue: some alphas above 1 or below 0, some colours below 0.
-            At<PF_PixelFloat>(world, x, y) = {Byte(x, y, 0) / 200.0f - 0.2f, Byte(x, y, 1) / 128.0f - 0.5f,
-                                             Byte(x, y, 2) / 255.0f, 1.5f - Byte(x, y, 3) / 100.0f};
-    const std::vector<uint8_t> before = Bytes(world);
-    m_params.bitdepth = 32;
-    m_params.fillInfluence = 0.25;
-
-    for (const bool linear : {false, true}) {
-        SCOPED_TRACE(linear ? "linearised gradient" : "plain colour");
-        m_params.fillMode = linear ? 2 : 1;
-        m_params.linearBlending = linear;
-        Framebuffer fb;
-        EXPECT_EQ(fb.FBO_Init_PF_World(&world, m_params), PF_Err_NONE);
-        const GLuint texture = fb.GetTAO(PING);
-        EXPECT_EQ(TextureLevel(texture, 0, GL_TEXTURE_INTERNAL_FORMAT), GL_RGBA32F);
-        EXPECT_EQ(TextureParameter(texture, GL_TEXTURE_MIN_FILTER), GL_LINEAR) << "no mipmaps at High";
-        EXPECT_EQ(TextureLevel(texture, 1, GL_TEXTURE_WIDTH), 0);
-
-        const auto texels = TextureImage<float>(texture, 0, GL_RGBA, GL_FLOAT, 16 * 8 * 4);
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 16; ++x) {
-                const PF_PixelFloat p = At<PF_PixelFloat>(world, x, y);
-                const float* t = &texels[(size_t(y) * 16 + x) * 4];
-                const float colour[3] = {p.red, p.green, p.blue};
-                for (int c = 0; c < 3; ++c) {
-                    const double v = std::max(0.0f, colour[c]);
-                    const double want = std::max(0.0, linear ? p.alpha * std::pow(v, 2.22) : v * p.alpha);
-                    // Float texels hold the value as computed, rounded once.
-                    EXPECT_NEAR(t[c], want, 1e-6 * std::max(1.0, want)) << "pixel " << x << ", " << y << " channel " << c;
-                }
-                EXPECT_EQ(t[3], p.alpha);
-            }
-    }
-    EXPECT_EQ(Bytes(world), before);
+            EXPECT_EQ(Bytes(world), before) << "the host world is only read";
+        }
 }
 
 TEST_F(Framebuffers, TheRenderDecidesBetweenColourAndAlphaAlone) {
-    PF_EffectWorld& world = NewWorld(4, 2, PF_PixelFormat_ARGB32);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x) At<PF_Pixel>(world, x, y) = {A_u_char(30 * (y * 4 + x) + 5), 255, 128, 0};
-
-    struct Case {
+    PF_EffectWorld& world = NewWorld(4, 2, 8);
+    for (int i = 0; i < 8; ++i) At<PF_Pixel>(world, i % 4, i / 4) = {A_u_char(30 * i + 5), 255, 128, 0};
+    const struct {
         double influence;
         bool inner;
         int lightType, renderer;
         bool rgba;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0.5, false, 1, 1, true},   // some of the source's own colour shows
         {1.0, false, 1, 1, false},  // fully filled: coverage is enough
         {0.5, true, 1, 1, false},   // inner shadows need coverage only
         {1.0, true, 2, 1, true},    // the Standard point light always carries colour
         {1.0, false, 2, 2, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("influence " + std::to_string(c.influence) + " inner " + std::to_string(c.inner) + " light " +
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.influence) + " inner " + std::to_string(c.inner) + " light " +
                      std::to_string(c.lightType) + " renderer " + std::to_string(c.renderer));
         m_params.fillInfluence = c.influence;
         m_params.innerShadow = c.inner;
@@ -303,21 +231,18 @@ TEST_F(Framebuffers, TheRenderDecidesBetweenColourAndAlphaAlone) {
         Framebuffer fb;
         fb.FBO_Init_PF_World(&world, m_params);
         EXPECT_EQ(fb.m_rgba, c.rgba);
-        EXPECT_EQ(fb.m_channels, c.rgba ? 4 : 1);
-        EXPECT_EQ(fb.m_cpu_pixSize, c.rgba ? 4u : 1u);
-        EXPECT_EQ(TextureLevel(fb.GetTAO(PING), 0, GL_TEXTURE_INTERNAL_FORMAT), c.rgba ? GL_RGBA8 : GL_R8);
-        if (!c.rgba) {
-            // Alone, the alpha is stored unchanged, host row 0 first.
-            const auto texels = TextureImage<uint8_t>(fb.GetTAO(PING), 0, GL_RED, GL_UNSIGNED_BYTE, 8);
-            for (int i = 0; i < 8; ++i) EXPECT_EQ(texels[i], 30 * i + 5) << "texel " << i;
-        }
+        EXPECT_EQ(TexInfo(fb.GetTAO(PING), GL_TEXTURE_INTERNAL_FORMAT, 0), c.rgba ? GL_RGBA8 : GL_R8);
+        if (c.rgba) continue;
+        // Alone, the alpha is stored unchanged, host row 0 first.
+        EXPECT_EQ(TextureImage<uint8_t>(fb.GetTAO(PING), GL_RED, GL_UNSIGNED_BYTE, 8),
+                  (std::vector<uint8_t>{5, 35, 65, 95, 125, 155, 185, 215}));
     }
 }
 
 TEST_F(Framebuffers, AlphaUploadPutsTheHostsBottomRowIntoTextureRowZero) {
     for (const int depth : {8, 32}) {
-        SCOPED_TRACE("bit depth " + std::to_string(depth));
-        PF_EffectWorld& world = NewWorld(3, 2, depth == 8 ? PF_PixelFormat_ARGB32 : PF_PixelFormat_ARGB128);
+        SCOPED_TRACE(depth);
+        PF_EffectWorld& world = NewWorld(3, 2, depth);
         const int alphas[2][3] = {{10, 20, 30}, {40, 50, 60}};  // host rows, top first
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < 3; ++x) {
@@ -326,20 +251,15 @@ TEST_F(Framebuffers, AlphaUploadPutsTheHostsBottomRowIntoTextureRowZero) {
             }
         m_params.bitdepth = int16_t(depth);
         Framebuffer fb;
-        fb.FramebufferInit(3, 2, 1, depth, depth == 8 ? GL_R8 : GL_R32F, GL_RED,
-                           depth == 8 ? GL_UNSIGNED_BYTE : GL_FLOAT);
+        fb.FramebufferInit(3, 2, 1, depth, depth == 8 ? GL_R8 : GL_R32F, GL_RED, depth == 8 ? GL_UNSIGNED_BYTE : GL_FLOAT);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
         EXPECT_EQ(fb.FBO_Upload_Texture(&world, m_params), PF_Err_NONE);
         EXPECT_EQ(GetInt(GL_UNPACK_ALIGNMENT), 4);
         EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), 0);
-
-        const auto texels = TextureImage<float>(fb.GetTAO(PING), 0, GL_RED, GL_FLOAT, 6);
-        const std::vector<float> want{0.40f, 0.50f, 0.60f, 0.10f, 0.20f, 0.30f};
-        for (int i = 0; i < 6; ++i) {
-            // An 8-bit texel reads back as n / 255.
-            const float expected = depth == 8 ? std::round(want[i] * 100) / 255.0f : want[i];
-            EXPECT_NEAR(texels[i], expected, 1e-6) << "texel " << i % 3 << ", row " << i / 3;
-        }
+        const auto texels = TextureImage<float>(fb.GetTAO(PING), GL_RED, GL_FLOAT, 6);
+        const float want[6] = {40, 50, 60, 10, 20, 30};
+        for (int i = 0; i < 6; ++i)  // an 8-bit texel reads back as n / 255
+            EXPECT_NEAR(texels[i], want[i] / (depth == 8 ? 255.0f : 100.0f), 1e-6) << "texel " << i % 3 << ", row " << i / 3;
     }
 }
 
@@ -350,18 +270,15 @@ TEST_F(Framebuffers, ReadBackLandsOnTheWorldsRowsWithoutReorderOrFlip) {
     std::vector<float> values;
     for (int i = 0; i < 15; ++i) values.push_back((i * 16 + 3) / 255.0f);
     UploadFloats(single.GetTAO(PING), 5, 3, GL_RED, values);
-
-    PF_EffectWorld& world8 = NewWorld(5, 3, PF_PixelFormat_ARGB32);
+    PF_EffectWorld& world8 = NewWorld(5, 3, 8);
     std::memset(world8.data, 0xCD, size_t(world8.rowbytes) * world8.height);
     FBOtoEffectWorld(single.GetFBO(PING), 8, &world8, 0, 0, GL_COLOR_ATTACHMENT0);
     for (int y = 0; y < 3; ++y) {
         for (int x = 0; x < 5; ++x) {
-            const PF_Pixel p = At<PF_Pixel>(world8, x, y);
             // GL row y lands in world row y; red goes to the alpha slot, full alpha to blue.
-            EXPECT_EQ(p.alpha, (y * 5 + x) * 16 + 3) << x << ", " << y;
-            EXPECT_EQ(p.red, 0);
-            EXPECT_EQ(p.green, 0);
-            EXPECT_EQ(p.blue, 255);
+            const PF_Pixel p = At<PF_Pixel>(world8, x, y);
+            EXPECT_EQ((std::vector<int>{p.alpha, p.red, p.green, p.blue}), (std::vector<int>{(y * 5 + x) * 16 + 3, 0, 0, 255}))
+                << x << ", " << y;
         }
         const auto* row = reinterpret_cast<const uint8_t*>(world8.data) + size_t(y) * world8.rowbytes;
         EXPECT_TRUE(std::all_of(row + 5 * 4, row + world8.rowbytes, [](uint8_t b) { return b == 0xCD; }))
@@ -374,14 +291,13 @@ TEST_F(Framebuffers, ReadBackLandsOnTheWorldsRowsWithoutReorderOrFlip) {
     std::vector<float> rgba;
     for (int i = 0; i < 15 * 4; ++i) rgba.push_back(i * 0.125f - 1.0f);
     UploadFloats(colour.GetTAO(PING), 5, 3, GL_RGBA, rgba);
-    PF_EffectWorld& world32 = NewWorld(5, 3, PF_PixelFormat_ARGB128);
+    PF_EffectWorld& world32 = NewWorld(5, 3, 32);
     FBOtoEffectWorld(colour.GetFBO(PING), 32, &world32, 0, 0, GL_COLOR_ATTACHMENT0);
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x) {
             const PF_PixelFloat p = At<PF_PixelFloat>(world32, x, y);
             const float* t = &rgba[(size_t(y) * 5 + x) * 4];
-            EXPECT_EQ((std::vector<float>{p.alpha, p.red, p.green, p.blue}), std::vector<float>(t, t + 4))
-                << x << ", " << y;
+            EXPECT_EQ((std::vector<float>{p.alpha, p.red, p.green, p.blue}), std::vector<float>(t, t + 4)) << x << ", " << y;
         }
 
     // A float read into an 8-bit world would write four times its rows: refused, world intact.
@@ -390,8 +306,8 @@ TEST_F(Framebuffers, ReadBackLandsOnTheWorldsRowsWithoutReorderOrFlip) {
                   FBOtoEffectWorld(colour.GetFBO(PING), 32, &world8, 0, 0, GL_COLOR_ATTACHMENT0));
     EXPECT_EQ(Bytes(world8), before);
     // Nothing to read into is not a fault.
-    FBOtoEffectWorld(colour.GetFBO(PING), 32, nullptr, 0, 0, GL_COLOR_ATTACHMENT0);
     PF_EffectWorld empty{};
+    FBOtoEffectWorld(colour.GetFBO(PING), 32, nullptr, 0, 0, GL_COLOR_ATTACHMENT0);
     FBOtoEffectWorld(colour.GetFBO(PING), 32, &empty, 0, 0, GL_COLOR_ATTACHMENT0);
 }
 
@@ -408,8 +324,7 @@ TEST_F(Framebuffers, RefusedAllocationsNameEveryFaultAndLeaveTheObjectAsItWas) {
     EXPECT_EQ(fb.m_count, 1);
     EXPECT_EQ(fb.m_width, 8);
     EXPECT_EQ(fb.GetFBO(PING), name);
-    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called GetFBO() with buffer index out of range: 1", fb.GetFBO(PONG));
-    PF_EffectWorld& world = NewWorld(2, 2, PF_PixelFormat_ARGB32);
+    PF_EffectWorld& world = NewWorld(2, 2, 8);
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "FBO init called on already allocated FBO",
                   fb.FBO_Init_PF_World(&world, m_params));
 
@@ -443,32 +358,28 @@ TEST_F(Framebuffers, RefusedAllocationsNameEveryFaultAndLeaveTheObjectAsItWas) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 
     // Uploads need an allocated single-channel buffer of the world's size.
-    Framebuffer none;
-    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture was either NOT init or passed effect world of different dims",
-                  none.FBO_Upload_Texture(&world, m_params));
-    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture was either NOT init or passed effect world of different dims",
-                  fb.FBO_Upload_Texture(&world, m_params));
-    Framebuffer rgba;
+    const char* notInit = "FBO_Upload_Texture was either NOT init or passed effect world of different dims";
+    Framebuffer none, rgba;
+    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, none.FBO_Upload_Texture(&world, m_params));
+    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, fb.FBO_Upload_Texture(&world, m_params));
     rgba.FramebufferInit(2, 2, 1, 8, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture needs a single-channel FBO of bytes (8) or floats (32)",
                   rgba.FBO_Upload_Texture(&world, m_params));
 }
 
 TEST_F(Framebuffers, LookupsAndBindsRefuseWhatIsNotThere) {
-    Framebuffer none;
+    Framebuffer none, one, pair, fromWorld, noise;
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called GetFBO() on uninitialised FBO", none.GetFBO(PING));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called GetTAO() on uninitialised FBO/TAO", none.GetTAO(PING));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called BindFBO() on uninitialised FBO", none.BindFBO(PING, false));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called bindTAO() on uninitialised FBO/TAO", none.BindTAO(PING));
-
-    Framebuffer one;
     one.FramebufferInit(6, 3, 1, 32, GL_RGBA32F, GL_RGBA, GL_FLOAT);
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called GetFBO() with buffer index out of range: 1", one.GetFBO(PONG));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called GetTAO() with buffer index out of range: 1", one.GetTAO(PONG));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called BindFBO() with buffer index out of range: 1", one.BindFBO(PONG, true));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called bindTAO() with index out of range: 1", one.BindTAO(PONG));
 
-    Framebuffer pair;
+    // The second of a pair: bound with the viewport set and cleared, its texture on the active unit.
     pair.FramebufferInit(6, 3, 2, 32, GL_RGBA32F, GL_RGBA, GL_FLOAT);
     EXPECT_NE(pair.GetFBO(PING), pair.GetFBO(PONG));
     glClearColor(0.5f, 0.5f, 0.5f, 0.5f);
@@ -488,25 +399,20 @@ TEST_F(Framebuffers, LookupsAndBindsRefuseWhatIsNotThere) {
     glBindTexture(GL_TEXTURE_2D, 0);
     glActiveTexture(GL_TEXTURE0);
 
-    // A texture made from a world has no framebuffer behind it at any index.
-    PF_EffectWorld& world = NewWorld(2, 2, PF_PixelFormat_ARGB32);
-    Framebuffer fromWorld;
-    fromWorld.FBO_Init_PF_World(&world, m_params);
+    // A texture made from a world or the noise table has no framebuffer behind it at any index.
+    fromWorld.FBO_Init_PF_World(&NewWorld(2, 2, 8), m_params);
     EXPECT_NE(fromWorld.GetTAO(PING), 0u);
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called GetFBO() with buffer index out of range: 0", fromWorld.GetFBO(PING));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called BindFBO() with buffer index out of range: 0",
                   fromWorld.BindFBO(PING, false));
-
     // The noise texture keeps the red byte of each table pixel.
     std::vector<unsigned char> table(1024 * 1024 * 4, 0xEE);
     for (size_t i = 0; i < 1024 * 1024; ++i) table[4 * i] = (unsigned char)((i * 7 + i / 1024 * 13) & 0xFF);
-    Framebuffer noise;
     EXPECT_TRUE(noise.NoiseTexInit(table.data()));
     EXPECT_EQ(noise.m_count, 0);
-    const GLuint texture = noise.GetTAO(PING);
-    EXPECT_EQ(TextureLevel(texture, 0, GL_TEXTURE_INTERNAL_FORMAT), GL_R8);
-    EXPECT_EQ(TextureParameter(texture, GL_TEXTURE_WRAP_T), GL_CLAMP_TO_EDGE);
-    const auto red = TextureImage<uint8_t>(texture, 0, GL_RED, GL_UNSIGNED_BYTE, 1024 * 1024);
+    EXPECT_EQ(TexInfo(noise.GetTAO(PING), GL_TEXTURE_INTERNAL_FORMAT, 0), GL_R8);
+    EXPECT_EQ(TexInfo(noise.GetTAO(PING), GL_TEXTURE_WRAP_T), GL_CLAMP_TO_EDGE);
+    const auto red = TextureImage<uint8_t>(noise.GetTAO(PING), GL_RED, GL_UNSIGNED_BYTE, 1024 * 1024);
     size_t wrong = 0;
     for (size_t i = 0; i < red.size(); ++i) wrong += red[i] != table[4 * i] ? 1 : 0;
     EXPECT_EQ(wrong, 0u);
@@ -515,9 +421,9 @@ TEST_F(Framebuffers, LookupsAndBindsRefuseWhatIsNotThere) {
                   noise.NoiseTexInit(table.data()));
 }
 
-TEST_F(Framebuffers, HostFailuresDuringUploadsAreThrownAndGiveTheHandleBack) {
+TEST_F(Framebuffers, HostFailuresAreThrownAndGiveTheHandleBackAndACancelIsReturned) {
     auto& handles = host::HandleTable::Instance();
-    PF_EffectWorld& world = NewWorld(16, 8, PF_PixelFormat_ARGB32);
+    PF_EffectWorld& world = NewWorld(16, 8, 8);
     m_params.fillInfluence = 0.5;  // four channels of bytes per pixel
     {
         Framebuffer fb;
@@ -526,52 +432,39 @@ TEST_F(Framebuffers, HostFailuresDuringUploadsAreThrownAndGiveTheHandleBack) {
                       fb.FBO_Init_PF_World(&world, m_params));
         EXPECT_EQ(fb.m_bufferH, nullptr);
         EXPECT_FALSE(fb.m_init);
-    }
-    {
-        Framebuffer fb;
         handles.FailLock(1);
         EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY,
                       "Framebuffer::FBO_Init_PF_World failed to lock bufferP with res: 168, bitdepth of: 4",
                       fb.FBO_Init_PF_World(&world, m_params));
         EXPECT_EQ(handles.Alive(), m_handles) << "the unlockable handle went back";
     }
-    {
-        Framebuffer fb;
-        fb.FramebufferInit(16, 8, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE);
-        handles.FailAllocation(1);
-        EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferH with dims 168",
-                      fb.FBO_Upload_Texture(&world, m_params));
-        handles.FailLock(1);
-        EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferP with dims 168",
-                      fb.FBO_Upload_Texture(&world, m_params));
-        EXPECT_EQ(handles.Alive(), m_handles);
-        EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), 0);
-        // Nothing was left half-done: the next upload works.
-        EXPECT_EQ(fb.FBO_Upload_Texture(&world, m_params), PF_Err_NONE);
-    }
-}
+    Framebuffer target;
+    target.FramebufferInit(16, 8, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE);
+    handles.FailAllocation(1);
+    EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferH with dims 168",
+                  target.FBO_Upload_Texture(&world, m_params));
+    handles.FailLock(1);
+    EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferP with dims 168",
+                  target.FBO_Upload_Texture(&world, m_params));
+    EXPECT_EQ(handles.Alive(), m_handles);
+    EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), 0);
+    EXPECT_EQ(target.FBO_Upload_Texture(&world, m_params), PF_Err_NONE) << "nothing was left half-done";
 
-TEST_F(Framebuffers, AUserCancelIsReturnedAndOtherIterateErrorsThrown) {
-    PF_EffectWorld& world = NewWorld(4, 2, PF_PixelFormat_ARGB32);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x) At<PF_Pixel>(world, x, y) = {A_u_char(10 + x + 4 * y), 0, 0, 0};
-
-    Framebuffer cancelled;
-    IterateSuites::EndNextWith(PF_Interrupt_CANCEL);
+    // Iterate results: a user cancel is returned, with the upload completed from what the
+    // callbacks wrote; any other error is thrown.
+    m_params.fillInfluence = 1.0;
+    for (int i = 0; i < 16 * 8; ++i) At<PF_Pixel>(world, i % 16, i / 16) = {A_u_char(10 + i), 0, 0, 0};
+    Framebuffer cancelled, failed;
+    g_endWith = PF_Interrupt_CANCEL;
     EXPECT_EQ(cancelled.FBO_Init_PF_World(&world, m_params), PF_Interrupt_CANCEL);
-    EXPECT_TRUE(cancelled.m_init) << "the upload is completed with what the callbacks wrote";
-    EXPECT_EQ(TextureImage<uint8_t>(cancelled.GetTAO(PING), 0, GL_RED, GL_UNSIGNED_BYTE, 8)[5], 15);
-
-    Framebuffer failed;
-    IterateSuites::EndNextWith(PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(cancelled.m_init);
+    EXPECT_EQ(TextureImage<uint8_t>(cancelled.GetTAO(PING), GL_RED, GL_UNSIGNED_BYTE, 128)[21], 31);
+    g_endWith = PF_Err_BAD_CALLBACK_PARAM;
     EXPECT_UF_ERR(PF_Err_BAD_CALLBACK_PARAM, "Framebuffer::FBO_Init_PF_World iterate() err",
                   failed.FBO_Init_PF_World(&world, m_params));
-
-    Framebuffer target;
-    target.FramebufferInit(4, 2, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE);
-    IterateSuites::EndNextWith(PF_Interrupt_CANCEL);
+    g_endWith = PF_Interrupt_CANCEL;
     EXPECT_EQ(target.FBO_Upload_Texture(&world, m_params), PF_Interrupt_CANCEL);
-    IterateSuites::EndNextWith(PF_Err_OUT_OF_MEMORY);
+    g_endWith = PF_Err_OUT_OF_MEMORY;
     EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Upload_Texture iterate() err",
                   target.FBO_Upload_Texture(&world, m_params));
 }
@@ -579,22 +472,20 @@ TEST_F(Framebuffers, AUserCancelIsReturnedAndOtherIterateErrorsThrown) {
 TEST_F(Framebuffers, NoGLNameOutlivesItsObject) {
     std::vector<GLuint> framebuffers, textures;
     const auto record = [&](const Framebuffer& fb) {
-        for (GLuint n : fb.m_fboV) framebuffers.push_back(n);
-        for (GLuint n : fb.m_taoV) textures.push_back(n);
+        framebuffers.insert(framebuffers.end(), fb.m_fboV.begin(), fb.m_fboV.end());
+        textures.insert(textures.end(), fb.m_taoV.begin(), fb.m_taoV.end());
     };
-    PF_EffectWorld& world = NewWorld(8, 4, PF_PixelFormat_ARGB32);
     std::vector<unsigned char> table(1024 * 1024 * 4, 0);
     {
         Framebuffer pair, fromWorld, noise, failed;
         pair.FramebufferInit(8, 4, 2, 8, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
-        fromWorld.FBO_Init_PF_World(&world, m_params);
+        fromWorld.FBO_Init_PF_World(&NewWorld(8, 4, 8), m_params);
         noise.NoiseTexInit(table.data());
         Caught([&] { failed.FramebufferInit(0, 4, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE); });
         for (const Framebuffer* fb : {&pair, &fromWorld, &noise, &failed}) record(*fb);
 
         // The Standard road sizes its vector of blur buffers once, then fills it; moves keep names.
-        std::vector<Framebuffer> blur;
-        blur.resize(3);
+        std::vector<Framebuffer> blur(3);
         for (Framebuffer& fb : blur) fb.FramebufferInit(4, 4, 2, 8, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
         for (const Framebuffer& fb : blur) record(fb);
         Framebuffer moved = std::move(blur[1]);

@@ -5,9 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,16 +32,14 @@ constexpr float kFiltered = 1.0f / 256.0f;
 // Half-float storage keeps 11 significant bits: 2^-11 of values up to 1, rounded.
 constexpr float kHalfFloat = 1.0f / 2048.0f;
 
+constexpr int kW = 16, kH = 8;  // every source image
 using Vec4 = std::array<float, 4>;
 
-// An image in GL row order (row 0 at the bottom), as the texture holds it.
+// A kW × kH image in GL row order (row 0 at the bottom), as the texture holds it.
 struct Image {
-    int width = 0;
-    int height = 0;
-    int channels = 4;
+    int channels;
     std::vector<float> pixels;
-
-    float At(int x, int y, int c) const { return pixels[(size_t(y) * width + x) * channels + c]; }
+    float At(int x, int y, int c) const { return pixels[(size_t(y) * kW + x) * channels + c]; }
 };
 
 // Deterministic values in [0, 1): enough variety that a wrong tap or channel shows.
@@ -54,11 +51,15 @@ float Hash(int x, int y, int c) {
     return float(h % 1000u) / 1000.0f;
 }
 
-// Premultiplied colour: every colour channel at most alpha.
-Image PremultipliedInput(int width, int height) {
-    Image image{width, height, 4, {}};
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
+// Premultiplied colour (every colour channel at most alpha), or coverage alone.
+Image Input(int channels) {
+    Image image{channels, {}};
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            if (channels == 1) {
+                image.pixels.push_back(Hash(x, y, 7));
+                continue;
+            }
             const float a = Hash(x, y, 3);
             for (int c = 0; c < 3; ++c) image.pixels.push_back(Hash(x, y, c) * a);
             image.pixels.push_back(a);
@@ -66,34 +67,21 @@ Image PremultipliedInput(int width, int height) {
     return image;
 }
 
-Image CoverageInput(int width, int height) {
-    Image image{width, height, 1, {}};
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) image.pixels.push_back(Hash(x, y, 7));
-    return image;
-}
-
-// GL_LINEAR sampling with a transparent-black border, as the framebuffer textures have it.
-float Sample(const Image& image, float u, float v, int c) {
-    const float x = u * image.width - 0.5f;
-    const float y = v * image.height - 0.5f;
-    const int x0 = int(std::floor(x));
-    const int y0 = int(std::floor(y));
-    const float fx = x - x0;
-    const float fy = y - y0;
-    const auto texel = [&](int tx, int ty) {
-        if (tx < 0 || ty < 0 || tx >= image.width || ty >= image.height) return 0.0f;
-        return image.At(tx, ty, c);
-    };
-    const float bottom = texel(x0, y0) * (1 - fx) + texel(x0 + 1, y0) * fx;
-    const float top = texel(x0, y0 + 1) * (1 - fx) + texel(x0 + 1, y0 + 1) * fx;
-    return bottom * (1 - fy) + top * fy;
-}
-
-// The image's channels; those it lacks read 0.
-Vec4 Sample4(const Image& image, float u, float v) {
+// GL_LINEAR sampling with a transparent-black border, as the framebuffer textures have it;
+// the channels the image lacks read 0.
+Vec4 Sample(const Image& image, float u, float v) {
+    const float x = u * kW - 0.5f, y = v * kH - 0.5f;
+    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    const float fx = x - x0, fy = y - y0;
     Vec4 p{};
-    for (int c = 0; c < image.channels; ++c) p[c] = Sample(image, u, v, c);
+    for (int c = 0; c < image.channels; ++c) {
+        const auto texel = [&](int tx, int ty) {
+            return tx < 0 || ty < 0 || tx >= kW || ty >= kH ? 0.0f : image.At(tx, ty, c);
+        };
+        const float bottom = texel(x0, y0) * (1 - fx) + texel(x0 + 1, y0) * fx;
+        const float top = texel(x0, y0 + 1) * (1 - fx) + texel(x0 + 1, y0 + 1) * fx;
+        p[c] = bottom * (1 - fy) + top * fy;
+    }
     return p;
 }
 
@@ -102,11 +90,8 @@ Vec4 Blur(const Image& image, float u, float v, bool horizontal, int steps, floa
     Vec4 sum{};
     double weights = 0;
     for (int i = -steps; i <= steps; ++i) {
-        const double x = double(i) / steps;
-        const double w = std::exp(-0.5 * x * x / 0.06);
-        const float du = horizontal ? i * stride / image.width : 0.0f;
-        const float dv = horizontal ? 0.0f : i * stride / image.height;
-        const Vec4 tap = Sample4(image, u + du, v + dv);
+        const double x = double(i) / steps, w = std::exp(-0.5 * x * x / 0.06);
+        const Vec4 tap = Sample(image, u + (horizontal ? i * stride / kW : 0.0f), v + (horizontal ? 0.0f : i * stride / kH));
         for (int c = 0; c < 4; ++c) sum[c] += float(w * tap[c]);
         weights += w;
     }
@@ -114,37 +99,10 @@ Vec4 Blur(const Image& image, float u, float v, bool horizontal, int steps, floa
     return sum;
 }
 
-// Expected output per target pixel, given the texture coordinate of its centre.
-using Expectation = std::function<Vec4(float u, float v)>;
-
-std::vector<float> Expected(int width, int height, int channels, const Expectation& at) {
-    std::vector<float> out;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const Vec4 p = at((x + 0.5f) / width, (y + 0.5f) / height);
-            out.insert(out.end(), p.begin(), p.begin() + channels);
-        }
-    return out;
-}
-
-void ExpectImagesNear(const std::vector<float>& got, const std::vector<float>& want, int width, int channels,
-                      float tolerance, const std::string& what) {
-    ASSERT_EQ(got.size(), want.size()) << what;
-    int failures = 0;
-    float largest = 0.0f;
-    std::ostringstream report;
-    for (size_t i = 0; i < got.size(); ++i) {
-        largest = std::max(largest, std::fabs(got[i] - want[i]));
-        if (std::fabs(got[i] - want[i]) <= tolerance) continue;
-        if (++failures <= 6) {
-            const size_t pixel = i / channels;
-            report << "\n  pixel (" << pixel % width << ", " << pixel / width << ") channel " << i % channels
-                   << ": got " << got[i] << ", want " << want[i];
-        }
-    }
-    EXPECT_EQ(failures, 0) << what << ": largest difference " << largest << ", tolerance " << tolerance
-                           << report.str();
-    if (std::getenv("UF3_SHOW_DIFFERENCES")) std::printf("%s: largest difference %g\n", what.c_str(), largest);
+std::string Named(const std::string& what, float value) {
+    std::ostringstream s;
+    s << what << " " << value;
+    return s.str();
 }
 
 class StandardShaders : public GLContextSuite {
@@ -172,40 +130,66 @@ protected:
         ASSERT_TRUE(s_built);
     }
 
-    // A framebuffer holding `image` in its texture: RGBA or red only, float texels.
-    static void Fill(Framebuffer& fb, const Image& image) {
-        const bool rgba = image.channels == 4;
-        fb.FramebufferInit(image.width, image.height, 1, 32, rgba ? GL_RGBA32F : GL_R32F, rgba ? GL_RGBA : GL_RED,
-                           GL_FLOAT);
-        UploadFloats(fb.GetTAO(PING), image.width, image.height, rgba ? GL_RGBA : GL_RED, image.pixels);
-    }
+    // Uniforms by name: ints, and floats by count (16: a matrix, handed over transposed as the
+    // passes do). A value of the wrong kind is a GL error, which fails the check.
+    struct Uniforms {
+        std::map<std::string, int> ints;
+        std::map<std::string, std::vector<float>> floats;
+    };
+    using Want = std::function<Vec4(float u, float v)>;
 
-    // A cleared float target: RGBA, or red only.
-    static Framebuffer Target(int width, int height, int channels) {
-        Framebuffer fb;
-        Fill(fb, Image{width, height, channels, std::vector<float>(size_t(width) * height * channels)});
-        return fb;
-    }
-
-    // One pass as the Standard road draws it: target bound and cleared, source on unit 0,
-    // the slot's program, its uniforms looked up by name, the unit quad as a fan.
-    static void Draw(int slot, Framebuffer& source, Framebuffer& target, const std::function<void(GLuint)>& uniforms) {
+    // One pass as the Standard road draws it: a w × h float target bound and cleared, `image`
+    // in a float texture on unit 0, the slot's program with its uniforms set by name, the unit
+    // quad as a fan. Every pixel read back must lie within `tolerance` of `want` at the texture
+    // coordinate of its centre; returns what was read.
+    static std::vector<float> Check(int slot, const Image& image, int w, int h, int channels, const Uniforms& uniforms,
+                                    const Want& want, float tolerance, const std::string& what,
+                                    GLenum targetFormat = 0) {
+        const auto formats = [](int n) { return std::pair{n == 4 ? GL_RGBA32F : GL_R32F, n == 4 ? GL_RGBA : GL_RED}; };
+        Framebuffer source, target;
+        source.FramebufferInit(kW, kH, 1, 32, formats(image.channels).first, formats(image.channels).second, GL_FLOAT);
+        UploadFloats(source.GetTAO(PING), kW, kH, formats(image.channels).second, image.pixels);
+        target.FramebufferInit(w, h, 1, 32, targetFormat ? GLint(targetFormat) : formats(channels).first,
+                               formats(channels).second, GL_FLOAT);
         PF_OutData out{};
         target.BindFBO(PING, true);
         glActiveTexture(GL_TEXTURE0);
         source.BindTAO(PING);
         Program& program = (*s_programs)[size_t(slot)];
         program.Use(&out);
-        uniforms(program.id);
+        for (const auto& [name, v] : uniforms.ints) glUniform1i(glGetUniformLocation(program.id, name.c_str()), v);
+        for (const auto& [name, v] : uniforms.floats) {
+            const GLint at = glGetUniformLocation(program.id, name.c_str());
+            if (v.size() == 1) glUniform1f(at, v[0]);
+            if (v.size() == 2) glUniform2fv(at, 1, v.data());
+            if (v.size() == 4) glUniform4fv(at, 1, v.data());
+            if (v.size() == 16) glUniformMatrix4fv(at, 1, GL_TRUE, v.data());
+        }
         glBindVertexArray(s_vao);
         glDrawArrays(GL_TRIANGLE_FAN, 0, 4);
         glBindVertexArray(0);
         glUseProgram(0);
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR)) << "slot " << slot;
-    }
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR)) << what;
 
-    static GLint Loc(GLuint program, const char* name) { return glGetUniformLocation(program, name); }
+        const std::vector<float> got =
+            channels == 4 ? ReadRGBA(target.GetFBO(PING), w, h) : ReadRed(target.GetFBO(PING), w, h);
+        int failures = 0;
+        float largest = -1.0f;
+        std::ostringstream worst;
+        for (size_t i = 0; i < got.size(); ++i) {
+            const int x = int(i / channels) % w, y = int(i / channels) / w, c = int(i % channels);
+            const float wanted = want((x + 0.5f) / w, (y + 0.5f) / h)[c], d = std::fabs(got[i] - wanted);
+            failures += d > tolerance;
+            if (d <= largest) continue;
+            largest = d;
+            worst.str("");
+            worst << "pixel (" << x << ", " << y << ") channel " << c << ": got " << got[i] << ", want " << wanted;
+        }
+        EXPECT_EQ(failures, 0) << what << ", tolerance " << tolerance << "; the largest difference " << largest
+                               << " at " << worst.str();
+        return got;
+    }
 
     inline static std::array<Program, kProgramSlotCount>* s_programs = nullptr;
     inline static bool s_built = false;
@@ -213,294 +197,162 @@ protected:
     inline static GLuint s_vbo = 0;
 };
 
+// The source texel under (u, v), moved right by dx target pixels and clamped at `clamp`.
+Vec4 Texel(const Image& image, float u, float v, int dx = 0, float clamp = 1e30f) {
+    const int x = int(u * kW) - dx, y = int(v * kH);
+    Vec4 p{};
+    if (x < 0) return p;  // left of a moved quad nothing is drawn: the cleared target shows
+    for (int c = 0; c < image.channels; ++c) p[c] = std::min(image.At(x, y, c), clamp);
+    return p;
+}
+
 TEST_F(StandardShaders, EveryBlurReturnsTheCentreTexelAtOneStepAndNoStride) {
-    const Image rgba = PremultipliedInput(16, 8);
-    const Image red = CoverageInput(16, 8);
-    Framebuffer rgbaIn, redIn;
-    Fill(rgbaIn, rgba);
-    Fill(redIn, red);
-    const auto centre = [](const Image& image) {
-        return [&image](float u, float v) {
-            const int x = int(u * image.width), y = int(v * image.height);
-            Vec4 p{};
-            for (int c = 0; c < image.channels; ++c) p[c] = image.At(x, y, c);
-            return p;
-        };
-    };
-    const auto blurUniforms = [](GLuint p) {
-        glUniform1i(Loc(p, "steps"), 1);
-        glUniform1f(Loc(p, "stride"), 0.0f);
-        glUniform1f(Loc(p, "opacityF"), 1.0f);
-        glUniform4f(Loc(p, "colorF"), 0.0f, 0.0f, 0.0f, 0.0f);
-        glUniform1f(Loc(p, "scaleW"), 1.0f);
-        glUniform1f(Loc(p, "scaleH"), 1.0f);
-    };
-    for (const int slot : {kHorizontalBlurProgram, kVerticalBlurProgram, kScaledHorizontalBlurProgram}) {
-        Framebuffer out = Target(16, 8, 4);
-        Draw(slot, rgbaIn, out, blurUniforms);
-        ExpectImagesNear(ReadRGBA(out.GetFBO(PING), 16, 8), Expected(16, 8, 4, centre(rgba)), 16, 4, kArithmetic,
-                         "slot " + std::to_string(slot));
-    }
-    for (const int slot : {kVerticalBlurSingleProgram, kScaledHorizontalBlurSingleProgram}) {
-        Framebuffer out = Target(16, 8, 1);
-        Draw(slot, redIn, out, blurUniforms);
-        ExpectImagesNear(ReadRed(out.GetFBO(PING), 16, 8), Expected(16, 8, 1, centre(red)), 16, 1, kArithmetic,
-                         "slot " + std::to_string(slot));
+    for (const int slot : {kHorizontalBlurProgram, kVerticalBlurProgram, kScaledHorizontalBlurProgram,
+                           kVerticalBlurSingleProgram, kScaledHorizontalBlurSingleProgram}) {
+        const Image image = Input(slot == kVerticalBlurSingleProgram || slot == kScaledHorizontalBlurSingleProgram ? 1 : 4);
+        Check(slot, image, kW, kH, image.channels,
+              {{{"steps", 1}},
+               {{"stride", {0}}, {"opacityF", {1}}, {"colorF", {0, 0, 0, 0}}, {"scaleW", {1}}, {"scaleH", {1}}}},
+              [&](float u, float v) { return Texel(image, u, v); }, kArithmetic, Named("slot", float(slot)));
     }
 }
 
 TEST_F(StandardShaders, BlurKernelAtARealRadius) {
-    const Image rgba = PremultipliedInput(16, 8);
-    const Image red = CoverageInput(16, 8);
-    Framebuffer rgbaIn, redIn;
-    Fill(rgbaIn, rgba);
-    Fill(redIn, red);
-
-    struct Case {
+    const struct {
         int slot;
         bool horizontal;
         int steps;
-        float stride;
-        float tolerance;
-    };
-    // Whole-texel strides land every tap on a texel centre; 1.5 puts half of them between two.
-    const Case cases[] = {
+        float stride, tolerance;
+    } cases[] = {
+        // Whole-texel strides land every tap on a texel centre; 1.5 puts half of them between two.
         {kHorizontalBlurProgram, true, 4, 1.0f, kTranscendental},
         {kVerticalBlurProgram, false, 3, 1.0f, kTranscendental},
         {kHorizontalBlurProgram, true, 3, 1.5f, kFiltered},
         {kVerticalBlurProgram, false, 2, 1.5f, kFiltered},
+        {kVerticalBlurSingleProgram, false, 3, 1.0f, kTranscendental},
     };
-    for (const Case& c : cases) {
-        Framebuffer out = Target(16, 8, 4);
-        Draw(c.slot, rgbaIn, out, [&](GLuint p) {
-            glUniform1i(Loc(p, "steps"), c.steps);
-            glUniform1f(Loc(p, "stride"), c.stride);
-        });
-        ExpectImagesNear(ReadRGBA(out.GetFBO(PING), 16, 8),
-                         Expected(16, 8, 4, [&](float u, float v) { return Blur(rgba, u, v, c.horizontal, c.steps, c.stride); }),
-                         16, 4, c.tolerance,
-                         "slot " + std::to_string(c.slot) + " steps " + std::to_string(c.steps) + " stride " +
-                             std::to_string(c.stride));
+    for (const auto& c : cases) {
+        const Image image = Input(c.slot == kVerticalBlurSingleProgram ? 1 : 4);
+        Check(c.slot, image, kW, kH, image.channels, {{{"steps", c.steps}}, {{"stride", {c.stride}}}},
+              [&](float u, float v) { return Blur(image, u, v, c.horizontal, c.steps, c.stride); }, c.tolerance,
+              Named("slot", float(c.slot)) + Named(" steps", float(c.steps)) + Named(" stride", c.stride));
     }
-
-    Framebuffer out = Target(16, 8, 1);
-    Draw(kVerticalBlurSingleProgram, redIn, out, [](GLuint p) {
-        glUniform1i(Loc(p, "steps"), 3);
-        glUniform1f(Loc(p, "stride"), 1.0f);
-    });
-    ExpectImagesNear(ReadRed(out.GetFBO(PING), 16, 8),
-                     Expected(16, 8, 1, [&](float u, float v) { return Blur(red, u, v, false, 3, 1.0f); }), 16, 1,
-                     kTranscendental, "single-channel vertical blur");
 }
 
 TEST_F(StandardShaders, ScaledHorizontalBlurInItsThreeColourCases) {
-    // The target differs from the source in size: the kernel's texel is the source's.
-    const Image rgba = PremultipliedInput(16, 8);
-    const Image red = CoverageInput(16, 8);
-    Framebuffer rgbaIn, redIn;
-    Fill(rgbaIn, rgba);
-    Fill(redIn, red);
+    // The target differs from the source in size: the kernel's texel is the source's. A full
+    // fill reads coverage from a single-channel source; the others read colour.
     const float scaleW = 1.25f, scaleH = 0.75f, opacity = 0.7f;
-    const int steps = 2;
-    const float stride = 1.0f;
     const Vec4 fill{0.9f, 0.3f, 0.1f, 0.0f};
-
-    const auto scaled = [&](float u, float v) {
-        return std::array<float, 2>{(u - 0.5f) * scaleW + 0.5f, (v - 0.5f) * scaleH + 0.5f};
-    };
-    for (const float influence : {0.0f, 0.4f, 1.0f}) {
-        // A full fill reads coverage from a single-channel source; the others read colour.
-        const Image& input = influence >= 1.0f ? red : rgba;
-        Framebuffer& source = influence >= 1.0f ? redIn : rgbaIn;
-        Framebuffer out = Target(20, 6, 4);
-        Draw(kScaledHorizontalBlurProgram, source, out, [&](GLuint p) {
-            glUniform1i(Loc(p, "steps"), steps);
-            glUniform1f(Loc(p, "stride"), stride);
-            glUniform1f(Loc(p, "opacityF"), opacity);
-            glUniform4f(Loc(p, "colorF"), fill[0], fill[1], fill[2], influence);
-            glUniform1f(Loc(p, "scaleW"), scaleW);
-            glUniform1f(Loc(p, "scaleH"), scaleH);
-        });
+    const std::pair<int, float> cases[] = {{kScaledHorizontalBlurProgram, 0.0f},
+                                           {kScaledHorizontalBlurProgram, 0.4f},
+                                           {kScaledHorizontalBlurProgram, 1.0f},
+                                           {kScaledHorizontalBlurSingleProgram, 1.0f}};
+    for (const auto& [slot, influence] : cases) {
+        const bool single = slot == kScaledHorizontalBlurSingleProgram;
+        const Image image = Input(influence >= 1.0f ? 1 : 4);
         const auto want = [&](float u, float v) {
-            const auto m = scaled(u, v);
-            Vec4 c;
-            if (influence >= 1.0f) {
-                const float a = Blur(input, m[0], m[1], true, steps, stride)[0];
-                c = {fill[0] * a, fill[1] * a, fill[2] * a, a};
-            } else {
-                c = Blur(input, m[0], m[1], true, steps, stride);
-                if (influence > 0.0f)
-                    for (int k = 0; k < 3; ++k) c[k] = c[k] + (fill[k] * c[3] - c[k]) * influence;
-            }
-            for (float& x : c) x *= opacity;
-            return c;
+            Vec4 b = Blur(image, (u - 0.5f) * scaleW + 0.5f, (v - 0.5f) * scaleH + 0.5f, true, 2, 1.0f);
+            if (single) b = {b[0], 0, 0, 0};
+            else if (image.channels == 1) b = {fill[0] * b[0], fill[1] * b[0], fill[2] * b[0], b[0]};
+            else
+                for (int k = 0; k < 3; ++k) b[k] += (fill[k] * b[3] - b[k]) * influence;
+            for (float& x : b) x *= opacity;
+            return b;
         };
-        ExpectImagesNear(ReadRGBA(out.GetFBO(PING), 20, 6), Expected(20, 6, 4, want), 20, 4, kFiltered,
-                         "fill influence " + std::to_string(influence));
+        Check(slot, image, 20, 6, single ? 1 : 4,
+              {{{"steps", 2}},
+               {{"stride", {1}}, {"opacityF", {opacity}}, {"scaleW", {scaleW}}, {"scaleH", {scaleH}},
+                {"colorF", {fill[0], fill[1], fill[2], influence}}}},
+              want, kFiltered, Named(single ? "single channel, influence" : "fill influence", influence));
     }
-
-    Framebuffer out = Target(20, 6, 1);
-    Draw(kScaledHorizontalBlurSingleProgram, redIn, out, [&](GLuint p) {
-        glUniform1i(Loc(p, "steps"), steps);
-        glUniform1f(Loc(p, "stride"), stride);
-        glUniform1f(Loc(p, "opacityF"), opacity);
-        glUniform1f(Loc(p, "scaleW"), scaleW);
-        glUniform1f(Loc(p, "scaleH"), scaleH);
-    });
-    ExpectImagesNear(ReadRed(out.GetFBO(PING), 20, 6), Expected(20, 6, 1, [&](float u, float v) {
-                         const auto m = scaled(u, v);
-                         return Vec4{Blur(red, m[0], m[1], true, steps, stride)[0] * opacity};
-                     }),
-                     20, 1, kFiltered, "single-channel scaled blur");
 }
 
 TEST_F(StandardShaders, ScaleShrinksAboutTheCentreIntoAHalfFloatTarget) {
     // The point-light road scales into half-float buffers.
-    const Image rgba = PremultipliedInput(16, 8);
-    Framebuffer in;
-    Fill(in, rgba);
-    Framebuffer out;
-    out.FramebufferInit(16, 8, 1, 32, GL_RGBA16F, GL_RGBA, GL_UNSIGNED_SHORT);
+    const Image image = Input(4);
     const float sx = 0.5f, sy = 0.75f;
-    Draw(kScaleProgram, in, out, [&](GLuint p) { glUniform2f(Loc(p, "scale"), sx, sy); });
-    const auto want = [&](float u, float v) { return Sample4(rgba, (u - 0.5f) / sx + 0.5f, (v - 0.5f) / sy + 0.5f); };
-    ExpectImagesNear(ReadRGBA(out.GetFBO(PING), 16, 8), Expected(16, 8, 4, want), 16, 4, kFiltered + kHalfFloat,
-                     "scale");
+    const std::vector<float> got = Check(
+        kScaleProgram, image, kW, kH, 4, {{}, {{"scale", {sx, sy}}}},
+        [&](float u, float v) { return Sample(image, (u - 0.5f) / sx + 0.5f, (v - 0.5f) / sy + 0.5f); },
+        kFiltered + kHalfFloat, "scale", GL_RGBA16F);
     // The outer columns read past the source: its transparent border.
-    const std::vector<float> got = ReadRGBA(out.GetFBO(PING), 16, 8);
     for (int c = 0; c < 4; ++c) EXPECT_EQ(got[c], 0.0f) << "channel " << c;
 }
 
 TEST_F(StandardShaders, CopiesClampAtOneAndFollowTheTransposedTransform) {
-    Image bright = PremultipliedInput(16, 8);
-    for (size_t i = 0; i < bright.pixels.size(); i += 5) bright.pixels[i] = 1.0f + bright.pixels[i];
-    Image brightRed = CoverageInput(16, 8);
-    for (size_t i = 0; i < brightRed.pixels.size(); i += 3) brightRed.pixels[i] += 2.0f;
-    Framebuffer in, inRed;
-    Fill(in, bright);
-    Fill(inRed, brightRed);
-
     // Column-major as the passes build it, uploaded transposed: a shift of two pixels right.
-    const float shift = 2.0f * 2.0f / 16.0f;
-    const float translate[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, shift, 0, 0, 1};
-    const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    for (const bool shifted : {false, true}) {
-        const float* xform = shifted ? translate : identity;
-        const int dx = shifted ? 2 : 0;
-        const auto texel = [&](const Image& image, float u, float v) {
-            const int x = int(u * 16) - dx, y = int(v * 8);
-            Vec4 p{};
-            // Left of the moved quad nothing is drawn: the cleared target shows.
-            if (x < 0) return p;
-            for (int c = 0; c < image.channels; ++c) p[c] = std::min(image.At(x, y, c), 1.0f);
-            return p;
-        };
-
-        Framebuffer out = Target(16, 8, 4);
-        Draw(kCopyProgram, in, out, [&](GLuint p) { glUniformMatrix4fv(Loc(p, "xform"), 1, GL_TRUE, xform); });
-        ExpectImagesNear(ReadRGBA(out.GetFBO(PING), 16, 8),
-                         Expected(16, 8, 4, [&](float u, float v) { return texel(bright, u, v); }), 16, 4, kArithmetic,
-                         shifted ? "copy, shifted" : "copy");
-
-        Framebuffer outRed = Target(16, 8, 1);
-        Draw(kCopySingleProgram, inRed, outRed,
-             [&](GLuint p) { glUniformMatrix4fv(Loc(p, "xform"), 1, GL_TRUE, xform); });
-        ExpectImagesNear(ReadRed(outRed.GetFBO(PING), 16, 8),
-                         Expected(16, 8, 1, [&](float u, float v) { return texel(brightRed, u, v); }), 16, 1,
-                         kArithmetic, shifted ? "single-channel copy, shifted" : "single-channel copy");
+    const std::vector<float> identity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    std::vector<float> translate = identity;
+    translate[12] = 2.0f * 2.0f / kW;
+    for (const int channels : {4, 1}) {
+        Image bright = Input(channels);
+        for (size_t i = 0; i < bright.pixels.size(); i += channels == 4 ? 5 : 3) bright.pixels[i] += 1.0f;
+        for (const bool shifted : {false, true})
+            Check(channels == 4 ? kCopyProgram : kCopySingleProgram, bright, kW, kH, channels,
+                  {{}, {{"xform", shifted ? translate : identity}}},
+                  [&](float u, float v) { return Texel(bright, u, v, shifted ? 2 : 0, 1.0f); }, kArithmetic,
+                  Named(shifted ? "shifted copy, channels" : "copy, channels", float(channels)));
     }
 }
 
 TEST_F(StandardShaders, ColouriseWithAndWithoutInner) {
-    const Image rgba = PremultipliedInput(16, 8);
-    Framebuffer in;
-    Fill(in, rgba);
+    const Image image = Input(4);
     const Vec4 fill{0.2f, 0.6f, 0.9f, 0.0f};
     const float opacity = 0.65f;
-    for (const int inner : {0, 1}) {
+    for (const int inner : {0, 1})
         for (const float influence : {0.0f, 0.5f, 1.0f}) {
-            Framebuffer out = Target(16, 8, 4);
-            Draw(kColouriseProgram, in, out, [&](GLuint p) {
-                glUniform1f(Loc(p, "opacityF"), opacity);
-                glUniform4f(Loc(p, "colorF"), fill[0], fill[1], fill[2], influence);
-                glUniform1i(Loc(p, "innerL"), inner);
-            });
             const auto want = [&](float u, float v) {
-                Vec4 c = Sample4(rgba, u, v);
-                // Inside: coverage inverted, and only it takes the opacity.
-                if (inner) c[3] = (1 - c[3]) * opacity;
-                if (influence > 0)
-                    for (int k = 0; k < 3; ++k) c[k] = c[k] + (fill[k] * c[3] - c[k]) * influence;
+                Vec4 c = Sample(image, u, v);
+                if (inner) c[3] = (1 - c[3]) * opacity;  // inside: coverage inverted, and only it takes the opacity
+                for (int k = 0; k < 3; ++k) c[k] += (fill[k] * c[3] - c[k]) * influence;
                 if (!inner)
                     for (float& x : c) x *= opacity;
                 return c;
             };
-            ExpectImagesNear(ReadRGBA(out.GetFBO(PING), 16, 8), Expected(16, 8, 4, want), 16, 4, kArithmetic,
-                             "innerL " + std::to_string(inner) + " influence " + std::to_string(influence));
+            Check(kColouriseProgram, image, kW, kH, 4,
+                  {{{"innerL", inner}}, {{"opacityF", {opacity}}, {"colorF", {fill[0], fill[1], fill[2], influence}}}},
+                  want, kArithmetic, Named(inner ? "innerL, influence" : "influence", influence));
         }
-    }
 }
 
 TEST_F(StandardShaders, InnerInvertOfScaledCoverage) {
-    const Image red = CoverageInput(16, 8);
-    Framebuffer in;
-    Fill(in, red);
-    Framebuffer out = Target(16, 8, 1);
+    const Image image = Input(1);
     const float sw = 1.25f, sh = 1.5f;
-    Draw(kInnerInvertProgram, in, out, [&](GLuint p) {
-        glUniform1f(Loc(p, "scaleW"), sw);
-        glUniform1f(Loc(p, "scaleH"), sh);
-    });
-    const std::vector<float> got = ReadRed(out.GetFBO(PING), 16, 8);
-    ExpectImagesNear(got, Expected(16, 8, 1, [&](float u, float v) {
-                         return Vec4{1.0f - Sample(red, (u - 0.5f) * sw + 0.5f, (v - 0.5f) * sh + 0.5f, 0)};
-                     }),
-                     16, 1, kFiltered, "inner invert");
+    const std::vector<float> got = Check(
+        kInnerInvertProgram, image, kW, kH, 1, {{}, {{"scaleW", {sw}}, {"scaleH", {sh}}}},
+        [&](float u, float v) { return Vec4{1.0f - Sample(image, (u - 0.5f) * sw + 0.5f, (v - 0.5f) * sh + 0.5f)[0]}; },
+        kFiltered, "inner invert");
     EXPECT_EQ(got[0], 1.0f) << "outside the source there is no coverage, so all of it is inside";
 }
 
 TEST_F(StandardShaders, FinalPassUnmultipliesAppliesGammaAndOpacityAndReorders) {
-    Image input = PremultipliedInput(16, 8);
+    Image input = Input(4);
     // An empty texel with colour in it: no division may touch it.
-    input.pixels[0] = 0.5f;
-    input.pixels[1] = 0.25f;
-    input.pixels[2] = 0.125f;
-    input.pixels[3] = 0.0f;
-    Framebuffer in;
-    Fill(in, input);
-
-    struct Case {
+    std::copy_n(std::array<float, 4>{0.5f, 0.25f, 0.125f, 0.0f}.begin(), 4, input.pixels.begin());
+    const struct {
         int unmult, gamma;
-        float shadowGamma, opacity;
-        float tolerance;
-    };
-    const Case cases[] = {
+        float shadowGamma, opacity, tolerance;
+    } cases[] = {
         {0, 0, 1.0f, 1.0f, kArithmetic},  // the channel order alone
         {1, 0, 1.0f, 0.5f, kArithmetic},
         {1, 1, 2.2f, 0.8f, kTranscendental},
         {0, 1, 0.5f, 1.0f, kTranscendental},
     };
-    for (const Case& k : cases) {
-        Framebuffer out = Target(16, 8, 4);
-        Draw(kFinalPassProgram, in, out, [&](GLuint p) {
-            glUniform1i(Loc(p, "unmultL"), k.unmult);
-            glUniform1i(Loc(p, "gammaB"), k.gamma);
-            glUniform1f(Loc(p, "shadowOpacityF"), k.opacity);
-            glUniform1f(Loc(p, "shadowGammaF"), k.shadowGamma);
-        });
+    for (const auto& k : cases) {
         const auto want = [&](float u, float v) {
-            Vec4 c = Sample4(input, u, v);
+            Vec4 c = Sample(input, u, v);
             if (k.unmult && c[3] > 0)
                 for (int i = 0; i < 3; ++i) c[i] /= c[3];
             if (k.shadowGamma != 1.0f) c[3] = std::pow(c[3], k.shadowGamma);
             if (k.gamma)
                 for (int i = 0; i < 3; ++i) c[i] = std::pow(c[i], 0.4545f);
-            c[3] *= k.opacity;
-            return Vec4{c[3], c[0], c[1], c[2]};
+            return Vec4{c[3] * k.opacity, c[0], c[1], c[2]};
         };
-        const std::vector<float> got = ReadRGBA(out.GetFBO(PING), 16, 8);
-        ExpectImagesNear(got, Expected(16, 8, 4, want), 16, 4, k.tolerance,
-                         "unmult " + std::to_string(k.unmult) + " gamma " + std::to_string(k.gamma));
+        const std::vector<float> got = Check(
+            kFinalPassProgram, input, kW, kH, 4,
+            {{{"unmultL", k.unmult}, {"gammaB", k.gamma}}, {{"shadowOpacityF", {k.opacity}}, {"shadowGammaF", {k.shadowGamma}}}},
+            want, k.tolerance, Named("unmult", float(k.unmult)) + Named(" gamma", float(k.gamma)));
         if (!k.gamma) {
             EXPECT_EQ(got[1], 0.5f) << "alpha 0: colour left as it is";
         }

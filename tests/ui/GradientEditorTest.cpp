@@ -1,0 +1,248 @@
+// The gradient editor edited with the mouse, through the events the host sends.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "ControlsFixture.h"
+#include "shell/UF3.h"
+#include "ui/JuceGradientParameter.h"
+
+namespace {
+
+class GradientEditor : public ControlsFixture {
+protected:
+    // A 324-wide control area: the bar is 300 units wide.
+    void SetUp() override { StartControls({.width = 374, .indent = 50}); }
+
+    A_long Selected() { return H().Param(UF3_GRADIENT_PT_SELECT).u.sd.value; }
+    bool LocationDisabled() { return H().Param(UF3_POINT_LOCATION).ui_flags & PF_PUI_DISABLED; }
+    void SetCheckbox(int index, bool on) { H().Param(index).u.bd.value = on; }
+    // A button's centre; 0 to 5 in the editor's order.
+    PF_Point Button(int index) {
+        const Bar b = BarOf();
+        const float width = (b.W + 8) / 3;
+        return {A_long(b.X - 9 + (index % 3) * (width + 5) + width / 2), A_long(b.T + 65 + (index / 3) * 21)};
+    }
+};
+
+TEST_F(GradientEditor, AddsAnEighthStopAndRefusesANinth) {
+    std::vector<ArbGradientPt> seven;
+    for (int i = 0; i < 7; ++i) seven.push_back(Stop(i / 10.0, 1, 0, 0));
+    SetStops(seven);
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.9, 9)), PF_Err_NONE);
+    EXPECT_EQ(panel->Last().evt_out_flags, PF_EO_HANDLED_EVENT);
+    ASSERT_EQ(Stops().size(), 8u);
+    EXPECT_NEAR(Stops()[7].position, 0.9, 1e-6);
+    EXPECT_EQ(Selected(), 7);
+
+    const PF_Handle before = GradientHandle();
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.95, 9)), PF_Err_NONE);
+    EXPECT_EQ(Stops().size(), 8u);
+    EXPECT_EQ(GradientHandle(), before) << "nothing written with eight stops";
+}
+
+TEST_F(GradientEditor, AddedStopTakesTheColourBlendedAsLinearBlendingSays) {
+    for (bool linear : {false, true}) {
+        SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
+        SetCheckbox(UF3_LINEAR_BLENDING, linear);
+        ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, 9)), PF_Err_NONE);
+        ASSERT_EQ(Stops().size(), 3u);
+        const ArbGradientPt added = Stops()[2];
+        // 0.5 raised to 2.2 and back by 0.4545 in single precision: 0.72976.
+        const float expected = linear ? std::pow(0.5f, 0.4545f) : 0.5f;
+        EXPECT_NEAR(added.position, 0.5, 1e-9);
+        EXPECT_FLOAT_EQ(added.color.red, expected) << "linear " << linear;
+        EXPECT_FLOAT_EQ(added.color.blue, expected) << "linear " << linear;
+        EXPECT_FLOAT_EQ(added.color.green, 0.0f);
+        EXPECT_FLOAT_EQ(added.color.alpha, 1.0f);
+    }
+    EXPECT_NEAR(std::pow(0.5f, 0.4545f), 0.72976f, 1e-5f);
+}
+
+TEST_F(GradientEditor, SelectionPublishesThePointLocation) {
+    SetStops({Stop(0, 1, 0, 0), Stop(0.25, 0, 1, 0), Stop(1, 0, 0, 1)});
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.25, 10)), PF_Err_NONE);
+    EXPECT_EQ(Selected(), 1);
+    EXPECT_EQ(H().Param(UF3_POINT_LOCATION).u.fd.value, 1638400) << "25 % in 16.16";
+    EXPECT_FALSE(LocationDisabled());
+
+    // Empty space (under the markers, above the buttons): nothing selected, the gradient written back.
+    const PF_Handle before = GradientHandle();
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.6, 22)), PF_Err_NONE);
+    EXPECT_EQ(Selected(), -1);
+    EXPECT_TRUE(LocationDisabled());
+    EXPECT_NE(GradientHandle(), before);
+    EXPECT_EQ(Stops().size(), 3u);
+}
+
+TEST_F(GradientEditor, DraggingMovesClampsAndRemovesStops) {
+    SetStops({Stop(0, 1, 0, 0), Stop(0.5, 0, 1, 0), Stop(1, 0, 0, 1)});
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, 10)), PF_Err_NONE);
+    ASSERT_TRUE(panel->Dragging());
+    ASSERT_EQ(panel->DragTo(Under(0.6, 10)), PF_Err_NONE);
+    EXPECT_NEAR(Stops()[1].position, 0.6, 1e-6) << "30 units on a 300-wide bar";
+    ASSERT_EQ(panel->DragTo(Under(1.5, 10)), PF_Err_NONE);
+    EXPECT_DOUBLE_EQ(Stops()[1].position, 1.0);
+    ASSERT_EQ(panel->DragTo(Under(0.9, 10)), PF_Err_NONE);
+    EXPECT_NEAR(Stops()[1].position, 0.9, 1e-6) << "the stored x stayed at the bar's end";
+
+    // Far below the bar with three stops: the stop goes, and the rest of the drag does nothing.
+    ASSERT_EQ(panel->DragTo(Under(0.9, 80)), PF_Err_NONE);
+    ASSERT_EQ(Stops().size(), 2u);
+    EXPECT_EQ(Selected(), -1);
+    EXPECT_TRUE(LocationDisabled());
+    const PF_Handle after = GradientHandle();
+    ASSERT_EQ(panel->Release(Under(0.2, 10)), PF_Err_NONE);
+    EXPECT_EQ(GradientHandle(), after);
+
+    // With two stops it only follows the mouse along the bar.
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, 10)), PF_Err_NONE);
+    ASSERT_EQ(panel->DragTo(Under(0.8, -100)), PF_Err_NONE);
+    ASSERT_EQ(Stops().size(), 2u);
+    EXPECT_NEAR(Stops()[1].position, 0.8, 1e-6);
+
+    // The gradient loses stops under a drag: the selection it carries points nowhere.
+    SetStops({Stop(0.3, 1, 1, 1)});
+    ASSERT_EQ(panel->Release(Under(0.5, 10)), PF_Err_NONE);
+    ASSERT_EQ(Stops().size(), 1u);
+    EXPECT_DOUBLE_EQ(Stops()[0].position, 0.3);
+}
+
+TEST_F(GradientEditor, NoBarLengthMovesAndAddsWithoutNaN) {
+    Relayout({.width = 74, .indent = 50});  // a 24-wide area: the bar has no length
+    SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0, 9)), PF_Err_NONE);
+    ASSERT_EQ(panel->DragTo({Under(0, 9).h + 5, Under(0, 9).v}), PF_Err_NONE);
+    ASSERT_EQ(panel->Release(Under(0, 9)), PF_Err_NONE);
+    for (const ArbGradientPt& s : Stops()) EXPECT_FALSE(std::isnan(s.position));
+}
+
+TEST_F(GradientEditor, DoubleClickPicksTheStopsColour) {
+    SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
+    host::AppServices::Instance().CancelPicker();
+    const PF_Handle before = GradientHandle();
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, 10), 2), PF_Err_NONE);
+    EXPECT_FALSE(panel->Dragging()) << "no drag after a double click";
+    EXPECT_EQ(GradientHandle(), before) << "cancel leaves the handle";
+    const auto requests = host::AppServices::Instance().PickerRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].title, "Pick Color");
+    EXPECT_FLOAT_EQ(requests[0].sample.blue, 1.0f);
+    EXPECT_TRUE(requests[0].wsToMonitor);
+
+    host::AppServices::Instance().AnswerPicker({1.0f, 0.2f, 0.4f, 0.6f});
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, 10), 2), PF_Err_NONE);
+    EXPECT_FLOAT_EQ(Stops()[1].color.red, 0.2f);
+    EXPECT_FLOAT_EQ(Stops()[1].color.blue, 0.6f);
+}
+
+TEST_F(GradientEditor, ButtonsRewriteTheStoredOrder) {
+    SetStops({Stop(1, 0, 0, 1), Stop(0, 1, 0, 0), Stop(0.5, 0, 1, 0)});
+    auto reds = [&] {
+        std::vector<float> r;
+        for (const ArbGradientPt& s : Stops()) r.push_back(s.color.red + 2 * s.color.green + 4 * s.color.blue);
+        return r;
+    };
+    // Colours coded 1 red, 2 green, 4 blue, read in stored order after each button.
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Button(0)), PF_Err_NONE);
+    EXPECT_EQ(reds(), (std::vector<float>{4, 1, 2})) << "\u2190 Shift";
+    EXPECT_DOUBLE_EQ(Stops()[0].position, 0.0) << "stored sorted by position";
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Button(1)), PF_Err_NONE);
+    EXPECT_EQ(reds(), (std::vector<float>{1, 2, 4})) << "Shift \u2192";
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Button(2)), PF_Err_NONE);
+    EXPECT_EQ(reds(), (std::vector<float>{4, 2, 1})) << "Reverse";
+
+    const PF_Handle before = GradientHandle();
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Button(3)), PF_Err_NONE);
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Button(4)), PF_Err_NONE);
+    EXPECT_EQ(H().Param(UF3_LINEAR_BLENDING).u.bd.value, 0);
+    EXPECT_EQ(H().Param(UF3_INTERPOLATE).u.bd.value, 0);
+    EXPECT_EQ(GradientHandle(), before) << "the toggles write no gradient";
+
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Button(5)), PF_Err_NONE);
+    EXPECT_EQ(H().Param(UF3_LINEAR_BLENDING).u.bd.value, 1);
+    EXPECT_EQ(H().Param(UF3_INTERPOLATE).u.bd.value, 1);
+    EXPECT_EQ(reds(), (std::vector<float>{4, 2, 1})) << "the default, blue first";
+    EXPECT_DOUBLE_EQ(Stops()[0].position, 1.0);
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0, 10)), PF_Err_NONE);
+    EXPECT_EQ(Selected(), 2) << "the stop at 0 is stored last";
+}
+
+TEST_F(GradientEditor, CursorShowsWhatAClickWouldDo) {
+    SetStops({Stop(0, 1, 0, 0), Stop(0.5, 0, 1, 0), Stop(1, 0, 0, 1)});
+    PF_CursorType cursor = -1;
+    ASSERT_EQ(panel->MoveTo(UF3_COLOR_GRADIENT, Under(0.5, 4), &cursor), PF_Err_NONE);
+    EXPECT_EQ(cursor, PF_Cursor_FINGER_POINTER) << "on a marker, inside the strip too";
+    panel->MoveTo(UF3_COLOR_GRADIENT, Under(0.3, 4), &cursor);
+    EXPECT_EQ(cursor, PF_Cursor_PEN_ADD);
+    panel->MoveTo(UF3_COLOR_GRADIENT, Under(0.3, -10), &cursor);
+    EXPECT_EQ(cursor, PF_Cursor_NONE) << "over the bar";
+    const PF_Rect area = panel->Control(UF3_COLOR_GRADIENT)->control;
+    panel->MoveTo(UF3_COLOR_GRADIENT, {area.left - 5, area.top + 10}, &cursor);
+    EXPECT_EQ(cursor, PF_Cursor_ARROW) << "outside the control the host's cursor stays";
+    EXPECT_EQ(panel->Last().evt_out_flags, PF_EO_NONE);
+}
+
+TEST_F(GradientEditor, FailedWriteKeepsTheGradient) {
+    SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
+    const PF_Handle before = GradientHandle();
+    // The host's copy for the event is the first allocation, the new gradient the second.
+    host::HandleTable::Instance().FailAllocation(2);
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, 9)), PF_Err_NONE);
+    EXPECT_EQ(GradientHandle(), before);
+    EXPECT_TRUE(host::HandleTable::Instance().IsAlive(before));
+    EXPECT_EQ(Stops().size(), 2u);
+}
+
+TEST_F(GradientEditor, MakesItsSequenceDataWhenTheInstanceHasNone) {
+    ASSERT_EQ(H().SequenceSetdown(), PF_Err_NONE);
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, 40)), PF_Err_NONE);
+    ASSERT_NE(H().SequenceData(), nullptr) << "kept by the instance after the event";
+    ASSERT_EQ(panel->MoveTo(UF3_COLOR_GRADIENT, {123, 45}), PF_Err_NONE);
+    const auto* seq = static_cast<const SequenceData*>(*H().SequenceData());
+    EXPECT_EQ(seq->lastMouseH, 123);
+    EXPECT_EQ(seq->lastMouseV, 45);
+}
+
+TEST_F(GradientEditor, AppColoursComeFromTheHost) {
+    PF_OutData out{};
+    const DRAWBOT_ColorRGBA highlight = AcquireAppColor(&H().In(), &out, 49);
+    PF_App_Color expected{};
+    ASSERT_TRUE(host::AppServices::Instance().Color(49, &expected));
+    EXPECT_FLOAT_EQ(highlight.blue, expected.blue / 65535.0f);
+    EXPECT_FLOAT_EQ(highlight.alpha, 1.0f);
+    EXPECT_FLOAT_EQ(AcquireAppColor(&H().In(), &out, 12345).alpha, 0.0f) << "an id the host does not know";
+    EXPECT_EQ(out.out_flags, 0);
+
+    host::SuiteRegistry::Instance().SetMissing(kPFAppSuite, kPFAppSuiteVersion6);
+    EXPECT_FLOAT_EQ(AcquireAppColor(&H().In(), &out, 49).alpha, 0.0f);
+    EXPECT_TRUE(out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+    EXPECT_STREQ(out.return_msg, "Not able to acquire AEFX Suite.");
+}
+
+TEST(GradientGeometry, TitleRowUsesTheRightHalfOfItsFrame) {
+    PF_EventExtra extra{};
+    extra.effect_win.current_frame = {0, 10, 400, 30};
+    extra.effect_win.area = PF_EA_PARAM_TITLE;
+    const DRAWBOT_RectF32 title = GetContextArea(&extra, 0);
+    EXPECT_FLOAT_EQ(title.left, 200);
+    EXPECT_FLOAT_EQ(title.width, 200);
+    EXPECT_FLOAT_EQ(title.height, 21) << "one unit taller than the frame";
+    extra.effect_win.area = PF_EA_CONTROL;
+    EXPECT_FLOAT_EQ(GetContextArea(&extra, 0).height, 20);
+}
+
+TEST(GradientLabels, ConvertToUtf16WithinTheirBuffers) {
+    unsigned short label[UF3_LABEL_UNITS + 8];
+    std::fill(std::begin(label), std::end(label), 0xBEEF);
+    copyConvertStringLiteralIntoUTF16(L"\u2190 Shift", label);
+    EXPECT_EQ(label[0], 0x2190);
+    EXPECT_EQ(label[7], 0);
+    // Longer text than a label holds is cut at the buffer's end, terminator included.
+    StringToWideCharArr(std::string(400, 'x'), label);
+    EXPECT_EQ(label[UF3_LABEL_UNITS - 2], 'x');
+    EXPECT_EQ(label[UF3_LABEL_UNITS - 1], 0);
+    EXPECT_EQ(label[UF3_LABEL_UNITS], 0xBEEF) << "written past the label";
+}
+
+}  // namespace

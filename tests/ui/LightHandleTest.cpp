@@ -1,0 +1,158 @@
+// The point light's radius handle, driven through the host's windows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "CompWindowFixture.h"
+#include "ui/UF3_LightHandle.h"
+
+namespace {
+
+using LightHandle = CompWindowFixture;
+
+bool IsForeground(const DRAWBOT_ColorRGBA& c) {
+    const DRAWBOT_ColorRGBA& f = host::TheOverlayTheme().foreground;
+    return std::fabs(c.red - f.red) < 0.02f && std::fabs(c.green - f.green) < 0.02f && std::fabs(c.blue - f.blue) < 0.02f;
+}
+
+// Records the points a hit test converts, as the layer window would place them.
+std::vector<PF_Point> g_converted;
+PF_Err RecordingConverter(PF_InData*, PF_EventExtra*, PF_Point* in, PF_Point* out, PF_FixedPoint* fixed) {
+    g_converted.push_back(*in);
+    *out = *in;
+    *fixed = {in->h << 16, in->v << 16};
+    return PF_Err_NONE;
+}
+PF_FixedPoint g_mouse;
+PF_Err FixedMouse(PF_InData*, PF_EventExtra*, PF_Point*, PF_Point* out, PF_FixedPoint* fixed) {
+    *fixed = g_mouse;
+    *out = {g_mouse.x >> 16, g_mouse.y >> 16};
+    return PF_Err_NONE;
+}
+
+TEST_F(LightHandle, ReachIsFifteenAndTheOutlineNeedNotBeShown) {
+    Open({.width = 400, .height = 300});
+    PointLight(100, 100, 40);
+    H().Param(UF3_LIGHT_TYPE).u.pd.value = UF3_LIGHT_DIRECTIONAL;
+    win->PaintBackground();
+    const DRAWBOT_ColorRGBA before = win->Canvas().At(60, 60);
+    ASSERT_EQ(win->Draw(), PF_Err_NONE);
+    EXPECT_EQ(win->Last().evt_out_flags, PF_EO_HANDLED_EVENT);
+    EXPECT_EQ(win->Canvas().At(60, 60).red, before.red) << "a directional light draws no outline";
+
+    // Top-left corner at (60, 60): distance 15 grabs it, 16 does not.
+    ASSERT_EQ(win->Click({60 + 8, 60 + 7}), PF_Err_NONE);
+    EXPECT_TRUE(win->Dragging());
+    EXPECT_EQ(win->Last().evt_out_flags, PF_EO_HANDLED_EVENT);
+    EXPECT_EQ(win->Last().u.do_click.continue_refcon[0], 1);
+    ASSERT_EQ(win->Release({60, 60}), PF_Err_NONE);  // back on the corner: the radius stays 40
+    EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_STD), 40);
+    ASSERT_EQ(win->Click({60 + 8, 60 + 8}), PF_Err_NONE);
+    EXPECT_FALSE(win->Dragging());
+    EXPECT_EQ(win->Last().evt_out_flags, PF_EO_NONE);
+
+    // Corners are tried top-left, top-right, bottom-right, bottom-left; the first in reach wins.
+    PF_LRect box = {95, 95, 105, 105};
+    PF_EventExtra extra = win->EventFor(PF_Event_DO_CLICK);
+    extra.u.do_click.screen_point = {108, 100};  // 8 from the top-right and from the bottom-right
+    g_converted.clear();
+    EXPECT_TRUE(DoClickHandles(&H().In(), &box, nullptr, RecordingConverter, &extra));
+    ASSERT_EQ(g_converted.size(), 2u);
+    EXPECT_EQ(g_converted[1].h, 105);
+    EXPECT_EQ(g_converted[1].v, 95);
+    extra.u.do_click.screen_point = {92, 108};
+    g_converted.clear();
+    EXPECT_TRUE(DoClickHandles(&H().In(), &box, nullptr, RecordingConverter, &extra));
+    EXPECT_EQ(g_converted.size(), 4u) << "only the bottom-left corner is in reach";
+}
+
+TEST_F(LightHandle, DragsSetTheActiveRadiusThroughCompositionSpace) {
+    // Zoomed and panned, so window, composition and layer pixels all differ.
+    Open({.width = 600, .height = 500, .zoom = 2, .panX = 30, .panY = 20});
+    win->Placement() = {.positionX = 150, .positionY = 120, .anchorX = 100, .anchorY = 100};
+    H().In().current_time = 45;
+    PointLight(100, 100, 20);
+    const double before = Radius(UF3_LIGHT_RADIUS_RT);
+
+    ASSERT_EQ(win->Click(At(120, 80)), PF_Err_NONE);  // the top-right corner
+    ASSERT_TRUE(win->Dragging());
+    EXPECT_EQ(win->LastTime(), 45);
+    EXPECT_EQ(win->LastTimeScale(), H().In().time_scale);
+    ASSERT_EQ(win->DragTo(At(130, 140)), PF_Err_NONE);
+    EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_STD), 40);
+    ASSERT_EQ(win->Release(At(50, 90)), PF_Err_NONE);
+    EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_STD), 50) << "the final event still sets the radius";
+    EXPECT_EQ(win->Last().u.do_click.continue_refcon[0], 0);
+    EXPECT_EQ(win->Last().u.do_click.send_drag, 0);
+    EXPECT_FALSE(win->Dragging());
+    EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_RT), before);
+
+    // A drag without a corner under way changes nothing.
+    PF_EventExtra stray = win->EventFor(PF_Event_DRAG);
+    stray.u.do_click.screen_point = At(200, 200);
+    ASSERT_EQ(win->Send(stray), PF_Err_NONE);
+    EXPECT_EQ(stray.evt_out_flags, PF_EO_NONE);
+    EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_STD), 50);
+
+    H().Param(UF3_RENDERER).u.pd.value = UF3_RENDERER_RAYTRACED;
+    H().Param(UF3_LIGHT_RADIUS_RT).u.fs_d.value = 50;
+    ASSERT_EQ(win->Click(At(50, 150)), PF_Err_NONE);  // bottom-left
+    ASSERT_EQ(win->Release(At(100, 177.5)), PF_Err_NONE);
+    EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_RT), 77.5);
+    EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_STD), 50);
+}
+
+TEST_F(LightHandle, PixelAspectTwoDrawsACircleInTheLayerWindow) {
+    H().In().pixel_aspect_ratio = {2, 1};
+    Open({.type = PF_Window_LAYER, .width = 640, .height = 320});
+    PointLight(200, 150, 100);
+    win->Canvas().Fill({0, 0, 0, 1});
+    ASSERT_EQ(win->Draw(), PF_Err_NONE);
+    EXPECT_EQ(win->CompConversions(), 0) << "the layer window makes no composition conversion";
+    // 50 layer pixels to each side shown 100 window pixels wide: a circle of radius 100 round (400, 150).
+    EXPECT_TRUE(IsForeground(win->Canvas().At(300.5, 49.5))) << "top-left square";
+    EXPECT_TRUE(IsForeground(win->Canvas().At(500.5, 250.5))) << "bottom-right square";
+    // The 1-pixel stroke lands on the pixels either side of the ellipse's extreme points.
+    auto stroked = [&](double x, double y) {
+        float most = 0;
+        for (double dx = -1; dx <= 1; ++dx)
+            for (double dy = -1; dy <= 1; ++dy) most = std::max(most, win->Canvas().At(x + dx, y + dy).blue);
+        return most > 0.3f;
+    };
+    for (auto [x, y] : {std::pair{400.5, 50.0}, {300.0, 150.5}, {500.0, 150.5}, {400.5, 250.0}})
+        EXPECT_TRUE(stroked(x, y)) << "ellipse at " << x << "," << y;
+    EXPECT_LT(win->Canvas().At(400, 150).blue, 0.1f) << "inside the outline";
+
+    ASSERT_EQ(win->Click({500, 50}), PF_Err_NONE);  // top-right: 50 layer pixels right, 100 up
+    ASSERT_EQ(win->Release({500, 50}), PF_Err_NONE);
+    EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_STD), 100);
+}
+
+TEST_F(LightHandle, FarBoxesAndDragsStayInRange) {
+    PointLight(30000, 0, 5000, UF3_RENDERER_RAYTRACED);
+    std::vector<PF_ParamDef> values;
+    for (int i = 0; i < H().NumParams(); ++i) values.push_back(H().Param(i));
+    std::vector<PF_ParamDef*> params;
+    for (auto& v : values) params.push_back(&v);
+
+    PF_LRect box;
+    FrameFromParams(&H().In(), params.data(), &box);
+    EXPECT_EQ(box.left, 25000);
+    EXPECT_EQ(box.right, 32767) << "limited, not wrapped";
+    PF_FixedRect fixed;
+    FixedFrameFromParams(&H().In(), params.data(), &fixed);
+    EXPECT_EQ(fixed.right, std::numeric_limits<PF_Fixed>::max());
+    EXPECT_EQ(fixed.left, 25000 << 16);
+    EXPECT_EQ(UF3_PixelsToFixed(-40000), std::numeric_limits<PF_Fixed>::min());
+
+    // A mouse 60000 pixels from the light: the distance must not wrap in 32 bits.
+    Open({.type = PF_Window_LAYER});
+    PF_EventExtra extra = win->EventFor(PF_Event_DRAG);
+    g_mouse = {-30000 << 16, 0};
+    EXPECT_TRUE(DoDragHandles(&H().In(), &H().Out(), params.data(), FixedMouse, &extra));
+    EXPECT_DOUBLE_EQ(values[UF3_LIGHT_RADIUS_RT].u.fs_d.value, 60000);
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+#include "ui/UF3_DebugOverlay.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include "params/UF3_ParamIndex.h"
+#include "shell/AEFX_SuiteHelper.h"
+#include "shell/AEGP_SuiteHandler.h"
+#include "shell/UF3.h"
+#include "ui/JuceGradientParameter.h"
+
+namespace {
+
+constexpr DRAWBOT_ColorRGBA kWhite = {1, 1, 1, 1};
+constexpr DRAWBOT_ColorRGBA kBlack = {0, 0, 0, 1};
+// Used when a failure earlier in the chain skips the supplier's query.
+constexpr float kFallbackFontSize = 10.0f;
+constexpr float kHeadingScale = 1.5f;
+constexpr float kMargin = 3.0f;
+constexpr float kLineGap = 3.0f;
+
+// The four DRAWBOT suites for one drawing; only what was obtained goes back.
+class DrawbotSuiteSet {
+public:
+    DrawbotSuiteSet(PF_InData* in_data, PF_OutData* out_data) : m_in_data(in_data), m_out_data(out_data) {
+        m_err = AEFX_AcquireDrawbotSuites(in_data, out_data, &m_suites);
+    }
+    ~DrawbotSuiteSet() { AEFX_ReleaseDrawbotSuites(m_in_data, m_out_data, &m_suites); }
+    DrawbotSuiteSet(const DrawbotSuiteSet&) = delete;
+    DrawbotSuiteSet& operator=(const DrawbotSuiteSet&) = delete;
+    PF_Err Error() const { return m_err; }
+    const DrawbotSuites* operator->() const { return &m_suites; }
+
+private:
+    PF_InData* m_in_data;
+    PF_OutData* m_out_data;
+    DrawbotSuites m_suites{};
+    PF_Err m_err;
+};
+
+// The global data stays locked for the drawing and is unlocked on every way out.
+class GlobalLock {
+public:
+    GlobalLock(const PF_HandleSuite1* handles, PF_Handle h) : m_handles(handles), m_h(h) {
+        if (m_h) m_data = static_cast<const GlobalData*>(m_handles->host_lock_handle(m_h));
+    }
+    ~GlobalLock() {
+        if (m_h) m_handles->host_unlock_handle(m_h);
+    }
+    GlobalLock(const GlobalLock&) = delete;
+    GlobalLock& operator=(const GlobalLock&) = delete;
+    const GlobalData* Data() const { return m_data; }
+
+private:
+    const PF_HandleSuite1* m_handles;
+    PF_Handle m_h;
+    const GlobalData* m_data = nullptr;
+};
+
+// A DRAWBOT object released at the end of the drawing; Release() reports the error once.
+class Owned {
+public:
+    explicit Owned(const DRAWBOT_SupplierSuite1* supplier) : m_supplier(supplier) {}
+    ~Owned() { Release(); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    template <typename Ref>
+    Ref* Out() {
+        return reinterpret_cast<Ref*>(&m_ref);
+    }
+    template <typename Ref>
+    Ref As() const {
+        return reinterpret_cast<Ref>(m_ref);
+    }
+    PF_Err Release() {
+        if (!m_ref) return PF_Err_NONE;
+        DRAWBOT_ObjectRef ref = m_ref;
+        m_ref = nullptr;
+        return m_supplier->ReleaseObject(ref);
+    }
+
+private:
+    const DRAWBOT_SupplierSuite1* m_supplier;
+    DRAWBOT_ObjectRef m_ref = nullptr;
+};
+
+}  // namespace
+
+std::string to_string(const PF_LRect& r) {
+    std::ostringstream s;
+    s << "[ left: " << r.left << ", top: " << r.top << ", right: " << r.right << ", bot: " << r.bottom << " ]  ";
+    return s.str();
+}
+
+std::string to_string(const PF_LayerDef& w) {
+    std::ostringstream s;
+    s << "[ x: " << w.origin_x << ", y: " << w.origin_y << ", width: " << w.width << ", height: " << w.height
+      << ", extend:" << to_string(w.extent_hint) << " ]";
+    return s.str();
+}
+
+std::vector<std::string> DebugOverlayLines(const GlobalData& g) {
+    return {"Max Result Rect: " + to_string(g.maxResultRect), "Result Rect: " + to_string(g.resultRect),
+            "Request Rect: " + to_string(g.requestRect),      "Output Rect: " + to_string(g.outputRect),
+            "Input World: " + to_string(g.inputWorld),        "Texture World: " + to_string(g.textureWorld),
+            "Output World: " + to_string(g.outputWorld)};
+}
+
+PF_Err DebugOverlaySpace(PF_InData* in_data, PF_EventExtra* extra, A_FpLong (*hypot)(A_FpLong, A_FpLong),
+                         UF3_DebugSpace* space) {
+    PF_FixedPoint p[3] = {{0, 0}, {1 << 16, 0}, {0, 1 << 16}};
+    PF_Err err = PF_Err_NONE;
+    if (extra->contextH->w_type == PF_Window_COMP) {
+        if (!extra->cbs.layer_to_comp) return PF_Err_BAD_CALLBACK_PARAM;
+        for (int i = 0; i < 3 && !err; ++i)
+            err = extra->cbs.layer_to_comp(extra->cbs.refcon, extra->contextH, in_data->current_time,
+                                           in_data->time_scale, &p[i]);
+    }
+    if (!extra->cbs.source_to_frame) return PF_Err_BAD_CALLBACK_PARAM;
+    for (int i = 0; i < 3 && !err; ++i) err = extra->cbs.source_to_frame(extra->cbs.refcon, extra->contextH, &p[i]);
+    if (err) return err;
+
+    auto at = [](PF_Fixed v) { return v / 65536.0; };
+    const float ax = float(at(p[1].x) - at(p[0].x)), ay = float(at(p[1].y) - at(p[0].y));
+    const float bx = float(at(p[2].x) - at(p[0].x)), by = float(at(p[2].y) - at(p[0].y));
+    const double s = hypot(ax, ay) * UF3_DEBUG_TEXT_SCALE;
+    // A layer the window shows with no extent leaves no space to draw in.
+    if (!(s > 0) || !std::isfinite(s)) return PF_Err_BAD_CALLBACK_PARAM;
+    space->matrix = {{{float(ax / s), float(ay / s), 0}, {float(bx / s), float(by / s), 0},
+                      {float(at(p[0].x)), float(at(p[0].y)), 0}}};
+    // The clip's size is limited to what a 32-bit rectangle holds.
+    auto units = [](double v) {
+        return A_long(std::clamp(std::trunc(v), 0.0, double(std::numeric_limits<A_long>::max())));
+    };
+    space->clip = {0, 0, units(in_data->width * s), units(in_data->height * s)};
+    return PF_Err_NONE;
+}
+
+PF_Err DrawDebugOverlay(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef*,
+                        PF_EventExtra* extra) {
+    if (!extra) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!params || !params[UF3_SHOW_DEBUG]->u.bd.value) {
+        extra->evt_out_flags = PF_EO_HANDLED_EVENT;
+        return PF_Err_NONE;
+    }
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    DrawbotSuiteSet db(in_data, out_data);
+
+    PF_Err result = PF_Err_NONE;
+    DRAWBOT_DrawRef drawing = nullptr;
+    void* customUI = nullptr;
+    result = AEFX_AcquireSuite(in_data, out_data, kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion2,
+                               AEFX_ACQUIRE_FAILED_MESSAGE, &customUI);
+    if (!result) {
+        result = static_cast<const PF_EffectCustomUISuite2*>(customUI)->PF_GetDrawingReference(extra->contextH,
+                                                                                                &drawing);
+        PF_Err released = AEFX_ReleaseSuite(in_data, out_data, kPFEffectCustomUISuite,
+                                            kPFEffectCustomUISuiteVersion2, AEFX_RELEASE_FAILED_MESSAGE);
+        if (!result) result = released;
+    }
+    if (!drawing) return result;
+    // The handler's own error for a DRAWBOT suite the host does not have; the set gives back what it got.
+    if (db.Error()) suites.MissingSuiteError();
+
+    DRAWBOT_SurfaceRef surface = nullptr;
+    if (!result) result = db->drawSuite->GetSurface(drawing, &surface);
+
+    {
+        GlobalLock global(suites.HandleSuite1(), in_data->global_data);
+        if (global.Data() && !result) {
+            const DRAWBOT_SupplierSuite1* sup = db->supplierSuite;
+            const DRAWBOT_SurfaceSuite2* surf = db->surfaceSuite;
+            UF3_DebugSpace space{};
+            result = DebugOverlaySpace(in_data, extra, suites.ANSICallbacksSuite1()->hypot, &space);
+
+            DRAWBOT_SupplierRef supplier = nullptr;
+            Owned headingBrush(sup), textBrush(sup), shadowBrush(sup), textFont(sup), headingFont(sup);
+            float fontSize = kFallbackFontSize;
+            if (!result) result = db->drawSuite->GetSupplier(drawing, &supplier);
+            if (!result) result = sup->NewBrush(supplier, &kWhite, headingBrush.Out<DRAWBOT_BrushRef>());
+            if (!result) result = sup->NewBrush(supplier, &kWhite, textBrush.Out<DRAWBOT_BrushRef>());
+            if (!result) result = sup->NewBrush(supplier, &kBlack, shadowBrush.Out<DRAWBOT_BrushRef>());
+            if (!result) result = sup->GetDefaultFontSize(supplier, &fontSize);
+            if (!result) result = sup->NewDefaultFont(supplier, fontSize, textFont.Out<DRAWBOT_FontRef>());
+            if (!result)
+                result = sup->NewDefaultFont(supplier, kHeadingScale * fontSize, headingFont.Out<DRAWBOT_FontRef>());
+
+            // Every push is popped again, also after a failure, so the host's surface is left as found.
+            int pushed = 0;
+            if (!result && !(result = surf->PushStateStack(surface))) pushed++;
+            if (!result) result = surf->Transform(surface, &space.matrix);
+            if (!result && !(result = surf->PushStateStack(surface))) pushed++;
+            // Only a clip inside the effect's own state: it goes with the pops.
+            if (!result) surf->Clip(surface, supplier, &space.clip);
+
+            DRAWBOT_PointF32 pen = {kMargin, kMargin};
+            A_UTF16Char text[UF3_LABEL_UNITS];
+            pen.y += kHeadingScale * fontSize;
+            StringToWideCharArr(UF3_DEBUG_HEADING, text, UF3_LABEL_UNITS);
+            if (!result)
+                result = surf->DrawString(surface, headingBrush.As<DRAWBOT_BrushRef>(),
+                                          headingFont.As<DRAWBOT_FontRef>(), text, &pen, kDRAWBOT_TextAlignment_Left,
+                                          kDRAWBOT_TextTruncation_None, 0.0f);
+            for (const std::string& line : DebugOverlayLines(*global.Data())) {
+                pen.y += fontSize + kLineGap;
+                if (result) break;
+                StringToWideCharArr(line, text, UF3_LABEL_UNITS);
+                const DRAWBOT_PointF32 shadowAt = {pen.x - 1, pen.y + 1};
+                result = surf->DrawString(surface, shadowBrush.As<DRAWBOT_BrushRef>(), textFont.As<DRAWBOT_FontRef>(),
+                                          text, &shadowAt, kDRAWBOT_TextAlignment_Left, kDRAWBOT_TextTruncation_None,
+                                          0.0f);
+                if (!result)
+                    result = surf->DrawString(surface, textBrush.As<DRAWBOT_BrushRef>(),
+                                              textFont.As<DRAWBOT_FontRef>(), text, &pen, kDRAWBOT_TextAlignment_Left,
+                                              kDRAWBOT_TextTruncation_None, 0.0f);
+            }
+            for (; pushed > 0; --pushed) {
+                PF_Err popped = surf->PopStateStack(surface);
+                if (!result) result = popped;
+            }
+            for (Owned* o : {&headingBrush, &shadowBrush, &textFont, &headingFont, &textBrush}) {
+                PF_Err released = o->Release();
+                if (!result) result = released;
+            }
+        }
+    }
+    extra->evt_out_flags = PF_EO_HANDLED_EVENT;
+    return result;
+}

@@ -1,0 +1,242 @@
+#include "ui/UF3_LightHandle.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "params/UF3_ParamIndex.h"
+#include "shell/AEFX_SuiteHelper.h"
+#include "shell/AEGP_SuiteHandler.h"
+#include "shell/DrawbotWrappers.h"
+
+namespace {
+
+constexpr double kFixedOne = 65536.0;
+
+// Horizontal layer pixels per vertical one on a square display; a ratio the
+// host left empty or non-positive is taken as square rather than divided by.
+double PixelAspect(const PF_InData* in_data) {
+    const A_long num = in_data->pixel_aspect_ratio.num;
+    const A_u_long den = in_data->pixel_aspect_ratio.den;
+    return num > 0 && den > 0 ? double(num) / double(den) : 1.0;
+}
+
+// Doubles past the 32-bit range saturate rather than overflow the conversion.
+A_long SaturateLong(double v) {
+    if (std::isnan(v)) return 0;
+    return A_long(std::clamp(v, double(std::numeric_limits<A_long>::min()), double(std::numeric_limits<A_long>::max())));
+}
+
+PF_Err Callback(PF_Err (*fn)(void*, PF_ContextH, PF_FixedPoint*), PF_EventExtra* extra, PF_FixedPoint* pt) {
+    return fn ? fn(extra->cbs.refcon, extra->contextH, pt) : PF_Err_BAD_CALLBACK_PARAM;
+}
+
+PF_Err TimedCallback(PF_Err (*fn)(void*, PF_ContextH, A_long, A_long, PF_FixedPoint*), PF_InData* in_data,
+                     PF_EventExtra* extra, PF_FixedPoint* pt) {
+    return fn ? fn(extra->cbs.refcon, extra->contextH, in_data->current_time, in_data->time_scale, pt)
+              : PF_Err_BAD_CALLBACK_PARAM;
+}
+
+enum class Step { LayerToComp, CompToLayer, SourceToFrame, FrameToSource };
+
+PF_Err Convert(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point* out, PF_FixedPoint* fixed,
+               std::initializer_list<Step> steps) {
+    fixed->x = UF3_PixelsToFixed(in->h);
+    fixed->y = UF3_PixelsToFixed(in->v);
+    PF_Err err = PF_Err_NONE;
+    for (Step s : steps) {
+        if (err) break;
+        switch (s) {
+            case Step::LayerToComp: err = TimedCallback(extra->cbs.layer_to_comp, in_data, extra, fixed); break;
+            case Step::CompToLayer: err = TimedCallback(extra->cbs.comp_to_layer, in_data, extra, fixed); break;
+            case Step::SourceToFrame: err = Callback(extra->cbs.source_to_frame, extra, fixed); break;
+            case Step::FrameToSource: err = Callback(extra->cbs.frame_to_source, extra, fixed); break;
+        }
+    }
+    out->h = fixed->x >> 16;
+    out->v = fixed->y >> 16;
+    return err;
+}
+
+PF_ParamDef& RadiusParam(PF_ParamDef** params) {
+    return *params[params[UF3_RENDERER]->u.pd.value == 1 ? UF3_LIGHT_RADIUS_STD : UF3_LIGHT_RADIUS_RT];
+}
+
+// The four DRAWBOT suites for one drawing; only what was obtained goes back.
+class DrawbotSuiteSet {
+public:
+    DrawbotSuiteSet(PF_InData* in_data, PF_OutData* out_data) : m_in_data(in_data), m_out_data(out_data) {
+        m_err = AEFX_AcquireDrawbotSuites(in_data, out_data, &m_suites);
+    }
+    ~DrawbotSuiteSet() { AEFX_ReleaseDrawbotSuites(m_in_data, m_out_data, &m_suites); }
+    DrawbotSuiteSet(const DrawbotSuiteSet&) = delete;
+    DrawbotSuiteSet& operator=(const DrawbotSuiteSet&) = delete;
+    PF_Err Error() const { return m_err; }
+    const DrawbotSuites* operator->() const { return &m_suites; }
+
+private:
+    PF_InData* m_in_data;
+    PF_OutData* m_out_data;
+    DrawbotSuites m_suites{};
+    PF_Err m_err;
+};
+
+}  // namespace
+
+PF_Fixed UF3_PixelsToFixed(A_long pixels) { return SaturateLong(double(pixels) * kFixedOne); }
+
+PF_Err CompFrame2Layer(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point* out, PF_FixedPoint* fixed) {
+    return Convert(in_data, extra, in, out, fixed, {Step::FrameToSource, Step::CompToLayer});
+}
+PF_Err Layer2CompFrame(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point* out, PF_FixedPoint* fixed) {
+    return Convert(in_data, extra, in, out, fixed, {Step::LayerToComp, Step::SourceToFrame});
+}
+PF_Err LayerFrame2Layer(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point* out, PF_FixedPoint* fixed) {
+    return Convert(in_data, extra, in, out, fixed, {Step::FrameToSource});
+}
+PF_Err Layer2LayerFrame(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point* out, PF_FixedPoint* fixed) {
+    return Convert(in_data, extra, in, out, fixed, {Step::SourceToFrame});
+}
+
+void FixedFrameFromParams(PF_InData* in_data, PF_ParamDef** params, PF_FixedRect* out) {
+    const double r = RadiusParam(params).u.fs_d.value;
+    const double halfH = r / PixelAspect(in_data);
+    const double cx = params[UF3_LIGHT_ORIGIN]->u.td.x_value / kFixedOne;
+    const double cy = params[UF3_LIGHT_ORIGIN]->u.td.y_value / kFixedOne;
+    // std::round rounds half away from zero; edges past the fixed range saturate.
+    out->left = SaturateLong(std::round((cx - halfH) * kFixedOne));
+    out->top = SaturateLong(std::round((cy - r) * kFixedOne));
+    out->right = SaturateLong(std::round((cx + halfH) * kFixedOne));
+    out->bottom = SaturateLong(std::round((cy + r) * kFixedOne));
+}
+
+void FrameFromParams(PF_InData* in_data, PF_ParamDef** params, PF_LRect* out) {
+    const double r = RadiusParam(params).u.fs_d.value;
+    const double halfH = r / PixelAspect(in_data);
+    const double cx = params[UF3_LIGHT_ORIGIN]->u.td.x_value >> 16;
+    const double cy = params[UF3_LIGHT_ORIGIN]->u.td.y_value >> 16;
+    auto edge = [](double v) {
+        if (std::isnan(v)) return A_long(0);
+        return A_long(std::clamp(std::trunc(v), double(UF3_FIXED_PIXEL_MIN), double(UF3_FIXED_PIXEL_MAX)));
+    };
+    out->left = edge(cx - halfH);
+    out->top = edge(cy - r);
+    out->right = edge(cx + halfH);
+    out->bottom = edge(cy + r);
+}
+
+PF_Err Source2FrameRect(PF_InData* in_data, PF_EventExtra* extra, PF_FixedRect* rect, PF_FixedPoint* corners) {
+    corners[0] = {rect->left, rect->top};
+    corners[1] = {rect->right, rect->top};
+    corners[2] = {rect->right, rect->bottom};
+    PF_Err err = PF_Err_NONE;
+    if ((*extra->contextH).w_type == PF_Window_COMP)
+        for (int i = 0; i < 3 && !err; ++i) err = TimedCallback(extra->cbs.layer_to_comp, in_data, extra, &corners[i]);
+    for (int i = 0; i < 3 && !err; ++i) err = Callback(extra->cbs.source_to_frame, extra, &corners[i]);
+    if (!err) *rect = {corners[0].x, corners[0].y, corners[1].x, corners[2].y};
+    return err;
+}
+
+void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params, PF_EventExtra* extra) {
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    PF_FixedRect box;
+    FixedFrameFromParams(in_data, params, &box);
+    PF_FixedPoint corners[4];
+    // A box the host cannot place in the window is not drawn anywhere.
+    if (Source2FrameRect(in_data, extra, &box, corners)) return;
+    // Half up to whole frame pixels; 64-bit so the offset cannot overflow near the fixed range's end.
+    auto whole = [](PF_Fixed v) { return A_long((int64_t(v) + 32768) >> 16); };
+    const A_long L = whole(box.left), T = whole(box.top), R = whole(box.right), Bm = whole(box.bottom);
+
+    DrawbotSuiteSet db(in_data, out_data);
+    // Without the DRAWBOT suites there is nothing to draw with.
+    if (db.Error()) return;
+    DRAWBOT_DrawRef drawing = nullptr;
+    PF_Err err = suites.EffectCustomUISuite1()->PF_GetDrawingReference(extra->contextH, &drawing);
+    if (!drawing) return;
+    DRAWBOT_SurfaceRef surface = nullptr;
+    DRAWBOT_ColorRGBA foreground{};
+    const PF_EffectCustomUIOverlayThemeSuite1* theme = nullptr;
+    if (!err) err = db->drawSuite->GetSurface(drawing, &surface);
+    if (!err) {
+        theme = suites.EffectCustomUIOverlayThemeSuite1();
+        err = theme->PF_GetPreferredForegroundColor(&foreground);
+    }
+
+    DRAWBOT_SupplierRef supplier = nullptr;
+    const PF_Err supplierErr = db->drawSuite->GetSupplier(drawing, &supplier);
+    if (!supplierErr) {
+        DRAWBOT_PathP path(db->supplierSuite, supplier);
+        const A_long half = (R - L) / 2, halfV = (Bm - T) / 2;
+        const A_long cx = L + half, cy = T + halfV;
+        DRAWBOT_PointF32 points[UF3_OUTLINE_SEGMENTS];
+        for (int k = 0; k < UF3_OUTLINE_SEGMENTS; ++k) {
+            const double a = k * 2.0 * M_PI / UF3_OUTLINE_SEGMENTS;
+            const float s = float(std::sin(a)), c = float(std::cos(a));
+            points[k] = {float(cx + half * double(s)), float(cy + halfV * double(c))};
+        }
+        PF_Err pathErr = db->pathSuite->MoveTo(path, points[0].x, points[0].y);
+        for (int k = 0; k <= UF3_OUTLINE_SEGMENTS && !pathErr; ++k) {
+            const DRAWBOT_PointF32& p = points[k % UF3_OUTLINE_SEGMENTS];
+            pathErr = db->pathSuite->LineTo(path, p.x, p.y);
+        }
+        if (!pathErr) {
+            if (!theme) theme = suites.EffectCustomUIOverlayThemeSuite1();
+            theme->PF_StrokePath(drawing, path, false);
+        }
+    }
+
+    if (!err) {
+        const float side = UF3_CORNER_SQUARE, off = side / 2;
+        const DRAWBOT_RectF32 squares[4] = {{float(L) - off, float(T) - off, side, side},
+                                            {float(R) - off, float(T) - off, side, side},
+                                            {float(L) - off, float(Bm) - off, side, side},
+                                            {float(R) - off, float(Bm) - off, side, side}};
+        for (int i = 0; i < 4 && !err; ++i) err = db->surfaceSuite->PaintRect(surface, &foreground, &squares[i]);
+    }
+}
+
+bool DoClickHandles(PF_InData* in_data, PF_LRect* box, PF_ParamDef**, UF3_PointConverter converter,
+                    PF_EventExtra* extra) {
+    const PF_Point corners[4] = {{box->left, box->top}, {box->right, box->top}, {box->right, box->bottom},
+                                 {box->left, box->bottom}};
+    const PF_Point mouse = extra->u.do_click.screen_point;
+    for (PF_Point corner : corners) {
+        PF_FixedPoint fixed;
+        // A corner the host cannot place in the window cannot be grabbed.
+        if (converter(in_data, extra, &corner, &corner, &fixed)) continue;
+        const int64_t distance = std::llabs(int64_t(corner.h) - mouse.h) + std::llabs(int64_t(corner.v) - mouse.v);
+        if (distance <= UF3_HANDLE_REACH) {
+            extra->u.do_click.send_drag = 1;
+            extra->u.do_click.continue_refcon[0] = 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DoDragHandles(PF_InData* in_data, PF_OutData*, PF_ParamDef** params, UF3_PointConverter converter,
+                   PF_EventExtra* extra) {
+    PF_Point mouse = extra->u.do_click.screen_point;
+    PF_FixedPoint fixed;
+    // A mouse point the host cannot place on the layer leaves the radius as it was.
+    if (!converter(in_data, extra, &mouse, &mouse, &fixed)) {
+        // 64-bit differences: a light and a mouse far apart stay far apart instead of wrapping.
+        const double dx = double(int64_t(params[UF3_LIGHT_ORIGIN]->u.td.x_value) - fixed.x) / kFixedOne;
+        const double dy = double(int64_t(params[UF3_LIGHT_ORIGIN]->u.td.y_value) - fixed.y) / kFixedOne;
+        const double horizontal = std::fabs(dx) * PixelAspect(in_data) * kFixedOne + 0.5;
+        const double vertical = std::fabs(dy) * kFixedOne + 0.5;
+        const double larger = int64_t(horizontal) > int64_t(vertical) ? horizontal : vertical;
+        PF_ParamDef& radius = RadiusParam(params);
+        radius.u.fs_d.value = double(int64_t(larger)) / kFixedOne;
+        radius.uu.change_flags = PF_ChangeFlag_CHANGED_VALUE;
+    }
+    extra->u.do_click.send_drag = 1;
+    extra->u.do_click.continue_refcon[0] = 1;
+    if (extra->u.do_click.last_time) {
+        extra->u.do_click.continue_refcon[0] = 0;
+        extra->u.do_click.send_drag = 0;
+    }
+    return true;
+}
