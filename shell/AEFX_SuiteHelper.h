@@ -65,3 +65,23 @@ PF_Err AEFX_AcquireDrawbotSuites(const PF_InData* in_data, PF_OutData* out_data,
 // whose acquisition failed part-way never releases what it did not get.
 PF_Err AEFX_ReleaseDrawbotSuites(const PF_InData* in_data, PF_OutData* out_data,
                                  const DrawbotSuites* acquired = nullptr);
+
+// The four DRAWBOT suites for one drawing; only what was obtained goes back.
+class DrawbotSuiteSet {
+public:
+    DrawbotSuiteSet(const PF_InData* in_data, PF_OutData* out_data) : m_in_data(in_data), m_out_data(out_data) {
+        m_err = AEFX_AcquireDrawbotSuites(in_data, out_data, &m_suites);
+    }
+    ~DrawbotSuiteSet() { AEFX_ReleaseDrawbotSuites(m_in_data, m_out_data, &m_suites); }
+    DrawbotSuiteSet(const DrawbotSuiteSet&) = delete;
+    DrawbotSuiteSet& operator=(const DrawbotSuiteSet&) = delete;
+
+    PF_Err Error() const { return m_err; }
+    const DrawbotSuites* operator->() const { return &m_suites; }
+
+private:
+    const PF_InData* m_in_data;
+    PF_OutData* m_out_data;
+    DrawbotSuites m_suites{};
+    PF_Err m_err;
+};

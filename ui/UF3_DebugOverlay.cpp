@@ -21,24 +21,6 @@ constexpr float kHeadingScale = 1.5f;
 constexpr float kMargin = 3.0f;
 constexpr float kLineGap = 3.0f;
 
-// The four DRAWBOT suites for one drawing; only what was obtained goes back.
-class DrawbotSuiteSet {
-public:
-    DrawbotSuiteSet(PF_InData* in_data, PF_OutData* out_data) : m_in_data(in_data), m_out_data(out_data) {
-        m_err = AEFX_AcquireDrawbotSuites(in_data, out_data, &m_suites);
-    }
-    ~DrawbotSuiteSet() { AEFX_ReleaseDrawbotSuites(m_in_data, m_out_data, &m_suites); }
-    DrawbotSuiteSet(const DrawbotSuiteSet&) = delete;
-    DrawbotSuiteSet& operator=(const DrawbotSuiteSet&) = delete;
-    PF_Err Error() const { return m_err; }
-    const DrawbotSuites* operator->() const { return &m_suites; }
-
-private:
-    PF_InData* m_in_data;
-    PF_OutData* m_out_data;
-    DrawbotSuites m_suites{};
-    PF_Err m_err;
-};
 
 // The global data stays locked for the drawing and is unlocked on every way out.
 class GlobalLock {

@@ -63,24 +63,6 @@ PF_ParamDef& RadiusParam(PF_ParamDef** params) {
     return *params[params[UF3_RENDERER]->u.pd.value == 1 ? UF3_LIGHT_RADIUS_STD : UF3_LIGHT_RADIUS_RT];
 }
 
-// The four DRAWBOT suites for one drawing; only what was obtained goes back.
-class DrawbotSuiteSet {
-public:
-    DrawbotSuiteSet(PF_InData* in_data, PF_OutData* out_data) : m_in_data(in_data), m_out_data(out_data) {
-        m_err = AEFX_AcquireDrawbotSuites(in_data, out_data, &m_suites);
-    }
-    ~DrawbotSuiteSet() { AEFX_ReleaseDrawbotSuites(m_in_data, m_out_data, &m_suites); }
-    DrawbotSuiteSet(const DrawbotSuiteSet&) = delete;
-    DrawbotSuiteSet& operator=(const DrawbotSuiteSet&) = delete;
-    PF_Err Error() const { return m_err; }
-    const DrawbotSuites* operator->() const { return &m_suites; }
-
-private:
-    PF_InData* m_in_data;
-    PF_OutData* m_out_data;
-    DrawbotSuites m_suites{};
-    PF_Err m_err;
-};
 
 }  // namespace
 

@@ -284,32 +284,11 @@ PF_Err CompWindow::Draw() {
 }
 
 PF_Err CompWindow::Click(PF_Point at) {
-    PF_EventExtra extra = EventFor(PF_Event_DO_CLICK);
-    extra.u.do_click.when = ++m_clock;
-    extra.u.do_click.screen_point = at;
-    extra.u.do_click.num_clicks = 1;
-    m_dragging = false;
-    PF_Err err = Send(extra);
-    if (!err && extra.u.do_click.send_drag) {
-        m_drag = extra;
-        m_dragging = true;
-    }
-    return err;
+    return m_gesture.Click(EventFor(PF_Event_DO_CLICK), at, 1, [this](PF_EventExtra& e) { return Send(e); });
 }
 
 PF_Err CompWindow::Drag(PF_Point at, bool last) {
-    if (!m_dragging) return PF_Err_NONE;
-    PF_EventExtra extra = m_drag;
-    extra.e_type = PF_Event_DRAG;
-    extra.evt_out_flags = PF_EO_NONE;
-    extra.u.do_click.when = ++m_clock;
-    extra.u.do_click.screen_point = at;
-    extra.u.do_click.last_time = last;
-    PF_Err err = Send(extra);
-    // What the effect left in continue_refcon comes back with the next drag.
-    m_drag = extra;
-    if (last || err || !extra.u.do_click.send_drag) m_dragging = false;
-    return err;
+    return m_gesture.Drag(at, last, [this](PF_EventExtra& e) { return Send(e); });
 }
 
 PF_Err CompWindow::DragTo(PF_Point at) { return Drag(at, false); }

@@ -10,6 +10,7 @@
 
 #include "AE_EffectUI.h"
 #include "host/DrawbotHost.h"
+#include "host/MouseGesture.h"
 
 namespace host {
 
@@ -82,7 +83,7 @@ public:
     PF_Err Click(PF_Point at);
     PF_Err DragTo(PF_Point at);
     PF_Err Release(PF_Point at);
-    bool Dragging() const { return m_dragging; }
+    bool Dragging() const { return m_gesture.Dragging(); }
 
     const PF_EventExtra& Last() const { return m_last; }
     int UnbalancedDrawings() const { return m_unbalanced; }
@@ -109,9 +110,7 @@ private:
     PF_Context m_context{};
     std::unique_ptr<DrawbotCanvas> m_canvas;
     PF_EventExtra m_last{};
-    PF_EventExtra m_drag{};
-    bool m_dragging = false;
-    A_u_long m_clock = 0;
+    MouseGesture m_gesture;
     int m_unbalanced = 0;
     A_long m_lastTime = -1, m_lastTimeScale = 0;
     int m_compConversions = 0;

@@ -10,6 +10,7 @@
 
 #include "AE_EffectUI.h"
 #include "host/DrawbotHost.h"
+#include "host/MouseGesture.h"
 
 namespace host {
 
@@ -66,7 +67,7 @@ public:
     PF_Err Click(int index, PF_Point at, int clicks = 1);
     PF_Err DragTo(PF_Point at);
     PF_Err Release(PF_Point at);
-    bool Dragging() const { return m_dragging; }
+    bool Dragging() const { return m_gesture.Dragging(); }
     // A cursor-adjust event; `cursor` receives what the effect set (the
     // panel offers PF_Cursor_ARROW).
     PF_Err MoveTo(int index, PF_Point at, PF_CursorType* cursor = nullptr);
@@ -84,9 +85,7 @@ private:
     std::unique_ptr<DrawbotCanvas> m_canvas;
     std::vector<PanelControl> m_controls;
     PF_EventExtra m_last{};
-    PF_EventExtra m_drag{};
-    bool m_dragging = false;
-    A_u_long m_clock = 0;
+    MouseGesture m_gesture;
     int m_unbalanced = 0;
 };
 
