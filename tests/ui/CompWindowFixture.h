@@ -16,7 +16,9 @@ protected:
         H().SetLayerSize(H().EffectLayer(), 320, 240);
     }
     void TearDown() override {
-        if (win) EXPECT_EQ(win->UnbalancedDrawings(), 0) << "a window drawing left surface state behind";
+        if (win) {
+            EXPECT_EQ(win->UnbalancedDrawings(), 0) << "a window drawing left surface state behind";
+        }
         win.reset();
         if (H().EffectLayer().pixels.data) host::WorldTable::Instance().Dispose(&H().EffectLayer().pixels);
         ControlsFixture::TearDown();
