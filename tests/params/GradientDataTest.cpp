@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "host/HandleSuite.h"
@@ -18,8 +20,7 @@ const unsigned char kDefaultBytes[77] = {
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xf0, 0x3f, 0, 0, 0x80, 0x3f, 0, 0, 0, 0, 0, 0, 0, 0,
     0, 0, 0x80, 0x3f, 0};
 
-// Real handles from the host's table; every test must leave nothing alive,
-// locked or held.
+// Real handles from the host's table; every test must leave nothing alive, locked or held.
 class GradientData : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -31,10 +32,8 @@ protected:
     void TearDown() override {
         auto& t = host::HandleTable::Instance();
         auto& r = host::SuiteRegistry::Instance();
-        t.ClearFaults();
-        r.ClearFaults();
-        EXPECT_EQ(r.Outstanding(), 0) << r.Describe();
-        EXPECT_EQ(r.OverReleased(), 0) << r.Describe();
+        t.ClearFaults(), r.ClearFaults();
+        EXPECT_TRUE(r.Outstanding() == 0 && r.OverReleased() == 0) << r.Describe();
         EXPECT_EQ(t.LocksHeld(), 0);
         EXPECT_EQ(t.Misuses(), 0);
         EXPECT_EQ(t.Alive(), 0u) << "handles leaked";
@@ -59,6 +58,13 @@ protected:
         return h;
     }
     void Free(PF_Handle h) { HS()->host_dispose_handle(h); }
+    std::vector<ArbGradientPt> Blend(double t, PF_Handle* left, PF_Handle* right) {
+        PF_Handle out = nullptr;
+        EXPECT_EQ(Arb_Gradient_Interpolate(HS(), t, left, right, &out), PF_Err_NONE);
+        auto stops = CreateGradientStdVecFromArb(HS(), out);
+        Free(out);
+        return stops;
+    }
     PF_Err Call(PF_ArbParamsExtra& x, PF_FunctionSelector which) {
         x.which_function = which;
         x.id = 67;
@@ -75,15 +81,6 @@ void ExpectColor(const PF_PixelFloat& c, float a, float r, float g, float b) {
         << c.alpha << " " << c.red << " " << c.green << " " << c.blue;
 }
 
-TEST_F(GradientData, DefaultGradientIsExactly77BytesAndReadsBack) {
-    PF_Handle h = Write({defaultGrad.begin(), defaultGrad.end()});
-    EXPECT_EQ(Bytes(h), std::vector<unsigned char>(kDefaultBytes, kDefaultBytes + 77));
-    auto stops = CreateGradientStdVecFromArb(HS(), h);
-    ASSERT_EQ(stops.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(std::memcmp(&stops[i], &defaultGrad[i], 24), 0) << i;
-    Free(h);
-}
-
 TEST_F(GradientData, SetLeavesTheSlotAloneWithoutStopsAndReportsHostFailures) {
     PF_Handle slot = nullptr;
     EXPECT_EQ(Set_Arb_Gradient(HS(), &slot, 0, defaultGrad.data()), PF_Err_NONE);
@@ -95,50 +92,46 @@ TEST_F(GradientData, SetLeavesTheSlotAloneWithoutStopsAndReportsHostFailures) {
     EXPECT_EQ(slot, nullptr);  // and TearDown sees the unlockable handle freed
 }
 
-TEST_F(GradientData, FlatSizeFlattenUnflattenAndCompareRoundTrip) {
+TEST_F(GradientData, DefaultIs77BytesAndRoundTripsThroughTheHandler) {
     PF_Handle h = Write({defaultGrad.begin(), defaultGrad.end()});
     PF_ArbParamsExtra x{};
     A_u_long size = 0;
     x.u.flat_size_func_params = {nullptr, h, &size};
     EXPECT_EQ(Call(x, PF_Arbitrary_FLAT_SIZE_FUNC), PF_Err_NONE);
     EXPECT_EQ(size, 77u);
-
+    EXPECT_EQ(Bytes(h), std::vector<unsigned char>(kDefaultBytes, kDefaultBytes + 77));
     unsigned char flat[77] = {};
     x.u.flatten_func_params = {nullptr, h, 77, flat};
     EXPECT_EQ(Call(x, PF_Arbitrary_FLATTEN_FUNC), PF_Err_NONE);
     EXPECT_EQ(std::memcmp(flat, kDefaultBytes, 77), 0);
 
-    PF_Handle back = nullptr;
+    PF_Handle back = nullptr;  // and back, a new handle reading as the default
     x.u.unflatten_func_params = {nullptr, 77, flat, &back};
     EXPECT_EQ(Call(x, PF_Arbitrary_UNFLATTEN_FUNC), PF_Err_NONE);
     ASSERT_NE(back, nullptr);
     EXPECT_NE(back, h);
-    EXPECT_EQ(Bytes(back), Bytes(h));
+    auto stops = CreateGradientStdVecFromArb(HS(), back);
+    ASSERT_EQ(stops.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(std::memcmp(&stops[i], &defaultGrad[i], 24), 0) << i;
 
-    PF_ArbCompareResult cmp = -1;
-    x.u.compare_func_params = {nullptr, h, back, &cmp};
-    EXPECT_EQ(Call(x, PF_Arbitrary_COMPARE_FUNC), PF_Err_NONE);
-    EXPECT_EQ(cmp, PF_ArbCompare_EQUAL);
     PF_Handle reversed = Write({defaultGrad[2], defaultGrad[1], defaultGrad[0]});
-    x.u.compare_func_params = {nullptr, h, reversed, &cmp};
-    EXPECT_EQ(Call(x, PF_Arbitrary_COMPARE_FUNC), PF_Err_NONE);
-    EXPECT_EQ(cmp, PF_ArbCompare_NOT_EQUAL);
+    for (auto [other, want] : {std::pair{back, PF_ArbCompare_EQUAL}, {reversed, PF_ArbCompare_NOT_EQUAL}}) {
+        PF_ArbCompareResult cmp = -1;
+        x.u.compare_func_params = {nullptr, h, other, &cmp};
+        EXPECT_EQ(Call(x, PF_Arbitrary_COMPARE_FUNC), PF_Err_NONE);
+        EXPECT_EQ(cmp, want);
+    }
 
     x.u.dispose_func_params = {nullptr, back};
     EXPECT_EQ(Call(x, PF_Arbitrary_DISPOSE_FUNC), PF_Err_NONE);
     EXPECT_FALSE(host::HandleTable::Instance().IsAlive(back));
-    Free(h);
-    Free(reversed);
-}
 
-TEST_F(GradientData, FlatFormRequestsReportBadArguments) {
-    PF_Handle h = Write({defaultGrad.begin(), defaultGrad.end()});
-    PF_ArbParamsExtra x{};
-    unsigned char flat[78];
-    std::memset(flat, 0xAA, sizeof flat);
-    x.u.flatten_func_params = {nullptr, h, 78, flat};
+    // Bad arguments.
+    unsigned char wide[78];
+    std::memset(wide, 0xAA, sizeof wide);
+    x.u.flatten_func_params = {nullptr, h, 78, wide};
     EXPECT_EQ(Call(x, PF_Arbitrary_FLATTEN_FUNC), PF_Err_OUT_OF_MEMORY);
-    EXPECT_EQ(flat[0], 0xAA) << "nothing copied on a size mismatch";
+    EXPECT_EQ(wide[0], 0xAA) << "nothing copied on a size mismatch";
     x.u.flatten_func_params = {nullptr, h, 77, nullptr};
     EXPECT_EQ(Call(x, PF_Arbitrary_FLATTEN_FUNC), PF_Err_INTERNAL_STRUCT_DAMAGED);
     x.u.flat_size_func_params = {nullptr, h, nullptr};
@@ -151,7 +144,7 @@ TEST_F(GradientData, FlatFormRequestsReportBadArguments) {
     EXPECT_EQ(Call(x, PF_Arbitrary_UNFLATTEN_FUNC), PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(GradientArb_Handler(&m_host->In(), nullptr), PF_Err_INTERNAL_STRUCT_DAMAGED);
-    Free(h);
+    Free(h), Free(reversed);
 }
 
 TEST_F(GradientData, NewAndCopyRequests) {
@@ -166,7 +159,7 @@ TEST_F(GradientData, NewAndCopyRequests) {
     host::HandleTable::Instance().FailLock(1);
     x.u.new_func_params = {nullptr, &unused};
     EXPECT_EQ(Call(x, PF_Arbitrary_NEW_FUNC), PF_Err_OUT_OF_MEMORY);
-    EXPECT_EQ(unused, nullptr);
+    EXPECT_EQ(unused, nullptr) << "an unlockable new handle is not handed out";
 
     // A copy replaces (and frees) what the destination held.
     PF_Handle src = Write({defaultGrad.begin(), defaultGrad.end()});
@@ -191,8 +184,7 @@ TEST_F(GradientData, NewAndCopyRequests) {
 
     x.u.copy_func_params = {nullptr, self, nullptr};
     EXPECT_EQ(Call(x, PF_Arbitrary_COPY_FUNC), PF_Err_OUT_OF_MEMORY);
-    Free(self);
-    Free(dst);
+    Free(self), Free(dst);
 }
 
 TEST_F(GradientData, MissingHandleSuite) {
@@ -209,12 +201,9 @@ TEST_F(GradientData, MissingHandleSuite) {
     EXPECT_EQ(h, nullptr);
 
     x.u.interp_func_params = {nullptr, nullptr, nullptr, 0.5, &h};
-    try {
-        Call(x, PF_Arbitrary_INTERP_FUNC);
-        ADD_FAILURE() << "no missing-suite error";
-    } catch (A_long e) {
-        EXPECT_EQ(e, PF_Err_BAD_CALLBACK_PARAM);
-    }
+    A_long thrown = 0;
+    try { Call(x, PF_Arbitrary_INTERP_FUNC); } catch (A_long e) { thrown = e; }
+    EXPECT_EQ(thrown, PF_Err_BAD_CALLBACK_PARAM) << "the missing suite's error";
     m_host->In().pica_basicP = nullptr;
     EXPECT_THROW(Call(x, PF_Arbitrary_FLAT_SIZE_FUNC), A_long);
 }
@@ -223,9 +212,8 @@ TEST_F(GradientData, ColourLookup) {
     // Stored out of order: lookups sort their own copy.
     const ArbGradientPt s[] = {Stop(1.0, 0, 0, 1), Stop(0.25, 1, 0, 0), Stop(0.75, 0, 1, 0)};
     for (bool interp : {false, true}) {
-        ExpectColor(Get_Gradient_Color_At_Position_Adv(3, s, 0.75, interp), 1, 0, 1, 0);
-        ExpectColor(Get_Gradient_Color_At_Position_Adv(3, s, 1.5, interp), 1, 0, 0, 1);
-        ExpectColor(Get_Gradient_Color_At_Position_Adv(3, s, 0.1, interp), 1, 1, 0, 0);
+        for (auto [at, r, g, b] : {std::tuple{0.75, 0, 1, 0}, {1.5, 0, 0, 1}, {0.1, 1, 0, 0}})
+            ExpectColor(Get_Gradient_Color_At_Position_Adv(3, s, at, interp), 1, r, g, b);
     }
     ExpectColor(Get_Gradient_Color_At_Position_Adv(3, s, 0.5, false), 1, 0, 1, 0);  // exactly halfway
     ExpectColor(Get_Gradient_Color_At_Position_Adv(3, s, 0.49, false), 1, 1, 0, 0);
@@ -259,24 +247,14 @@ TEST_F(GradientData, KeyframeInterpolation) {
     // Stops pair by stored index, so the reversed default does not match the default.
     PF_Handle def = Write({defaultGrad.begin(), defaultGrad.end()});
     PF_Handle rev = Write({defaultGrad[2], defaultGrad[1], defaultGrad[0]});
-    ASSERT_EQ(Arb_Gradient_Interpolate(HS(), 0.5, &def, &rev, &out), PF_Err_NONE);
-    r = CreateGradientStdVecFromArb(HS(), out);
+    r = Blend(0.5, &def, &rev);
     ASSERT_EQ(r.size(), 3u);
     EXPECT_EQ(r[0].position, 0.5);
     ExpectColor(r[0].color, 1, 0.5f, 0, 0.5f);
-    Free(out);
 
-    std::vector<ArbGradientPt> nine(9, Stop(0.5, 1, 1, 1));
-    PF_Handle n9 = Write(nine);
-    ASSERT_EQ(Arb_Gradient_Interpolate(HS(), 0.3, &n9, &n9, &out), PF_Err_NONE);
-    EXPECT_EQ(CreateGradientStdVecFromArb(HS(), out).size(), 8u);
-    Free(out);
-
-    PF_Handle none = nullptr;
-    ASSERT_EQ(Arb_Gradient_Interpolate(HS(), 0.5, &none, &none, &out), PF_Err_NONE);
-    EXPECT_TRUE(CreateGradientStdVecFromArb(HS(), out).empty());
-    Free(out);
-
+    PF_Handle n9 = Write(std::vector<ArbGradientPt>(9, Stop(0.5, 1, 1, 1))), none = nullptr;
+    EXPECT_EQ(Blend(0.3, &n9, &n9).size(), 8u);
+    EXPECT_TRUE(Blend(0.5, &none, &none).empty());
     EXPECT_EQ(Arb_Gradient_Interpolate(HS(), 0.5, nullptr, &def, &out), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(Arb_Gradient_Interpolate(HS(), 0.5, &def, nullptr, &out), PF_Err_BAD_CALLBACK_PARAM);
     for (PF_Handle h : {two, three, def, rev, n9}) Free(h);
@@ -287,23 +265,16 @@ TEST_F(GradientData, MalformedHandlesReadSafely) {
     const ArbGradientPt a = Stop(0.25, 1, 0, 0);
     std::memcpy(bytes + 4, &a, 24);
     std::memcpy(bytes + 28, &a, 24);
-    // Shorter than the count field.
-    for (size_t n : {0, 1, 3}) {
-        PF_Handle h = Make(bytes, n);
-        EXPECT_TRUE(CreateGradientStdVecFromArb(HS(), h).empty()) << n;
-        Free(h);
-    }
-    // Count larger than the handle, and counts not a multiple of 24.
-    const uint32_t counts[] = {0xFFFFFFFFu, 24 * 2 + 23, 24 * 3, 23};
-    const size_t expect[] = {2, 2, 2, 0};
-    for (size_t i = 0; i < 4; ++i) {
-        std::memcpy(bytes, &counts[i], 4);
-        PF_Handle h = Make(bytes, sizeof bytes);
+    // Shorter than the count field; a count larger than the handle; counts not a multiple of 24.
+    const struct { size_t size; uint32_t count; size_t stops; } cases[] = {
+        {0, 0, 0}, {1, 0, 0}, {3, 0, 0}, {sizeof bytes, 0xFFFFFFFFu, 2}, {sizeof bytes, 24 * 2 + 23, 2},
+        {sizeof bytes, 24 * 3, 2}, {sizeof bytes, 23, 0}};
+    for (const auto& c : cases) {
+        std::memcpy(bytes, &c.count, 4);
+        PF_Handle h = Make(bytes, c.size);
         auto stops = CreateGradientStdVecFromArb(HS(), h);
-        EXPECT_EQ(stops.size(), expect[i]) << counts[i];
-        if (stops.size() == 2) {
-            EXPECT_EQ(stops[1].position, 0.25);
-        }
+        EXPECT_EQ(stops.size(), c.stops) << c.size << " bytes, count " << c.count;
+        if (stops.size() == 2) { EXPECT_EQ(stops[1].position, 0.25); }
         Free(h);
     }
     PF_Handle h = Make(bytes, sizeof bytes);

@@ -18,22 +18,14 @@ struct SampleTables : ::testing::Test {
     PF_InData in{};
 
     void Directional(myParams& p, int n, double length, double degrees, double radius) {
-        p.numSamples = n;
-        p.downsampleScale = 1.0;
-        p.shadowLength = length;
-        p.lightRadius = radius;
-        p.lightDirection = degrees;
-        p.lightDirectionRad = degrees * 0.0174533;
-        p.opacityStart = 1.0;
-        p.qualityScale = 0.6;
-        input.width = 100;
-        input.height = 60;
+        p.numSamples = n, p.downsampleScale = 1.0, p.shadowLength = length, p.lightRadius = radius;
+        p.lightDirection = degrees, p.lightDirectionRad = degrees * 0.0174533;
+        p.opacityStart = 1.0, p.qualityScale = 0.6;
+        input.width = 100, input.height = 60;
         p.input_worldP = &input;
     }
     void Point(myParams& p, int n, double radius, double length) {
-        p.numSamples = n;
-        p.lightRadius = radius;
-        p.opacityStart = 1.0;
+        p.numSamples = n, p.lightRadius = radius, p.opacityStart = 1.0;
         params[UF3_SHADOW_LENGTH].u.fs_d.value = length;
         params[UF3_SHADOW_OFFSET_POINT].u.fs_d.value = 2;
         in.pica_basicP = host::SuiteRegistry::Instance().Basic();
@@ -75,6 +67,12 @@ TEST_F(SampleTables, FirstHalfOfTheCopiesShareBufferZero) {
     for (const auto& s : p.samples) buffers.push_back(s.bufferIndex);
     EXPECT_EQ(buffers, (std::vector<int>{0, 0, 0, 0, 0, 1, 1, 1, 1, 1}));
     EXPECT_EQ(p.blurBuffers.size(), 2u);
+
+    myParams none{};  // no copies leave no NaN behind
+    Directional(none, 0, 50, 135, 8);
+    InitDirectionalParams(none, suites, params);
+    EXPECT_TRUE(none.samples.empty());
+    EXPECT_EQ(none.shadowStep[0], 0.0);
 }
 
 TEST_F(SampleTables, EasingPullsDirectionalCopiesTowardsTheCurve) {
@@ -94,13 +92,10 @@ TEST_F(SampleTables, BlurBuffersRoundMarginUpAndSizeDown) {
     myParams p{};
     Directional(p, 4, 50, 135, 15);
     InitDirectionalParams(p, suites, params);
-    const blurBufferSpec& b = p.blurBuffers.at(0);  // m = ceil(7.5) = 8
-    EXPECT_DOUBLE_EQ(b.margin, 18);
-    EXPECT_DOUBLE_EQ(b.pad, 36);
-    EXPECT_EQ(b.extent[0], 136);
-    EXPECT_EQ(b.extent[1], 96);
-    EXPECT_EQ(b.size[0], 81);  // 81.6
-    EXPECT_EQ(b.size[1], 57);  // 57.6
+    const blurBufferSpec& b = p.blurBuffers.at(0);  // m = ceil(7.5) = 8; sizes 81.6 x 57.6 round down
+    EXPECT_TRUE(b.margin == 18 && b.pad == 36) << b.margin << " " << b.pad;
+    EXPECT_EQ((std::vector<int>{int(b.extent[0]), int(b.extent[1]), int(b.size[0]), int(b.size[1])}),
+              (std::vector<int>{136, 96, 81, 57}));
     EXPECT_DOUBLE_EQ(p.blurBuffers.at(1).margin, 25);
 
     myParams keep{};
@@ -120,12 +115,11 @@ TEST_F(SampleTables, InnerBoundsKeepTheTermsTheLightDoesNotSet) {
     right.innerShadow = true;
     InitDirectionalParams(right, suites, params);
     // Buffer 0 saw {D + R, R, R, R}; the untouched terms then grew to 2R.
-    EXPECT_EQ(right.blurBuffers.at(0).extent[0], 100 + 52 + 10);
-    EXPECT_EQ(right.blurBuffers.at(0).extent[1], 60 + 10 + 10);
-    EXPECT_EQ(right.innerBoundsPx[0], 52);
-    EXPECT_EQ(right.innerBoundsPx[3], 20);
-    EXPECT_EQ(right.innerPad[0], 72);
-    EXPECT_EQ(right.innerPad[1], 40);
+    EXPECT_EQ((std::vector<int>{int(right.blurBuffers.at(0).extent[0]), int(right.blurBuffers.at(0).extent[1]),
+                                int(right.innerBoundsPx[0]), int(right.innerBoundsPx[3]), int(right.innerPad[0]),
+                                int(right.innerPad[1])}),
+              (std::vector<int>{100 + 52 + 10, 60 + 10 + 10, 52, 20, 72, 40}))
+        << "extent x, y; bounds left, bottom; pad x, y";
 
     myParams wrapped{};
     Directional(wrapped, 1, 40, -135, 10);  // 225 degrees
@@ -134,14 +128,6 @@ TEST_F(SampleTables, InnerBoundsKeepTheTermsTheLightDoesNotSet) {
     EXPECT_NEAR(wrapped.innerBounds[1], 42 * std::sqrt(0.5) + 10, 1e-3);
     EXPECT_NEAR(wrapped.innerBounds[2], 42 * std::sqrt(0.5) + 10, 1e-3);
     EXPECT_EQ(wrapped.innerPad[0], 10 + 40);
-}
-
-TEST_F(SampleTables, NoCopiesLeaveNoNaNBehind) {
-    myParams p{};
-    Directional(p, 0, 50, 135, 8);
-    InitDirectionalParams(p, suites, params);
-    EXPECT_TRUE(p.samples.empty());
-    EXPECT_EQ(p.shadowStep[0], 0.0);
 }
 
 TEST_F(SampleTables, PointCopiesScaleByLengthOver800AndShrinkTheirBlur) {
@@ -166,14 +152,12 @@ TEST_F(SampleTables, PointCopiesScaleByLengthOver800AndShrinkTheirBlur) {
     InitRadialGaussianParams(eased, &in, params);
     EXPECT_DOUBLE_EQ(eased.samples.at(0).scale, 1.0 + 1.0 / 32);
     EXPECT_DOUBLE_EQ(eased.samples.at(0).opacity, 1.0 - 1.0 / 32);
-}
 
-TEST_F(SampleTables, PointTableWithoutBasicSuiteThrows) {
-    myParams p{};
-    Point(p, 3, 10, 100);
+    myParams orphan{};
+    Point(orphan, 3, 10, 100);
     in.pica_basicP = nullptr;
-    EXPECT_THROW(InitRadialGaussianParams(p, &in, params), A_long);
-    EXPECT_TRUE(p.samples.empty());
+    EXPECT_THROW(InitRadialGaussianParams(orphan, &in, params), A_long) << "no basic suite";
+    EXPECT_TRUE(orphan.samples.empty());
 }
 
 }  // namespace

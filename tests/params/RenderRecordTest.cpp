@@ -2,16 +2,15 @@
 // declared with its default, then changed through the host's values.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "host/HandleSuite.h"
@@ -36,9 +35,8 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "uf3_record_XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_home = pattern;
-        if (const char* old = std::getenv("HOME")) m_oldHome = old;
+        if (const char* old = getenv("HOME")) m_oldHome = old;
         setenv("HOME", m_home.c_str(), 1);
-
         m_host = std::make_unique<host::Host>();
         ASSERT_EQ(ParamsSetup(&H().In(), &H().Out(), nullptr, nullptr), PF_Err_NONE);
         m_input = H().NewWorld(40, 30, PF_PixelFormat_ARGB32);
@@ -51,11 +49,10 @@ protected:
         EXPECT_EQ(suites.Outstanding(), 0) << suites.Describe();
         EXPECT_EQ(H().CheckoutsOutstanding(), 0);
         EXPECT_EQ(host::ColorProfilesAlive(), 0);
-        H().DisposeWorld(m_input);
-        H().DisposeWorld(m_output);
+        H().DisposeWorld(m_input), H().DisposeWorld(m_output);
         m_host.reset();
         EXPECT_EQ(host::HandleTable::Instance().Alive(), 0u);
-        if (m_oldHome.empty()) unsetenv("HOME"); else setenv("HOME", m_oldHome.c_str(), 1);
+        m_oldHome.empty() ? unsetenv("HOME") : setenv("HOME", m_oldHome.c_str(), 1);
         std::error_code ec;
         fs::remove_all(m_home, ec);
     }
@@ -81,9 +78,8 @@ protected:
     }
 
     std::string Log() {
-        std::ifstream f(m_home / "Library/Logs/Nimbral/umbrafex_3_error_log.txt");
         std::stringstream s;
-        s << f.rdbuf();
+        s << std::ifstream(m_home / "Library/Logs/Nimbral/umbrafex_3_error_log.txt").rdbuf();
         return s.str();
     }
 
@@ -146,16 +142,14 @@ TEST_F(RenderRecord, StandardCopiesSampleTheGradientEvenlyFromTheCycle) {
     }
 }
 
-struct FlipCase {
-    int renderer, lightType;
-    bool inverseParam;
-    double length;
-    bool inverse;
-    double direction;
-};
-
 TEST_F(RenderRecord, NegativeShadowLengthFlipsTheShadow) {
-    const FlipCase cases[] = {
+    const struct {
+        int renderer, lightType;
+        bool inverseParam;
+        double length;
+        bool inverse;
+        double direction;
+    } cases[] = {
         {UF3_RENDERER_RAYTRACED, UF3_LIGHT_DIRECTIONAL, false, -50, true, -45},
         {UF3_RENDERER_RAYTRACED, UF3_LIGHT_DIRECTIONAL, true, -50, false, 135},
         {UF3_RENDERER_RAYTRACED, UF3_LIGHT_DIRECTIONAL, true, 50, true, -45},
@@ -163,7 +157,7 @@ TEST_F(RenderRecord, NegativeShadowLengthFlipsTheShadow) {
         {UF3_RENDERER_RAYTRACED, UF3_LIGHT_POINT, false, -50, true, -45},
         {UF3_RENDERER_STANDARD, UF3_LIGHT_POINT, true, -50, false, 135},
     };
-    for (const FlipCase& c : cases) {
+    for (const auto& c : cases) {
         Popup(UF3_RENDERER, c.renderer);
         Popup(UF3_LIGHT_TYPE, c.lightType);
         Check(UF3_INVERSE_SHADOW, c.inverseParam);
@@ -201,14 +195,12 @@ TEST_F(RenderRecord, FailedCheckoutStopsLaterOnesIsLoggedAndKeepsWhatWasRead) {
 TEST_F(RenderRecord, UnreadablePixelFormatIsLoggedAndReturned) {
     myParams p{};
     PF_EffectWorld foreign{};  // not one of the host's worlds
-    p.input_worldP = &m_input;
-    p.output_worldP = &foreign;
+    p.input_worldP = &m_input, p.output_worldP = &foreign;
     EXPECT_EQ(InitParams(p, &H().In(), &H().Out(), nullptr, 0), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_TRUE(H().CheckoutLog().empty());
-    const std::string log = Log();
-    EXPECT_NE(log.find("PF_GetPixelFormatPF_Err_BAD_CALLBACK_PARAM"), std::string::npos);
-    EXPECT_NE(log.find("PF_GetPixelFormat returned format of " + std::to_string(PF_PixelFormat_INVALID)),
-              std::string::npos);
+    for (const std::string& line : {std::string("PF_GetPixelFormatPF_Err_BAD_CALLBACK_PARAM"),
+                                   "PF_GetPixelFormat returned format of " + std::to_string(PF_PixelFormat_INVALID)})
+        EXPECT_NE(Log().find(line), std::string::npos) << line;
 }
 
 // The handle suite is needed while the gradient is checked out; the colour
@@ -229,17 +221,13 @@ TEST_F(RenderRecord, WholePixelCountsRoundUp) {
     Float(UF3_BUFFER_EXPANSION, 3);
     Float(UF3_SOURCE_OPACITY, 50);
     Popup(UF3_SOURCE_BLEND_MODE, 5);
-    myParams full{};
+    myParams full{}, quarter{};
     Render(full);
     EXPECT_EQ(full.bufferMargin, 2);
-    EXPECT_EQ(full.sourceOpacity8, 128);
-    EXPECT_EQ(full.sourceComp.opacity, 128);
+    EXPECT_TRUE(full.sourceOpacity8 == 128 && full.sourceComp.opacity == 128) << int(full.sourceOpacity8);
     EXPECT_EQ(full.sourceComp.xfer, PF_Xfer_MULTIPLY);
-
     H().In().downsample_x = {1, 4};
-    myParams quarter{};
     Render(quarter);
-    H().In().downsample_x = {1, 1};
     EXPECT_EQ(quarter.bufferMargin, 1);  // ceil(0.375)
 }
 
@@ -257,9 +245,8 @@ TEST_F(RenderRecord, QualityPresetDecidesRaytracedSampling) {
     Popup(UF3_RENDERER, UF3_RENDERER_STANDARD);
     myParams standard{};
     Render(standard);
-    EXPECT_EQ(standard.numSamples, 7);
-    EXPECT_EQ(standard.ssaa, 0);
-    EXPECT_DOUBLE_EQ(standard.qualityScale, 1.0);
+    EXPECT_TRUE(standard.numSamples == 7 && standard.ssaa == 0 && standard.qualityScale == 1.0)
+        << standard.numSamples << " " << standard.ssaa << " " << standard.qualityScale;
 }
 
 TEST_F(RenderRecord, RaytracedPadComesFromTheOffsetOrThePreRenderBlock) {
@@ -284,7 +271,7 @@ TEST_F(RenderRecord, RaytracedPadComesFromTheOffsetOrThePreRenderBlock) {
     EXPECT_TRUE(point.samples.empty());
 }
 
-// Records each world handed back, then hands it on to the host's table.
+// The record's member order decides the order its worlds go back in.
 std::vector<const void*> g_disposed;
 PF_Err RecordingDispose(void* ref, PF_EffectWorld* world) {
     g_disposed.push_back(world->data);
@@ -301,12 +288,12 @@ TEST_F(RenderRecord, WorldsAreDisposedInTheRecordsOrder) {
         myParams p{};
         for (UF_EffectWorld* w : {&p.innerShadowWorld, &p.innerInputPadded, &p.inputPadded}) {
             ASSERT_EQ(w->InitStructWorld(&H().In(), m_output, 4, 4), PF_Err_NONE);
-            made.push_back(w->world.data);
+            made.insert(made.begin(), w->world.data);
         }
     }
     host::SuiteRegistry::Instance().Register(kPFWorldSuite, kPFWorldSuiteVersion2,
                                              host::WorldTable::Instance().Suite());
-    EXPECT_EQ(g_disposed, (std::vector<const void*>{made[2], made[1], made[0]}));
+    EXPECT_EQ(g_disposed, made) << "inputPadded, innerInputPadded, innerShadowWorld";
 }
 
 }  // namespace
