@@ -2,12 +2,16 @@
 
 #include <atomic>
 #include <cmath>
+#include <mutex>
 
 namespace host {
 
 namespace {
 
 std::atomic<long> g_profiles{0};
+// Renders on several threads ask for the same layer at once; what the host
+// records of those calls is written under this lock.
+std::mutex g_layerRecordMutex;
 Layer* (*g_layerOf)(void*) = nullptr;
 
 struct Profile {
@@ -59,6 +63,7 @@ A_Err GetLayerFlags(AEGP_LayerH layerH, AEGP_LayerFlags* flags) {
 A_Err GetMaskedBounds(AEGP_LayerH layerH, AEGP_LTimeMode, const A_Time*, A_FloatRect* bounds) {
     auto* layer = reinterpret_cast<Layer*>(layerH);
     if (!layer || !bounds) return A_Err_PARAMETER;
+    std::lock_guard lock(g_layerRecordMutex);
     layer->maskedBoundsQueries++;
     *bounds = layer->maskedBounds;
     return A_Err_NONE;
@@ -75,6 +80,7 @@ A_Err LayerToCompTime(AEGP_LayerH layerH, const A_Time* layerTime, A_Time* compT
 A_Err LayerToWorld(AEGP_LayerH layerH, const A_Time* compTime, A_Matrix4* out) {
     auto* layer = reinterpret_cast<Layer*>(layerH);
     if (!layer || !compTime || !out) return A_Err_PARAMETER;
+    std::lock_guard lock(g_layerRecordMutex);
     layer->lastTransformTime = *compTime;
     *out = layer->toWorld;
     return A_Err_NONE;
