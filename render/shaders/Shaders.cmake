@@ -7,6 +7,29 @@
 
 set(UMBRAFEX_SHADER_RAW_DELIMITER "uf3glsl")
 
+# Reads a shader and pastes in the files it names on lines of the form
+# #include "Name.glsl" (looked up beside it), so shaders can share code.
+function(uf3_read_shader path out_var)
+  file(READ "${path}" body)
+  get_filename_component(dir "${path}" DIRECTORY)
+  foreach(guard RANGE 8)
+    string(REGEX MATCH "#include \"([A-Za-z0-9_]+\\.glsl)\"" directive "${body}")
+    if(NOT directive)
+      break()
+    endif()
+    file(READ "${dir}/${CMAKE_MATCH_1}" included)
+    string(REPLACE "${directive}" "${included}" body "${body}")
+  endforeach()
+  set(${out_var} "${body}" PARENT_SCOPE)
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE AND EXPAND_IN)
+  # Script mode: writes the shader EXPAND_IN with its includes pasted in to EXPAND_OUT.
+  uf3_read_shader("${EXPAND_IN}" body)
+  file(WRITE "${EXPAND_OUT}" "${body}")
+  return()
+endif()
+
 if(CMAKE_SCRIPT_MODE_FILE)
   # Script mode: OUTPUT is the .cpp to write, SHADERS the shader paths joined with "|".
   string(REPLACE "|" ";" shader_list "${SHADERS}")
@@ -17,7 +40,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     get_filename_component(ext "${shader}" LAST_EXT)
     string(SUBSTRING "${ext}" 1 -1 ext)
     string(TOUPPER "${ext}" ext)
-    file(READ "${shader}" body)
+    uf3_read_shader("${shader}" body)
     string(FIND "${body}" ")${UMBRAFEX_SHADER_RAW_DELIMITER}\"" clash)
     if(NOT clash EQUAL -1)
       message(FATAL_ERROR "${shader} contains the raw-string delimiter")
@@ -58,6 +81,11 @@ set(UMBRAFEX_SHADER_FILES
 )
 
 set(_uf3_shader_dir "${CMAKE_BINARY_DIR}/shaders")
+# Code pasted into shaders by their #include lines.
+set(UMBRAFEX_SHADER_INCLUDES
+  ${CMAKE_SOURCE_DIR}/render/shaders/RayMarch.glsl
+)
+
 set(_uf3_shader_stamps "")
 set(_uf3_shader_paths "")
 foreach(shader IN LISTS UMBRAFEX_SHADER_FILES)
@@ -72,10 +100,13 @@ foreach(shader IN LISTS UMBRAFEX_SHADER_FILES)
     message(FATAL_ERROR "shader ${shader}: expected a .vs or .fs file")
   endif()
   set(stamp "${_uf3_shader_dir}/${name}.checked")
+  set(expanded "${_uf3_shader_dir}/expanded/${name}")
+  # The validator checks the text as it is embedded, includes pasted in.
   add_custom_command(OUTPUT "${stamp}"
-    COMMAND "${GLSLANG_VALIDATOR}" -S ${stage} "${path}"
+    COMMAND "${CMAKE_COMMAND}" "-DEXPAND_IN=${path}" "-DEXPAND_OUT=${expanded}" -P "${CMAKE_CURRENT_LIST_FILE}"
+    COMMAND "${GLSLANG_VALIDATOR}" -S ${stage} "${expanded}"
     COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
-    DEPENDS "${path}"
+    DEPENDS "${path}" ${UMBRAFEX_SHADER_INCLUDES} "${CMAKE_CURRENT_LIST_FILE}"
     COMMENT "Checking shader ${name}"
     VERBATIM)
   list(APPEND _uf3_shader_stamps "${stamp}")
@@ -87,6 +118,6 @@ list(JOIN _uf3_shader_paths "|" _uf3_shader_arg)
 add_custom_command(OUTPUT "${UMBRAFEX_SHADER_SOURCES}"
   COMMAND "${CMAKE_COMMAND}" "-DOUTPUT=${UMBRAFEX_SHADER_SOURCES}" "-DSHADERS=${_uf3_shader_arg}"
           -P "${CMAKE_CURRENT_LIST_FILE}"
-  DEPENDS ${_uf3_shader_paths} ${_uf3_shader_stamps} "${CMAKE_CURRENT_LIST_FILE}"
+  DEPENDS ${_uf3_shader_paths} ${UMBRAFEX_SHADER_INCLUDES} ${_uf3_shader_stamps} "${CMAKE_CURRENT_LIST_FILE}"
   COMMENT "Embedding shader texts"
   VERBATIM)
