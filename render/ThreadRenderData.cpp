@@ -1,5 +1,9 @@
 #include "render/ThreadRenderData.h"
 
+#include <string>
+
+#include "shell/UF3.h"
+
 #include <mutex>
 #include <string>
 
@@ -77,4 +81,16 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data) {
     // The quad even when a program failed: the record stays, and later renders draw with it.
     InitQuad(&local_render_data->quadVAO, &local_render_data->quadVBO);
     if (!programsBuilt) throw std::string("InitThreadLocalRenderData:!InitPrograms");
+}
+
+LocalGLStruct& ThreadGL(const char* caller) {
+    if (!local_render_data || local_render_data->local_ctx == nullptr)
+        throw UF_Err(PF_Err_INVALID_CALLBACK, std::string(caller) + " called without the thread's OpenGL state");
+    return *local_render_data;
+}
+
+GLuint UseProgram(LocalGLStruct& gl, ProgramSlot slot, PF_OutData* out_data) {
+    Program& program = gl.programs[size_t(slot)];
+    program.Use(out_data);
+    return program.initialised ? program.id : 0;
 }

@@ -38,3 +38,11 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);
 // does not stop the others. True when every slot attempted built.
 bool InitPrograms(std::array<Program, kProgramSlotCount>& programs, PF_OutData* out_data,
                   const ProgramSourceTable& sources = BuiltInProgramSources());
+
+// This thread's record for a pass that needs its OpenGL state; throws a UF_Err 515 naming
+// `caller` when the thread has none.
+LocalGLStruct& ThreadGL(const char* caller);
+
+// Binds the slot's program and returns the name its uniforms are looked up on: 0 for a slot
+// that never built, whose Use only warns.
+GLuint UseProgram(LocalGLStruct& gl, ProgramSlot slot, PF_OutData* out_data);

@@ -27,19 +27,6 @@ WorkFormat WorkingFormat(const myParams& p) {
     return p.rgbaPipeline ? WorkFormat{GL_RGBA16F, GL_RGBA} : WorkFormat{GL_R16F, GL_RED};
 }
 
-LocalGLStruct& ThreadGL() {
-    if (!local_render_data || local_render_data->local_ctx == nullptr) {
-        throw UF_Err(PF_Err_INVALID_CALLBACK, "directional road called without the thread's OpenGL state");
-    }
-    return *local_render_data;
-}
-
-GLuint UseProgram(LocalGLStruct& gl, ProgramSlot slot, PF_OutData* out_data) {
-    Program& program = gl.programs[size_t(slot)];
-    program.Use(out_data);
-    return program.initialised ? program.id : 0;
-}
-
 void DrawQuad() { glDrawArrays(GL_TRIANGLE_FAN, 0, 4); }
 
 // A zero-sized attachment is incomplete, and FramebufferInit would report an
@@ -236,7 +223,7 @@ void SendInnerXformUniforms(myParams& p, int* sampleIndex, int* bufferIndex, GLu
 }
 
 PF_Err ProcOuterDirectional(myParams& p) {
-    LocalGLStruct& gl = ThreadGL();
+    LocalGLStruct& gl = ThreadGL("directional road");
     PF_EffectWorld* in = p.input_worldP;
     PF_EffectWorld& out = Output(p);
     if (in == nullptr) throw UF_Err(PF_Err_BAD_CALLBACK_PARAM, "ProcOuterDirectional needs the input world");
@@ -282,7 +269,7 @@ PF_Err ProcOuterDirectional(myParams& p) {
 }
 
 PF_Err ProcInnerDirectional(myParams& p) {
-    LocalGLStruct& gl = ThreadGL();
+    LocalGLStruct& gl = ThreadGL("directional road");
     PF_EffectWorld& out = Output(p);
     PF_EffectWorld* padded = &p.innerInputPadded.world;
 

@@ -21,21 +21,6 @@ constexpr GLint kWorkInternalFormat = GL_RGBA16F;
 constexpr GLenum kWorkFormat = GL_RGBA;
 constexpr GLenum kWorkType = GL_UNSIGNED_SHORT;
 
-LocalGLStruct& ThreadGL() {
-    if (!local_render_data || local_render_data->local_ctx == nullptr) {
-        throw UF_Err(PF_Err_INVALID_CALLBACK, "ProcGPU called without the thread's OpenGL state");
-    }
-    return *local_render_data;
-}
-
-// Binds the slot's program and returns the name its uniforms are looked up
-// on: 0 for a slot that never built, whose Use only warns.
-GLuint UseProgram(LocalGLStruct& gl, ProgramSlot slot, PF_OutData* out_data) {
-    Program& program = gl.programs[size_t(slot)];
-    program.Use(out_data);
-    return program.initialised ? program.id : 0;
-}
-
 GLint Location(GLuint program, const char* name) { return glGetUniformLocation(program, name); }
 
 void DrawQuad() { glDrawArrays(GL_TRIANGLE_FAN, 0, 4); }
@@ -120,7 +105,7 @@ PF_EffectWorld* ShadowTarget(myParams& p) {
 }
 
 PF_Err ProcRaytraced(myParams& p) {
-    LocalGLStruct& gl = ThreadGL();
+    LocalGLStruct& gl = ThreadGL("ProcGPU");
     SDBuffers sdBuffers{};
     PF_Err err = Init_SD_Res(p, sdBuffers);
 
@@ -186,7 +171,7 @@ PF_Err ProcGPU(myParams& p) {
 }
 
 PF_Err ProcPointLight(myParams& p) {
-    LocalGLStruct& gl = ThreadGL();
+    LocalGLStruct& gl = ThreadGL("ProcGPU");
     PF_EffectWorld* in = p.input_worldP;
     PF_EffectWorld* out = p.output_worldP;
     if (in == nullptr || out == nullptr) {

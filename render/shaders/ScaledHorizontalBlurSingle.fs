@@ -8,22 +8,9 @@ uniform float scaleW;
 uniform float scaleH;
 out float FragColour;
 
-// Gaussian over 2 * steps + 1 taps; variance 0.06 in units of the radius puts the standard
-// deviation near a quarter of steps * stride. No steps means the centre tap alone.
-float Blur(vec2 centre, vec2 axis) {
-    vec2 texel = axis / vec2(textureSize(videoTexture, 0));
-    float sum = 0.0;
-    float weights = 0.0;
-    for (int i = -steps; i <= steps; ++i) {
-        float x = steps > 0 ? float(i) / float(steps) : 0.0;
-        float w = exp(-0.5 * x * x / 0.06);
-        sum += w * texture(videoTexture, centre + float(i) * stride * texel).r;
-        weights += w;
-    }
-    return sum / weights;
-}
+#include "BlurKernel.glsl"
 
 void main() {
     vec2 m = (out_uvs - 0.5) * vec2(scaleW, scaleH) + 0.5;
-    FragColour = Blur(m, vec2(1.0, 0.0)) * opacityF;
+    FragColour = Blur(m, vec2(1.0, 0.0)).r * opacityF;
 }

@@ -84,6 +84,7 @@ set(_uf3_shader_dir "${CMAKE_BINARY_DIR}/shaders")
 # Code pasted into shaders by their #include lines.
 set(UMBRAFEX_SHADER_INCLUDES
   ${CMAKE_SOURCE_DIR}/render/shaders/RayMarch.glsl
+  ${CMAKE_SOURCE_DIR}/render/shaders/BlurKernel.glsl
 )
 
 set(_uf3_shader_stamps "")
