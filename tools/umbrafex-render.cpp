@@ -145,30 +145,49 @@ T* Row(PF_EffectWorld& w, A_long y) {
     return reinterpret_cast<T*>(reinterpret_cast<char*>(w.data) + size_t(y) * size_t(w.rowbytes));
 }
 
+// Files whose colour is premultiplied by convention; every other format holds
+// straight colour next to its alpha.
+bool StoresPremultiplied(const std::string& formatName) { return formatName == "openexr"; }
+
+// The host's layers hold straight colour. OpenImageIO premultiplies straight
+// files on read unless asked not to, so it is asked, and only colour the file
+// itself stores premultiplied is divided out.
 void LoadImage(host::Host& h, host::Layer& layer, const std::string& path) {
-    auto in = OIIO::ImageInput::open(path);
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(path, &config);
     if (!in) Fail("cannot read \"" + path + "\": " + OIIO::geterror());
     const OIIO::ImageSpec& spec = in->spec();
     int w = spec.width, hgt = spec.height, n = spec.nchannels;
     if (w <= 0 || hgt <= 0 || n <= 0) Fail("\"" + path + "\" holds no pixels");
     std::vector<float> pixels(size_t(w) * hgt * n);
     if (!in->read_image(0, 0, 0, n, OIIO::TypeDesc::FLOAT, pixels.data())) Fail("cannot read \"" + path + "\"");
-    bool associated = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0 && spec.alpha_channel >= 0 &&
-                      spec.format == OIIO::TypeDesc::FLOAT;
+    const int alpha = spec.alpha_channel >= 0 && spec.alpha_channel < n ? spec.alpha_channel
+                      : n == 4 || n == 2                                 ? n - 1
+                                                                         : -1;
+    const bool premultiplied = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
     PF_EffectWorld& world = h.SetLayerSize(layer, w, hgt);
     for (int y = 0; y < hgt; ++y) {
         PF_PixelFloat* row = Row<PF_PixelFloat>(world, y);
         for (int x = 0; x < w; ++x) {
             const float* p = &pixels[(size_t(y) * w + x) * n];
             float r = p[0], g = n > 2 ? p[1] : p[0], b = n > 2 ? p[2] : p[0];
-            float a = n == 4 ? p[3] : n == 2 ? p[1] : 1.0f;
-            if (associated && a > 0) r /= a, g /= a, b /= a;  // EXR colour is premultiplied
+            const float a = alpha >= 0 ? p[alpha] : 1.0f;
+            if (premultiplied) {
+                const float k = a > 0 ? 1 / a : 0.0f;
+                r *= k, g *= k, b *= k;
+            }
             row[x] = {a, r, g, b};
         }
     }
 }
 
+// Straight files get the frame's straight colour as it is (no round trip
+// through premultiplied 8-bit values); premultiplied ones get it multiplied.
 void WriteImage(const std::string& path, PF_EffectWorld& world, int bpc) {
+    auto out = OIIO::ImageOutput::create(path);
+    if (!out) Fail("cannot write \"" + path + "\": " + OIIO::geterror());
+    const bool premultiply = StoresPremultiplied(out->format_name());
     int w = world.width, h = world.height;
     std::vector<float> rgba(size_t(w) * h * 4);
     for (int y = 0; y < h; ++y) {
@@ -181,12 +200,11 @@ void WriteImage(const std::string& path, PF_EffectWorld& world, int bpc) {
                 const PF_Pixel8& p = Row<PF_Pixel8>(world, y)[x];
                 q[0] = p.red / 255.0f, q[1] = p.green / 255.0f, q[2] = p.blue / 255.0f, q[3] = p.alpha / 255.0f;
             }
+            if (premultiply) q[0] *= q[3], q[1] *= q[3], q[2] *= q[3];
         }
     }
     OIIO::ImageSpec spec(w, h, 4, bpc == 32 ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    auto out = OIIO::ImageOutput::create(path);
-    if (!out) Fail("cannot write \"" + path + "\": " + OIIO::geterror());
+    if (!premultiply) spec.attribute("oiio:UnassociatedAlpha", 1);
     if (!out->open(path, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, rgba.data()) || !out->close())
         Fail("cannot write \"" + path + "\": " + out->geterror());
 }
@@ -357,11 +375,12 @@ void WritePanel(host::Host& h, const std::string& path) {
     host::PanelLayout layout;
     layout.scale = 2;
     host::EffectControls panel(h, layout);
-    PF_Err err = panel.DrawPanel();
+    PF_Err err = panel.Show();
+    if (PF_Err drawn = panel.DrawPanel(); !err) err = drawn;
     if (!panel.WritePNG(path)) Fail("cannot write the panel picture to " + path);
     std::printf("Panel: %s, %dx%d panel pixels at %gx, %zu custom controls", path.c_str(), panel.Canvas().Width(),
                 panel.Canvas().Height(), layout.scale, panel.Controls().size());
-    if (err) std::printf(", drawing failed with error %d", int(err));
+    if (err) std::printf(", showing or drawing it failed with error %d", int(err));
     std::printf("\n");
 }
 

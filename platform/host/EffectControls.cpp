@@ -151,6 +151,13 @@ void EffectControls::Layout() {
     }
 }
 
+PF_Err EffectControls::Show() {
+    PF_Err err = PF_Err_NONE;
+    if (m_host.DeclaredOutFlags() & PF_OutFlag_SEND_UPDATE_PARAMS_UI) err = m_host.Send(PF_Cmd_UPDATE_PARAMS_UI);
+    Layout();
+    return err;
+}
+
 const PanelControl* EffectControls::Control(int index) const {
     for (const PanelControl& c : m_controls)
         if (c.index == index) return &c;

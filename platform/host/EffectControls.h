@@ -47,6 +47,10 @@ public:
     // Lays the panel out from the parameters as they are now: every custom
     // control that is not hidden, top to bottom. Made once by the constructor.
     void Layout();
+    // What the application does as the panel comes up: the effect gets
+    // PF_Cmd_UPDATE_PARAMS_UI when it asked for it at global setup, then the
+    // panel is laid out with the controls that command left shown.
+    PF_Err Show();
     const std::vector<PanelControl>& Controls() const { return m_controls; }
     const PanelControl* Control(int index) const;
     DrawbotCanvas& Canvas() { return *m_canvas; }

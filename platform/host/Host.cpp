@@ -172,6 +172,7 @@ PF_Err Host::Send(PF_Cmd cmd, void* extra, const std::function<void(PF_InData&, 
     switch (cmd) {
         case PF_Cmd_GLOBAL_SETUP:
             m_in.global_data = m_out.global_data;
+            m_declaredOutFlags = m_out.out_flags;
             break;
         case PF_Cmd_GLOBAL_SETDOWN:
             m_in.global_data = nullptr;

@@ -93,6 +93,8 @@ public:
     PF_OutData& Out() { return m_out; }
     PF_Handle GlobalData() const { return m_in.global_data; }
     PF_Handle SequenceData() const { return m_in.sequence_data; }
+    // The out_flags the effect declared at global setup.
+    PF_OutFlags DeclaredOutFlags() const { return m_declaredOutFlags; }
     PF_UtilCallbacks& Utils() { return m_utils; }
 
     void SetApplicationId(A_long id) { m_in.appl_id = id; }
@@ -213,6 +215,7 @@ private:
     PF_InData m_in{};
     PF_OutData m_out{};
     PF_UtilCallbacks m_utils{};
+    PF_OutFlags m_declaredOutFlags = 0;
 
     mutable std::recursive_mutex m_paramMutex;
     std::vector<PF_ParamDef> m_defs;
