@@ -125,6 +125,11 @@ PF_Err Host::GuidMixInCB(PF_ProgPtr effect_ref, A_u_long size, const void* bytes
 
 PF_Err Host::RenderCommand(PF_Cmd cmd, RenderJob& job, void* extra) {
     PF_InData in = m_in;
+    // The frame's size is the layer's, as its pixels are checked out at the
+    // current downsampling (this host holds layers at the render's resolution).
+    in.width = m_comp.effectLayer.pixels.width;
+    in.height = m_comp.effectLayer.pixels.height;
+    in.extent_hint = {0, 0, in.width, in.height};
     job.out = PF_OutData{};
     job.out.global_data = in.global_data;
     job.out.sequence_data = in.sequence_data;

@@ -90,10 +90,10 @@ protected:
     void Set(int i, int v) { H().Param(i).u.pd.value = v; }
     void Check(int i, bool on) { H().Param(i).u.bd.value = on; }
 
-    // Pre-render and render of the whole layer at 8 or 32 bits per channel.
-    Frame Render(short bitdepth = 32) {
+    // Pre-render and render of the request (the whole layer) at 8 or 32 bits per channel.
+    Frame Render(short bitdepth = 32, PF_LRect request = {0, 0, kW, kH}) {
         host::RenderJob job;
-        job.request.rect = {0, 0, kW, kH};
+        job.request.rect = request;
         job.bitdepth = bitdepth;
         Frame f;
         f.err = H().SmartPreRender(job);

@@ -1,6 +1,7 @@
 // The smart render road: its catch frame (result, compositing, log, drawn
 // message), a missing pre-render block, and several threads rendering at
 // once.
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -94,6 +95,45 @@ void ExpectOnlyTheThreadsQuad() {
         EXPECT_EQ(bool(glIsBuffer(name)), name == local_render_data->quadVBO) << "buffer " << name;
     }
     SetCurrentContext(nullptr, false);
+}
+
+TEST_F(RenderRoad, AStaleGLErrorIsShownWrappedInTheFrameLoggedOnceWithSizesAndGoneNextFrame) {
+    Check(UF3_DEBUG_ANALYSIS_ENABLE, true);
+    ASSERT_EQ(Render(8).err, PF_Err_NONE);  // makes this thread's context
+    ASSERT_EQ(SetCurrentContext(local_render_data->local_ctx, false), "");
+    glBindVertexArray(0xBADu);  // never generated: GL_INVALID_OPERATION stays pending
+    SetCurrentContext(nullptr, false);
+
+    const std::string message = "GPU Begin cleared pre-existing OpenGL error: GL_INVALID_OPERATION (0x502)";
+    // A wide layer, so the whole message has room in the frame.
+    H().SetLayerSize(H().EffectLayer(), 800, 300);
+    const Frame f = Render(8, {0, 0, 800, 300});
+    EXPECT_EQ(f.err, PF_Err_NONE);
+    int left = f.width, right = -1, top = f.height, bottom = -1;
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x)
+            if (const auto& p = f.argb[size_t(y) * size_t(f.width) + size_t(x)]; p[1] > 0.6f && p[2] > 0.6f && p[3] < 0.2f)
+                left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+    // Wrapped at the layer's width plus the origin offset the 7 words take 2 lines of 35
+    // pixels; wrapped at the offset alone they would stand one a line.
+    EXPECT_TRUE(left >= 0 && right < 800 - f.originX) << left << " to " << right;
+    EXPECT_LT(bottom - top, 3 * 35) << "lines " << top << " to " << bottom;
+    EXPECT_LT(bottom, f.height - 1) << "the last line inside the frame";
+
+    const std::string sizes = " - input_worldP of size: 800x300. output_worldP of size: " + std::to_string(f.width) +
+                              "x" + std::to_string(f.height) + ". ";
+    std::string log = Log();
+    size_t lines = 0;
+    for (size_t at = log.find(message); at != std::string::npos; at = log.find(message, at + 1)) {
+        EXPECT_EQ(log.substr(at + message.size(), sizes.size() + 1), sizes + "\n");
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u);
+    const Frame next = Render(8);
+    EXPECT_EQ(next.err, PF_Err_NONE);
+    EXPECT_EQ(Log(), log) << "the next frame is clean";
+    EXPECT_TRUE(std::all_of(next.argb.begin(), next.argb.end(), [](const auto& p) { return p[0] == 0; }))
+        << "no veil over the (empty) layer's frame";
 }
 
 TEST_F(RenderRoad, FourThreadsRenderTheSameBytesAsOne) {
