@@ -40,13 +40,6 @@ void OpenInDesktop(const std::string& target) {
     (void)ignored;
 }
 
-std::string Quoted(const std::string& path) {
-    std::string text = "\"";
-    text += path;
-    text += '"';
-    return text;
-}
-
 bool IsGradientCompanion(int index) {
     return index == UF3_COLOR_GRADIENT || index == UF3_GRADIENT_PT_SELECT || index == UF3_POINT_LOCATION;
 }
@@ -225,7 +218,7 @@ PF_Err UserChangedParam(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** 
             break;
         }
         case UF3_OPEN_LOG_DIRECTORY:
-            OpenInDesktop(Quoted(GetLogPath(false)));
+            OpenInDesktop(ShellQuoted(GetLogPath(false)));
             break;
         case UF3_CREATE_TEST_ERROR: {
             const std::string failure = LogError(UF3_TEST_ERROR_MESSAGE, nullptr);

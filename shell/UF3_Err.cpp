@@ -177,8 +177,18 @@ bool fileExists(const std::filesystem::path& path) {
 
 void OpenFileWithDefaultEditor(const std::string& path) {
     // Best effort: if no editor opens, the user still has the path.
-    const int ignored = std::system(("open \"" + path + "\"").c_str());
+    const int ignored = std::system(("open " + ShellQuoted(path)).c_str());
     (void)ignored;
+}
+
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
 }
 
 std::vector<std::string> split_string(const std::string& text) {

@@ -47,5 +47,9 @@ bool fileExists(const std::filesystem::path& path);
 // Hands path to the desktop's default application.
 void OpenFileWithDefaultEditor(const std::string& path);
 
+// text as one word the shell takes literally: in single quotes, each ' in it
+// written as '\''. Paths come from HOME, which may hold $(...), ` or ".
+std::string ShellQuoted(const std::string& text);
+
 // Whitespace-separated words of text.
 std::vector<std::string> split_string(const std::string& text);

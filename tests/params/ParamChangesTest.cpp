@@ -66,9 +66,12 @@ protected:
         char tmpl[] = "/tmp/uf3 changes XXXXXX";  // a blank, so quoting shows
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         m_dir = tmpl;
-        fs::create_directories(m_dir / "home");
+        fs::create_directories(Home());
         fs::create_directories(m_dir / "bin");
-        setenv("HOME", (m_dir / "home").c_str(), 1);
+        setenv("HOME", Home().c_str(), 1);
+        // Text the shell would run, run from here, were a path handed to it unquoted.
+        m_oldCwd = fs::current_path();
+        fs::current_path(m_dir);
         StartPanel({});
         // After the host put its own `open` on PATH: ours records instead.
         std::ofstream(m_dir / "bin" / "open")
@@ -81,6 +84,8 @@ protected:
     }
     void TearDown() override {
         PanelFixture::TearDown();
+        EXPECT_FALSE(fs::exists(m_dir / "ran") || fs::exists(m_dir / "ran too")) << "a shell ran text from HOME";
+        fs::current_path(m_oldCwd);
         setenv("PATH", m_oldPath.c_str(), 1);
         m_oldHome.empty() ? unsetenv("HOME") : setenv("HOME", m_oldHome.c_str(), 1);
         std::error_code ec;
@@ -93,7 +98,9 @@ protected:
         fs::remove(m_dir / "record");
         return text.str();
     }
-    std::string LogFolder() { return (m_dir / "home/Library/Logs/Nimbral").string(); }
+    // Every kind of shell quote and substitution in one folder name.
+    fs::path Home() { return m_dir / "home $(touch ran) `touch 'ran too'` \"d\" 'it''s'"; }
+    std::string LogFolder() { return (Home() / "Library/Logs/Nimbral").string(); }
     std::string LogFile() { return LogFolder() + "/umbrafex_3_error_log.txt"; }
 
     void SetGradient(std::vector<ArbGradientPt> stops) {
@@ -119,6 +126,7 @@ protected:
 
     fs::path m_dir;
     std::string m_oldHome, m_oldPath;
+    fs::path m_oldCwd;
 };
 
 TEST_F(ParamChanges, EachResetRestoresItsRangeInOneUndoStep) {
