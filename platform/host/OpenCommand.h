@@ -1,6 +1,7 @@
-// The desktop's `open` command, which the effect runs to show web pages, its
-// log file and its log folder. This machine has none; the host supplies its
-// own (bin/open), which hands the argument to xdg-open.
+// The desktop's commands the effect runs: `open`, to show web pages, its log
+// file and its log folder, and `sw_vers`, for the system's version. This
+// machine has neither; the host supplies its own (bin/open hands the argument
+// to xdg-open, bin/sw_vers reads os-release).
 #pragma once
 
 namespace host {

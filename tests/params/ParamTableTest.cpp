@@ -556,6 +556,29 @@ TEST_F(ParamLabels, MissingOsCommandAndEmptyRenderer) {
     rmdir(dir.c_str());
 }
 
+TEST_F(ParamLabels, TheHostsOwnSwVersAnswersFromOsReleaseAndKeepsStandardErrorQuiet) {
+    // VERSION_ID, or VERSION for a release without a number, quotes taken off.
+    std::map<std::string, std::string> release;
+    std::ifstream file(access("/etc/os-release", R_OK) == 0 ? "/etc/os-release" : "/usr/lib/os-release");
+    for (std::string line; std::getline(file, line);) {
+        const size_t eq = line.find('=');
+        std::string value = eq == std::string::npos ? "" : line.substr(eq + 1);
+        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+            value = value.substr(1, value.size() - 2);
+        if (eq != std::string::npos) release.emplace(line.substr(0, eq), value);
+    }
+    const std::string version = !release["VERSION_ID"].empty() ? release["VERSION_ID"] : release["VERSION"];
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(Declare(), PF_Err_NONE);
+    EXPECT_EQ(NameOf(5), version.empty() ? "OS " : ("OS " + version + "\n").substr(0, 31));
+    EXPECT_EQ(exec("sw_vers"), "ProductName:\t\t" + release["NAME"] + "\nProductVersion:\t\t" + version +
+                                   "\nBuildVersion:\t\t" + exec("sw_vers -buildVersion"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(exec("sw_vers -productName"), release["NAME"] + "\n");
+    EXPECT_EQ(exec("sw_vers -productVersion -x 2>&1 || echo refused"),
+              "usage: sw_vers [-productName | -productVersion | -buildVersion]\nrefused\n");
+}
+
 TEST_F(ParamLabels, RendererCutTo31Characters) {
     const std::string renderer = "NVIDIA GeForce RTX 4090/PCIe/SSE2 with a very long name";
     GiveGlobalData(renderer);
