@@ -109,11 +109,13 @@ TEST_F(RenderRoad, AStaleGLErrorIsShownWrappedInTheFrameLoggedOnceWithSizesAndGo
     H().SetLayerSize(H().EffectLayer(), 800, 300);
     const Frame f = Render(8, {0, 0, 800, 300});
     EXPECT_EQ(f.err, PF_Err_NONE);
-    int left = f.width, right = -1, top = f.height, bottom = -1;
+    int left = f.width, right = -1, top = f.height, bottom = -1;  // of the yellow text
     for (int y = 0; y < f.height; ++y)
-        for (int x = 0; x < f.width; ++x)
-            if (const auto& p = f.argb[size_t(y) * size_t(f.width) + size_t(x)]; p[1] > 0.6f && p[2] > 0.6f && p[3] < 0.2f)
-                left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+        for (int x = 0; x < f.width; ++x) {
+            const auto& p = f.argb[size_t(y) * size_t(f.width) + size_t(x)];
+            if (p[1] < 0.6f || p[2] < 0.6f || p[3] > 0.2f) continue;
+            left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+        }
     // Wrapped at the layer's width plus the origin offset the 7 words take 2 lines of 35
     // pixels; wrapped at the offset alone they would stand one a line.
     EXPECT_TRUE(left >= 0 && right < 800 - f.originX) << left << " to " << right;
