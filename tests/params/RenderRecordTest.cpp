@@ -121,6 +121,15 @@ TEST_F(RenderRecord, RaytracedGradientIsSortedAndLinearOnlyInAGammaSpace) {
         EXPECT_FLOAT_EQ(p.shadowColors[1][1], 1.0f);
         EXPECT_FLOAT_EQ(p.shadowColors[2][2], 1.0f);
     }
+    // Damaged positions: the record's copy holds them as lookups take them, sorted so.
+    Gradient({Stop(INFINITY, 0, 0, 1), Stop(0.5, 0, 1), Stop(NAN, 0.5)});
+    myParams damaged{};
+    ASSERT_EQ(Render(damaged), PF_Err_NONE);
+    ASSERT_EQ(damaged.gradient.size(), 3u);
+    const double positions[] = {damaged.gradient[0].position, damaged.gradient[1].position, damaged.gradient[2].position};
+    EXPECT_TRUE(positions[0] == 0 && positions[1] == 0.5 && positions[2] == 1) << positions[0] << " " << positions[2];
+    EXPECT_FLOAT_EQ(damaged.shadowColors[0][0], std::pow(0.5f, 2.2f)) << "colours follow their stops";
+    EXPECT_FLOAT_EQ(damaged.shadowColors[2][2], 1.0f);
 }
 
 TEST_F(RenderRecord, StandardCopiesSampleTheGradientEvenlyFromTheCycle) {
