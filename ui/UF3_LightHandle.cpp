@@ -72,6 +72,12 @@ std::array<PF_Point, 4> Corners(const PF_LRect& box) {
 
 bool InCompWindow(const PF_EventExtra* extra) { return (*extra->contextH).w_type == PF_Window_COMP; }
 
+// A 16.16 layer point into the event's window, by the steps Layer2CompFrame or Layer2LayerFrame take.
+PF_Err LayerToFrame(PF_InData* in_data, PF_EventExtra* extra, PF_FixedPoint* fixed) {
+    if (InCompWindow(extra)) return ConvertFixed(in_data, extra, fixed, {Step::LayerToComp, Step::SourceToFrame});
+    return ConvertFixed(in_data, extra, fixed, {Step::SourceToFrame});
+}
+
 PF_ParamDef& RadiusParam(PF_ParamDef** params) {
     return *params[params[UF3_RENDERER]->u.pd.value == 1 ? UF3_LIGHT_RADIUS_STD : UF3_LIGHT_RADIUS_RT];
 }
@@ -138,27 +144,25 @@ PF_Err Source2FrameRect(PF_InData* in_data, PF_EventExtra* extra, PF_FixedRect* 
 // turns with the layer.
 void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params, PF_EventExtra* extra) {
     AEGP_SuiteHandler suites(in_data->pica_basicP);
-    const bool comp = InCompWindow(extra);
+    const UF3_PointConverter toFrame = InCompWindow(extra) ? Layer2CompFrame : Layer2LayerFrame;
     PF_LRect box;
     FrameFromParams(in_data, params, &box);
     std::array<PF_Point, 4> corners = Corners(box);
     PF_FixedPoint fixed;
     // A box the host cannot place in the window is not drawn anywhere.
     for (PF_Point& c : corners)
-        if ((comp ? Layer2CompFrame : Layer2LayerFrame)(in_data, extra, &c, &c, &fixed)) return;
+        if (toFrame(in_data, extra, &c, &c, &fixed)) return;
 
     PF_FixedRect exact;
     FixedFrameFromParams(in_data, params, &exact);
     const double cx = (double(exact.left) + exact.right) / 2, cy = (double(exact.top) + exact.bottom) / 2;
     const double half = (double(exact.right) - exact.left) / 2, halfV = (double(exact.bottom) - exact.top) / 2;
     DRAWBOT_PointF32 points[UF3_OUTLINE_SEGMENTS];
-    const std::initializer_list<Step> toFrame = {Step::LayerToComp, Step::SourceToFrame};
     for (int k = 0; k < UF3_OUTLINE_SEGMENTS; ++k) {
         const double a = k * 2.0 * M_PI / UF3_OUTLINE_SEGMENTS;
         PF_FixedPoint p = {SaturateLong(std::round(cx + half * double(float(std::sin(a))))),
                            SaturateLong(std::round(cy + halfV * double(float(std::cos(a)))))};
-        if (ConvertFixed(in_data, extra, &p, comp ? toFrame : std::initializer_list<Step>{Step::SourceToFrame}))
-            return;
+        if (LayerToFrame(in_data, extra, &p)) return;
         points[k] = {float(p.x / kFixedOne), float(p.y / kFixedOne)};
     }
 
