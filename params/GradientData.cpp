@@ -42,14 +42,6 @@ ArbGradientPt ReadStop(const unsigned char* at) {
     return s;
 }
 
-// Positions come from saved projects and may be NaN; std::sort needs a strict
-// weak order or it may walk off the array, so NaN sorts after everything.
-bool PositionLess(const ArbGradientPt& a, const ArbGradientPt& b) {
-    if (std::isnan(a.position)) return false;
-    if (std::isnan(b.position)) return true;
-    return a.position < b.position;
-}
-
 PF_PixelFloat Lerp(const PF_PixelFloat& a, const PF_PixelFloat& b, float t) {
     return {a.alpha + (b.alpha - a.alpha) * t, a.red + (b.red - a.red) * t, a.green + (b.green - a.green) * t,
             a.blue + (b.blue - a.blue) * t};
@@ -160,6 +152,17 @@ PF_ArbCompareResult ArbCompareHandles(const PF_HandleSuite1* hs, PF_ArbitraryH a
 
 }  // namespace
 
+double GradientStopPosition(double position) {
+    if (std::isnan(position)) return 0.0;
+    if (std::isinf(position)) return position > 0 ? 1.0 : 0.0;
+    return position;
+}
+
+// Compared by the positions lookups use: finite, so std::sort cannot walk off the array.
+bool GradientStopLess(const ArbGradientPt& a, const ArbGradientPt& b) {
+    return GradientStopPosition(a.position) < GradientStopPosition(b.position);
+}
+
 PF_Err Set_Arb_Gradient(const PF_HandleSuite1* handles, PF_Handle* out, unsigned n, const ArbGradientPt* stops) {
     if (n == 0 || !stops || !handles || !out) return PF_Err_NONE;
     const uint64_t arrayBytes = uint64_t(n) * kStopBytes;
@@ -198,8 +201,11 @@ std::vector<ArbGradientPt> CreateGradientStdVecFromArb(const PF_HandleSuite1* ha
 PF_PixelFloat Get_Gradient_Color_At_Position_Adv(unsigned n, const ArbGradientPt* stops, double position,
                                                  bool interpolate) {
     if (n == 0 || !stops) return {0.0f, 0.0f, 0.0f, 0.0f};
+    // With every position finite, t below is too.
     std::vector<ArbGradientPt> sorted(stops, stops + n);
-    std::sort(sorted.begin(), sorted.end(), PositionLess);
+    for (ArbGradientPt& s : sorted) s.position = GradientStopPosition(s.position);
+    std::sort(sorted.begin(), sorted.end(), GradientStopLess);
+    position = GradientStopPosition(position);
 
     PF_PixelFloat prevColor = sorted.front().color;
     double prevPosition = 0.0;

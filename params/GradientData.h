@@ -18,6 +18,13 @@ constexpr A_long UF3_GRADIENT_REFCON = 0x55464772;  // 'UFGr'
 
 extern const std::array<ArbGradientPt, 3> defaultGrad;
 
+// Where a stop counts as lying for lookups and the render record: a damaged
+// project may hold NaN (taken as the start) or an infinity (taken as the end
+// it points to). The stored stops keep what they hold.
+double GradientStopPosition(double position);
+// The one order of stops by position; a strict weak order whatever they hold.
+bool GradientStopLess(const ArbGradientPt& a, const ArbGradientPt& b);
+
 PF_Err Set_Arb_Gradient(const PF_HandleSuite1* handles, PF_Handle* out, unsigned n, const ArbGradientPt* stops);
 std::vector<ArbGradientPt> CreateGradientStdVecFromArb(const PF_HandleSuite1* handles, PF_Handle h);
 PF_PixelFloat Get_Gradient_Color_At_Position_Adv(unsigned n, const ArbGradientPt* stops, double position,

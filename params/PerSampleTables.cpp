@@ -58,7 +58,9 @@ PF_Err InitDirectionalParams(myParams& p, AEGP_SuiteHandler& /*suites*/, PF_Para
     for (int32_t i = 0; i < N; ++i) {
         const double t = static_cast<double>(i + 1) / N;
         perSampleData rec{};
-        // First half of the copies in buffer 0, the rest in buffer 1.
+        // First half of the copies in buffer 0, the rest in buffer 1, split exactly in
+        // whole numbers. floor(i * (B / N - 0.000001)) would nudge the middle copy of an
+        // even count back into buffer 0: 2 copies both in buffer 0, 4 copies as 3 and 1.
         rec.bufferIndex = static_cast<int32_t>((static_cast<int64_t>(i) * B) / N);
         rec.offset[0] = t * p.shadowVector[0];
         rec.offset[1] = t * p.shadowVector[1];

@@ -61,8 +61,10 @@ PF_Err ReadGradient(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& suites, 
     if (!err) p.gradient = CreateGradientStdVecFromArb(handles, def->u.arb_d.value);
     const PF_Err inErr = Checkin(in_data, def);
     if (!err) err = inErr;
-    std::stable_sort(p.gradient.begin(), p.gradient.end(),
-                     [](const ArbGradientPt& a, const ArbGradientPt& b) { return a.position < b.position; });
+    // The record's copy, not the stored stops, takes the positions lookups use:
+    // the Raytraced colour shader reads them as they are.
+    for (ArbGradientPt& stop : p.gradient) stop.position = GradientStopPosition(stop.position);
+    std::stable_sort(p.gradient.begin(), p.gradient.end(), GradientStopLess);
     return err;
 }
 

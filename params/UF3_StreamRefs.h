@@ -56,8 +56,10 @@ public:
     UF_Stream(const UF_Stream&) = delete;
     UF_Stream& operator=(const UF_Stream&) = delete;
 
-    PF_Err Acquire(AEGP_EffectRefH effect, int index) {
-        return Suite()->AEGP_GetNewEffectStreamByIndex(0, effect, index, &m_stream);
+    // `through`: the suite version the stream is got with, when it is not the one it is used with.
+    PF_Err Acquire(AEGP_EffectRefH effect, int index, UF_StreamSuiteFn through = nullptr) {
+        const AEGP_StreamSuite9* getter = through ? (m_suites.*through)() : Suite();
+        return getter->AEGP_GetNewEffectStreamByIndex(0, effect, index, &m_stream);
     }
     // Sets a value record cleared to zero but for its scalar.
     PF_Err SetScalar(double value) {

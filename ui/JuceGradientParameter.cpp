@@ -15,13 +15,6 @@ constexpr double kThird = 1.0 / 3.0;
 constexpr float kGammaEncode = 0.4545f;
 constexpr const char* kPickerTitle = "Pick Color";
 
-// Positions may be NaN in a damaged project; the sorts need a strict weak order.
-bool PositionLess(const ArbGradientPt& a, const ArbGradientPt& b) {
-    if (std::isnan(a.position)) return false;
-    if (std::isnan(b.position)) return true;
-    return a.position < b.position;
-}
-
 bool InAddStrip(const GradientGeometry& g, float x, float y) {
     return g.X <= x && x <= g.X + g.W && g.B <= y && y <= g.B + UF3_GRAD_MARKER_DEPTH;
 }
@@ -54,7 +47,7 @@ void SwitchOn(PF_ParamDef* def) {
 // Buttons 0 to 5 act on the stops sorted by position; the result is the new stored list.
 bool ApplyButton(int button, std::vector<ArbGradientPt>& stops, PF_ParamDef** params) {
     std::vector<ArbGradientPt> sorted = stops;
-    std::stable_sort(sorted.begin(), sorted.end(), PositionLess);
+    std::stable_sort(sorted.begin(), sorted.end(), GradientStopLess);
     const size_t k = sorted.size();
     std::vector<PF_PixelFloat> colours;
     for (const ArbGradientPt& s : sorted) colours.push_back(s.color);
@@ -315,7 +308,7 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
                 PF_PixelFloat colour;
                 if (linear) {
                     std::vector<ArbGradientPt> decoded = GammaCorrectGradVector(stops);
-                    std::stable_sort(decoded.begin(), decoded.end(), PositionLess);
+                    std::stable_sort(decoded.begin(), decoded.end(), GradientStopLess);
                     colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), decoded.data(), t, interp);
                     colour.red = std::pow(colour.red, kGammaEncode);
                     colour.green = std::pow(colour.green, kGammaEncode);

@@ -108,8 +108,10 @@ PF_Err DebugOverlaySpace(PF_InData* in_data, PF_EventExtra* extra, A_FpLong (*hy
     const float ax = float(at(p[1].x) - at(p[0].x)), ay = float(at(p[1].y) - at(p[0].y));
     const float bx = float(at(p[2].x) - at(p[0].x)), by = float(at(p[2].y) - at(p[0].y));
     const double s = hypot(ax, ay) * UF3_DEBUG_TEXT_SCALE;
-    // A layer the window shows with no extent leaves no space to draw in.
-    if (!(s > 0) || !std::isfinite(s)) return PF_Err_BAD_CALLBACK_PARAM;
+    // A layer the window shows with no extent along either axis leaves no space to draw in
+    // (and no matrix a surface could invert).
+    space->empty = !(s > 0) || !std::isfinite(s) || double(ax) * by - double(ay) * bx == 0;
+    if (space->empty) return PF_Err_NONE;
     space->matrix = {{{float(ax / s), float(ay / s), 0}, {float(bx / s), float(by / s), 0},
                       {float(at(p[0].x)), float(at(p[0].y)), 0}}};
     // The clip's size is limited to what a 32-bit rectangle holds.
@@ -151,11 +153,12 @@ PF_Err DrawDebugOverlay(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* p
 
     {
         GlobalLock global(suites.HandleSuite1(), in_data->global_data);
-        if (global.Data() && !result) {
+        UF3_DebugSpace space{};
+        if (global.Data() && !result)
+            result = DebugOverlaySpace(in_data, extra, suites.ANSICallbacksSuite1()->hypot, &space);
+        if (global.Data() && !result && !space.empty) {
             const DRAWBOT_SupplierSuite1* sup = db->supplierSuite;
             const DRAWBOT_SurfaceSuite2* surf = db->surfaceSuite;
-            UF3_DebugSpace space{};
-            result = DebugOverlaySpace(in_data, extra, suites.ANSICallbacksSuite1()->hypot, &space);
 
             DRAWBOT_SupplierRef supplier = nullptr;
             Owned headingBrush(sup), textBrush(sup), shadowBrush(sup), textFont(sup), headingFont(sup);

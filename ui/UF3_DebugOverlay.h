@@ -23,9 +23,11 @@ std::vector<std::string> DebugOverlayLines(const GlobalData& g);
 
 // The drawing space: origin on the layer's top-left corner in the window,
 // axes along the layer's, and the clip covering the layer, in drawing units.
+// A layer shown with no extent (scaled to 0 %) has none: nothing is drawn.
 struct UF3_DebugSpace {
     DRAWBOT_MatrixF32 matrix;
     DRAWBOT_Rect32 clip;
+    bool empty;
 };
 PF_Err DebugOverlaySpace(PF_InData* in_data, PF_EventExtra* extra, A_FpLong (*hypot)(A_FpLong, A_FpLong),
                          UF3_DebugSpace* space);

@@ -1,6 +1,7 @@
 #include "ui/UF3_LightHandle.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -40,10 +41,7 @@ PF_Err TimedCallback(PF_Err (*fn)(void*, PF_ContextH, A_long, A_long, PF_FixedPo
 
 enum class Step { LayerToComp, CompToLayer, SourceToFrame, FrameToSource };
 
-PF_Err Convert(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point* out, PF_FixedPoint* fixed,
-               std::initializer_list<Step> steps) {
-    fixed->x = UF3_PixelsToFixed(in->h);
-    fixed->y = UF3_PixelsToFixed(in->v);
+PF_Err ConvertFixed(PF_InData* in_data, PF_EventExtra* extra, PF_FixedPoint* fixed, std::initializer_list<Step> steps) {
     PF_Err err = PF_Err_NONE;
     for (Step s : steps) {
         if (err) break;
@@ -54,9 +52,30 @@ PF_Err Convert(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point*
             case Step::FrameToSource: err = Callback(extra->cbs.frame_to_source, extra, fixed); break;
         }
     }
+    return err;
+}
+
+PF_Err Convert(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point* out, PF_FixedPoint* fixed,
+               std::initializer_list<Step> steps) {
+    fixed->x = UF3_PixelsToFixed(in->h);
+    fixed->y = UF3_PixelsToFixed(in->v);
+    const PF_Err err = ConvertFixed(in_data, extra, fixed, steps);
     out->h = fixed->x >> 16;
     out->v = fixed->y >> 16;
     return err;
+}
+
+// The box's corners in the order a click tries them.
+std::array<PF_Point, 4> Corners(const PF_LRect& box) {
+    return {{{box.left, box.top}, {box.right, box.top}, {box.right, box.bottom}, {box.left, box.bottom}}};
+}
+
+bool InCompWindow(const PF_EventExtra* extra) { return (*extra->contextH).w_type == PF_Window_COMP; }
+
+// A 16.16 layer point into the event's window, by the steps Layer2CompFrame or Layer2LayerFrame take.
+PF_Err LayerToFrame(PF_InData* in_data, PF_EventExtra* extra, PF_FixedPoint* fixed) {
+    if (InCompWindow(extra)) return ConvertFixed(in_data, extra, fixed, {Step::LayerToComp, Step::SourceToFrame});
+    return ConvertFixed(in_data, extra, fixed, {Step::SourceToFrame});
 }
 
 PF_ParamDef& RadiusParam(PF_ParamDef** params) {
@@ -120,16 +139,32 @@ PF_Err Source2FrameRect(PF_InData* in_data, PF_EventExtra* extra, PF_FixedRect* 
     return err;
 }
 
+// Drawn where clicks grab: the squares on the corners the click test converts,
+// the ellipse through the same conversion point by point, so that the outline
+// turns with the layer.
 void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params, PF_EventExtra* extra) {
     AEGP_SuiteHandler suites(in_data->pica_basicP);
-    PF_FixedRect box;
-    FixedFrameFromParams(in_data, params, &box);
-    PF_FixedPoint corners[4];
+    const UF3_PointConverter toFrame = InCompWindow(extra) ? Layer2CompFrame : Layer2LayerFrame;
+    PF_LRect box;
+    FrameFromParams(in_data, params, &box);
+    std::array<PF_Point, 4> corners = Corners(box);
+    PF_FixedPoint fixed;
     // A box the host cannot place in the window is not drawn anywhere.
-    if (Source2FrameRect(in_data, extra, &box, corners)) return;
-    // Half up to whole frame pixels; 64-bit so the offset cannot overflow near the fixed range's end.
-    auto whole = [](PF_Fixed v) { return A_long((int64_t(v) + 32768) >> 16); };
-    const A_long L = whole(box.left), T = whole(box.top), R = whole(box.right), Bm = whole(box.bottom);
+    for (PF_Point& c : corners)
+        if (toFrame(in_data, extra, &c, &c, &fixed)) return;
+
+    PF_FixedRect exact;
+    FixedFrameFromParams(in_data, params, &exact);
+    const double cx = (double(exact.left) + exact.right) / 2, cy = (double(exact.top) + exact.bottom) / 2;
+    const double half = (double(exact.right) - exact.left) / 2, halfV = (double(exact.bottom) - exact.top) / 2;
+    DRAWBOT_PointF32 points[UF3_OUTLINE_SEGMENTS];
+    for (int k = 0; k < UF3_OUTLINE_SEGMENTS; ++k) {
+        const double a = k * 2.0 * M_PI / UF3_OUTLINE_SEGMENTS;
+        PF_FixedPoint p = {SaturateLong(std::round(cx + half * double(float(std::sin(a))))),
+                           SaturateLong(std::round(cy + halfV * double(float(std::cos(a)))))};
+        if (LayerToFrame(in_data, extra, &p)) return;
+        points[k] = {float(p.x / kFixedOne), float(p.y / kFixedOne)};
+    }
 
     DrawbotSuiteSet db(in_data, out_data);
     // Without the DRAWBOT suites there is nothing to draw with.
@@ -150,14 +185,6 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
     const PF_Err supplierErr = db->drawSuite->GetSupplier(drawing, &supplier);
     if (!supplierErr) {
         DRAWBOT_PathP path(db->supplierSuite, supplier);
-        const A_long half = (R - L) / 2, halfV = (Bm - T) / 2;
-        const A_long cx = L + half, cy = T + halfV;
-        DRAWBOT_PointF32 points[UF3_OUTLINE_SEGMENTS];
-        for (int k = 0; k < UF3_OUTLINE_SEGMENTS; ++k) {
-            const double a = k * 2.0 * M_PI / UF3_OUTLINE_SEGMENTS;
-            const float s = float(std::sin(a)), c = float(std::cos(a));
-            points[k] = {float(cx + half * double(s)), float(cy + halfV * double(c))};
-        }
         PF_Err pathErr = db->pathSuite->MoveTo(path, points[0].x, points[0].y);
         for (int k = 0; k <= UF3_OUTLINE_SEGMENTS && !pathErr; ++k) {
             const DRAWBOT_PointF32& p = points[k % UF3_OUTLINE_SEGMENTS];
@@ -169,22 +196,17 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
         }
     }
 
-    if (!err) {
-        const float side = UF3_CORNER_SQUARE, off = side / 2;
-        const DRAWBOT_RectF32 squares[4] = {{float(L) - off, float(T) - off, side, side},
-                                            {float(R) - off, float(T) - off, side, side},
-                                            {float(L) - off, float(Bm) - off, side, side},
-                                            {float(R) - off, float(Bm) - off, side, side}};
-        for (int i = 0; i < 4 && !err; ++i) err = db->surfaceSuite->PaintRect(surface, &foreground, &squares[i]);
+    const float side = UF3_CORNER_SQUARE, off = side / 2;
+    for (size_t i = 0; i < corners.size() && !err; ++i) {
+        const DRAWBOT_RectF32 square = {float(corners[i].h) - off, float(corners[i].v) - off, side, side};
+        err = db->surfaceSuite->PaintRect(surface, &foreground, &square);
     }
 }
 
 bool DoClickHandles(PF_InData* in_data, PF_LRect* box, PF_ParamDef**, UF3_PointConverter converter,
                     PF_EventExtra* extra) {
-    const PF_Point corners[4] = {{box->left, box->top}, {box->right, box->top}, {box->right, box->bottom},
-                                 {box->left, box->bottom}};
     const PF_Point mouse = extra->u.do_click.screen_point;
-    for (PF_Point corner : corners) {
+    for (PF_Point corner : Corners(*box)) {
         PF_FixedPoint fixed;
         // A corner the host cannot place in the window cannot be grabbed.
         if (converter(in_data, extra, &corner, &corner, &fixed)) continue;

@@ -11,8 +11,9 @@
 namespace {
 
 constexpr int kNoiseSize = 1024;
-// Power applied to colour channels when the gradient is blended in linear light.
-constexpr float kLinearise = 2.22f;
+// Power applied to colour channels when the gradient is blended in linear light:
+// in single precision at 8 bits, in double at 32.
+constexpr double kLinearise = 2.22;
 
 [[noreturn]] void Throw(PF_Err code, std::string message) {
     throw UF_Err(code, std::move(message));
@@ -111,7 +112,7 @@ PF_Err Premultiply8(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel*) {
     }
     const auto channel = [&](A_u_char value) {
         float c = value / 255.0f;
-        if (s.linear) c = std::pow(c, kLinearise);
+        if (s.linear) c = std::pow(c, float(kLinearise));
         return static_cast<uint8_t>(std::min(255.0f, c * a * 255.0f));
     };
     out[0] = channel(in->red);
@@ -129,7 +130,7 @@ PF_Err PremultiplyFloat(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_
     const float a = in->alpha;
     const auto channel = [&](float value) {
         const float c = std::max(0.0f, value);
-        if (s.linear) return static_cast<float>(std::max(0.0, a * std::pow(double(c), double(kLinearise))));
+        if (s.linear) return static_cast<float>(std::max(0.0, a * std::pow(double(c), kLinearise)));
         return std::max(0.0f, c * a);
     };
     out[0] = channel(in->red);

@@ -122,8 +122,8 @@ void Host::RegisterSuites() {
     r.Register(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, ParamUtilsSuite());
     r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion2, EffectSuite());
     r.Register(kAEGPEffectSuite, kAEGPEffectSuiteVersion3, EffectSuite());
-    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, StreamSuite());
-    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion9, StreamSuite());
+    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, StreamSuite(kAEGPStreamSuiteVersion7));
+    r.Register(kAEGPStreamSuite, kAEGPStreamSuiteVersion9, StreamSuite(kAEGPStreamSuiteVersion9));
     r.Register(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, DynamicStreamSuite());
     r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, UtilitySuite());
     r.Register(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion11, UtilitySuite());

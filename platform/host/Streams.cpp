@@ -93,6 +93,7 @@ struct Books {
     std::set<const void*> streams;
     std::map<PF_Handle, Host*> values;  // arbitrary data copied into stream values
     long misuses = 0;
+    StreamSuiteCalls calls;
 };
 
 Books& TheBooks() {
@@ -108,6 +109,12 @@ StreamBooks StreamsOutstanding() {
     Books& b = TheBooks();
     std::lock_guard lock(b.mutex);
     return {long(b.effects.size()), long(b.streams.size()), long(b.values.size()), b.misuses};
+}
+
+StreamSuiteCalls StreamCallsByVersion() {
+    Books& b = TheBooks();
+    std::lock_guard lock(b.mutex);
+    return b.calls;
 }
 
 // ---- Panel state ----
@@ -344,6 +351,24 @@ struct StreamSuites {
         return A_Err_NONE;
     }
 
+    // The same calls, counted by the version they came through.
+    template <int Version>
+    static A_Err NewStreamThrough(AEGP_PluginID id, AEGP_EffectRefH effectH, PF_ParamIndex index,
+                                  AEGP_StreamRefH* streamPH) {
+        Count(Version == kAEGPStreamSuiteVersion7 ? &StreamSuiteCalls::gets7 : &StreamSuiteCalls::gets9);
+        return NewStream(id, effectH, index, streamPH);
+    }
+    template <int Version>
+    static A_Err SetStreamValueThrough(AEGP_PluginID id, AEGP_StreamRefH streamH, AEGP_StreamValue2* valueP) {
+        Count(Version == kAEGPStreamSuiteVersion7 ? &StreamSuiteCalls::sets7 : &StreamSuiteCalls::sets9);
+        return SetStreamValue(id, streamH, valueP);
+    }
+    static void Count(long StreamSuiteCalls::*counter) {
+        Books& b = TheBooks();
+        std::lock_guard lock(b.mutex);
+        ++(b.calls.*counter);
+    }
+
     // -- Dynamic stream flags.
     static A_Err GetDynamicFlags(AEGP_StreamRefH streamH, AEGP_DynStreamFlags* flagsP) {
         StreamRec* s = Stream(streamH);
@@ -388,9 +413,10 @@ namespace {
 AEGP_PFInterfaceSuite1 g_pfInterface{};
 AEGP_LayerSuite13 g_layer{};
 const AEGP_EffectSuite3 kEffect = {StreamSuites::DisposeEffect, nullptr};
-const AEGP_StreamSuite9 kStream = {StreamSuites::NewStream,        StreamSuites::DisposeStream,
-                                   StreamSuites::NewStreamValue,   StreamSuites::DisposeStreamValue,
-                                   StreamSuites::SetStreamValue,   StreamSuites::IsTimeVarying};
+template <int Version>
+constexpr AEGP_StreamSuite9 kStream = {StreamSuites::NewStreamThrough<Version>,      StreamSuites::DisposeStream,
+                                       StreamSuites::NewStreamValue,                 StreamSuites::DisposeStreamValue,
+                                       StreamSuites::SetStreamValueThrough<Version>, StreamSuites::IsTimeVarying};
 const AEGP_DynamicStreamSuite2 kDynamic = {StreamSuites::GetDynamicFlags, StreamSuites::SetDynamicFlag};
 const AEGP_UtilitySuite11 kUtility = {StreamSuites::StartUndo, StreamSuites::EndUndo, nullptr};
 const PF_ParamUtilsSuite3 kParamUtils = {StreamSuites::UpdateParamUI, nullptr, nullptr, nullptr};
@@ -409,7 +435,9 @@ const AEGP_LayerSuite13* WithLayerIds(const AEGP_LayerSuite13* composition) {
 }
 
 const AEGP_EffectSuite3* EffectSuite() { return &kEffect; }
-const AEGP_StreamSuite9* StreamSuite() { return &kStream; }
+const AEGP_StreamSuite9* StreamSuite(int version) {
+    return version == kAEGPStreamSuiteVersion7 ? &kStream<kAEGPStreamSuiteVersion7> : &kStream<kAEGPStreamSuiteVersion9>;
+}
 const AEGP_DynamicStreamSuite2* DynamicStreamSuite() { return &kDynamic; }
 const AEGP_UtilitySuite11* UtilitySuite() { return &kUtility; }
 const PF_ParamUtilsSuite3* ParamUtilsSuite() { return &kParamUtils; }

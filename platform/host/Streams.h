@@ -81,6 +81,13 @@ struct StreamBooks {
 };
 StreamBooks StreamsOutstanding();
 
+// Streams got and values set through each version of the stream suite, over
+// all hosts: the versions share their calls, so only these books tell them apart.
+struct StreamSuiteCalls {
+    long gets7 = 0, gets9 = 0, sets7 = 0, sets9 = 0;
+};
+StreamSuiteCalls StreamCallsByVersion();
+
 // One host's side: the panel state of its controls and its faults.
 class PanelState {
 public:
@@ -118,7 +125,7 @@ private:
 const AEGP_PFInterfaceSuite1* WithEffectRefs(const AEGP_PFInterfaceSuite1* composition);
 const AEGP_LayerSuite13* WithLayerIds(const AEGP_LayerSuite13* composition);
 const AEGP_EffectSuite3* EffectSuite();
-const AEGP_StreamSuite9* StreamSuite();
+const AEGP_StreamSuite9* StreamSuite(int version);  // 7 or 9
 const AEGP_DynamicStreamSuite2* DynamicStreamSuite();
 const AEGP_UtilitySuite11* UtilitySuite();
 const PF_ParamUtilsSuite3* ParamUtilsSuite();

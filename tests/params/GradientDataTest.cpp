@@ -225,7 +225,17 @@ TEST_F(GradientData, ColourLookup) {
     // NaN positions (a damaged project) must not upset the sort.
     std::vector<ArbGradientPt> odd(40, Stop(NAN, 0, 0, 0));
     for (size_t i = 0; i < odd.size(); i += 3) odd[i] = Stop(double(i) / 40, 1, 1, 1);
-    ExpectColor(Get_Gradient_Color_At_Position(unsigned(odd.size()), odd.data(), 0.0), 1, 1, 1, 1);
+    ExpectColor(Get_Gradient_Color_At_Position(unsigned(odd.size()), odd.data(), 21.0 / 40), 1, 1, 1, 1);
+    // Lookups take NaN as the start and an infinity as its end, in stops and asked positions alike.
+    const ArbGradientPt damaged[] = {Stop(INFINITY, 0, 0, 1), Stop(NAN, 1, 0, 0), Stop(0.5, 0, 1, 0)};
+    ExpectColor(Get_Gradient_Color_At_Position(3, damaged, 0.25), 1, 0.5f, 0.5f, 0);
+    ExpectColor(Get_Gradient_Color_At_Position(3, damaged, 0.75), 1, 0, 0.5f, 0.5f);
+    ExpectColor(Get_Gradient_Color_At_Position_Adv(3, damaged, NAN, false), 1, 1, 0, 0);
+    ExpectColor(Get_Gradient_Color_At_Position(3, damaged, INFINITY), 1, 0, 0, 1);
+    const ArbGradientPt fromMinusInfinity[] = {Stop(-INFINITY, 1, 0, 0), Stop(1.0, 0, 0, 1)};
+    ExpectColor(Get_Gradient_Color_At_Position(2, fromMinusInfinity, 0.5), 1, 0.5f, 0, 0.5f);
+    EXPECT_TRUE(GradientStopLess(Stop(NAN, 0, 0, 0), Stop(0.1, 0, 0, 0)));
+    EXPECT_FALSE(GradientStopLess(Stop(NAN, 0, 0, 0), Stop(-INFINITY, 0, 0, 0)));
 }
 
 TEST_F(GradientData, KeyframeInterpolation) {

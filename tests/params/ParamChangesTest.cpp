@@ -210,6 +210,21 @@ TEST_F(ParamChanges, LightSizesFollowEachOtherOnBothRenderers) {
     EXPECT_EQ(Value(UF3_LIGHT_RADIUS_STD), 250) << "a keyframed target keeps its value";
     EXPECT_EQ(H().KeyframeCount(UF3_LIGHT_RADIUS_STD), 2u);
     ExpectOneStep("", {UF3_LIGHT_RADIUS_RT});
+
+    // The targets are read through version 7 of the stream suite and set through 9;
+    // the keyframed one is read and left alone.
+    const host::StreamSuiteCalls before = host::StreamCallsByVersion();
+    PF_UserChangedParamExtra changed{UF3_LIGHT_SOFTNESS};
+    ASSERT_EQ(H().Send(PF_Cmd_USER_CHANGED_PARAM, &changed), PF_Err_NONE);
+    const host::StreamSuiteCalls after = host::StreamCallsByVersion();
+    EXPECT_EQ(after.gets7 - before.gets7, 2);
+    EXPECT_EQ(after.gets9 - before.gets9, 0);
+    EXPECT_EQ(after.sets9 - before.sets9, 1);
+    EXPECT_EQ(after.sets7 - before.sets7, 0);
+    host::SuiteRegistry::Instance().SetMissing(kAEGPStreamSuite, kAEGPStreamSuiteVersion9);
+    EXPECT_NE(H().Send(PF_Cmd_USER_CHANGED_PARAM, &changed), PF_Err_NONE);
+    host::SuiteRegistry::Instance().ClearFaults();
+    EXPECT_EQ(host::StreamsOutstanding().streams, 0) << "a stream left behind by the missing suite";
 }
 
 TEST_F(ParamChanges, PointLocationMovesOnlyASelectedStop) {

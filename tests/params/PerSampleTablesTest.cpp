@@ -60,13 +60,18 @@ TEST_F(SampleTables, DirectionalCopiesSpreadEvenlyWithoutEasing) {
 }
 
 TEST_F(SampleTables, FirstHalfOfTheCopiesShareBufferZero) {
-    myParams p{};
-    Directional(p, 10, 50, 135, 8);
-    InitDirectionalParams(p, suites, params);
-    std::vector<int> buffers;
-    for (const auto& s : p.samples) buffers.push_back(s.bufferIndex);
-    EXPECT_EQ(buffers, (std::vector<int>{0, 0, 0, 0, 0, 1, 1, 1, 1, 1}));
-    EXPECT_EQ(p.blurBuffers.size(), 2u);
+    // Even counts split exactly in halves, where the nudged formula keeps the middle copy in buffer 0.
+    const std::pair<int, std::vector<int>> splits[] = {
+        {10, {0, 0, 0, 0, 0, 1, 1, 1, 1, 1}}, {2, {0, 1}}, {4, {0, 0, 1, 1}}, {3, {0, 0, 1}}};
+    for (const auto& [n, want] : splits) {
+        myParams p{};
+        Directional(p, n, 50, 135, 8);
+        InitDirectionalParams(p, suites, params);
+        std::vector<int> buffers;
+        for (const auto& s : p.samples) buffers.push_back(s.bufferIndex);
+        EXPECT_EQ(buffers, want) << n << " copies";
+        EXPECT_EQ(p.blurBuffers.size(), 2u);
+    }
 
     myParams none{};  // no copies leave no NaN behind
     Directional(none, 0, 50, 135, 8);
@@ -152,6 +157,8 @@ TEST_F(SampleTables, PointCopiesScaleByLengthOver800AndShrinkTheirBlur) {
     InitRadialGaussianParams(eased, &in, params);
     EXPECT_DOUBLE_EQ(eased.samples.at(0).scale, 1.0 + 1.0 / 32);
     EXPECT_DOUBLE_EQ(eased.samples.at(0).opacity, 1.0 - 1.0 / 32);
+    EXPECT_DOUBLE_EQ(eased.samples.at(0).blur, 1.0) << "ceil(20 / 32 / scale), the eased blur";
+    EXPECT_DOUBLE_EQ(eased.samples.at(1).blur, 10.0);
 
     myParams orphan{};
     Point(orphan, 3, 10, 100);

@@ -121,6 +121,15 @@ TEST_F(RenderRecord, RaytracedGradientIsSortedAndLinearOnlyInAGammaSpace) {
         EXPECT_FLOAT_EQ(p.shadowColors[1][1], 1.0f);
         EXPECT_FLOAT_EQ(p.shadowColors[2][2], 1.0f);
     }
+    // Damaged positions: the record's copy holds them as lookups take them, sorted so.
+    Gradient({Stop(INFINITY, 0, 0, 1), Stop(0.5, 0, 1), Stop(NAN, 0.5)});
+    myParams damaged{};
+    ASSERT_EQ(Render(damaged), PF_Err_NONE);
+    ASSERT_EQ(damaged.gradient.size(), 3u);
+    const double positions[] = {damaged.gradient[0].position, damaged.gradient[1].position, damaged.gradient[2].position};
+    EXPECT_TRUE(positions[0] == 0 && positions[1] == 0.5 && positions[2] == 1) << positions[0] << " " << positions[2];
+    EXPECT_FLOAT_EQ(damaged.shadowColors[0][0], std::pow(0.5f, 2.2f)) << "colours follow their stops";
+    EXPECT_FLOAT_EQ(damaged.shadowColors[2][2], 1.0f);
 }
 
 TEST_F(RenderRecord, StandardCopiesSampleTheGradientEvenlyFromTheCycle) {
@@ -139,6 +148,17 @@ TEST_F(RenderRecord, StandardCopiesSampleTheGradientEvenlyFromTheCycle) {
         ASSERT_EQ(p.samples.size(), 4u);
         for (int s = 0; s < 4; ++s)
             EXPECT_NEAR(p.samples[s].color.red, cycle == 0 ? plain[s] : quarterTurn[s], 1e-6) << cycle << " " << s;
+    }
+    // Eased halfway towards 1 - 2^(-10 d), which is 0 at the start.
+    Degrees(UF3_CYCLE_GRADIENT, 0);
+    Float(UF3_EASING_MASTER, 100);
+    Float(UF3_EASE_GRADIENT_ADV, 50);
+    myParams eased{};
+    ASSERT_EQ(Render(eased), PF_Err_NONE);
+    ASSERT_EQ(eased.samples.size(), 4u);
+    for (int s = 0; s < 4; ++s) {
+        const float d = float(plain[s]), e = 1 - std::exp2(-10 * d);
+        EXPECT_NEAR(eased.samples[s].color.red, d - (d - e) * 0.5f, 1e-6) << s;
     }
 }
 
@@ -247,6 +267,43 @@ TEST_F(RenderRecord, QualityPresetDecidesRaytracedSampling) {
     Render(standard);
     EXPECT_TRUE(standard.numSamples == 7 && standard.ssaa == 0 && standard.qualityScale == 1.0)
         << standard.numSamples << " " << standard.ssaa << " " << standard.qualityScale;
+}
+
+TEST_F(RenderRecord, RaytracedFieldsComeFromTheParameters) {
+    H().In().downsample_x = {1, 2};
+    Degrees(UF3_LIGHT_DIRECTION, 100);
+    Float(UF3_LIGHT_SOFTNESS, 15);
+    Float(UF3_LIGHT_RADIUS_RT, 30);
+    Float(UF3_SHADOW_LENGTH, 120);
+    Float(UF3_EASE_OPACITY, 40);
+    Float(UF3_EASE_SOFTNESS, 70);
+    Float(UF3_EASE_GRADIENT, 25);
+    Float(UF3_OPACITY_START_RT, 90);
+    Float(UF3_OPACITY_END_RT, 30);
+    Check(UF3_SHADOW_WITHIN_LIGHT, true);
+    Check(UF3_AUTO_SHADOW_LENGTH, true);
+    H().Param(UF3_LIGHT_ORIGIN).u.td.x_value = PF_Fixed(37.5 * 65536);  // x and y apart
+    H().Param(UF3_LIGHT_ORIGIN).u.td.y_value = PF_Fixed(81.25 * 65536);
+    for (const int light : {UF3_LIGHT_DIRECTIONAL, UF3_LIGHT_POINT}) {
+        SCOPED_TRACE(light);
+        Popup(UF3_LIGHT_TYPE, light);
+        myParams p{};
+        ASSERT_EQ(Render(p), PF_Err_NONE);
+        EXPECT_FLOAT_EQ(p.lightDirectionSD, float(170 * M_PI / 180));
+        EXPECT_FLOAT_EQ(p.boundsAngle, float(10 * M_PI / 180));
+        EXPECT_FLOAT_EQ(p.lightSoftness, 0.15f);
+        EXPECT_FLOAT_EQ(p.lightRadiusSD, 30.0f) << "twice the radius, at half resolution";
+        EXPECT_FLOAT_EQ(p.shadowLengthSD, 60.0f);
+        EXPECT_FLOAT_EQ(p.shadowDistanceEase, 0.4f);
+        EXPECT_FLOAT_EQ(p.shadowSoftnessEase, 0.7f);
+        EXPECT_FLOAT_EQ(p.shadowGradEase, 0.25f);
+        EXPECT_FLOAT_EQ(p.shadowStartOpacity, 0.9f);
+        EXPECT_FLOAT_EQ(p.shadowEndOpacity, 0.3f);
+        EXPECT_EQ(p.lightOriginRT[0], 37.5);
+        EXPECT_EQ(p.lightOriginRT[1], 81.25);
+        EXPECT_EQ(p.shadowInLight, light == UF3_LIGHT_POINT) << "a point light's options only";
+        EXPECT_EQ(p.autoShadowLength, light == UF3_LIGHT_POINT);
+    }
 }
 
 TEST_F(RenderRecord, RaytracedPadComesFromTheOffsetOrThePreRenderBlock) {

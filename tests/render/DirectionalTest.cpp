@@ -139,6 +139,28 @@ TEST_F(DirectionalPasses, EmptyAreasEndTheRoadWithoutAShadow) {
         for (int x = 0; x < 16; ++x) ASSERT_EQ(bytes[y * m_outWorld.rowbytes + x * 4], 0) << x << ", " << y;
 }
 
+// One unmoved copy in buffer 0 gives back the inverted coverage of its own area:
+// a 2-pixel ring round the 8 x 8 source, whatever the size of buffer 1.
+TEST_F(DirectionalPasses, TheInnerRoadMapsEachBufferOntoBufferZerosArea) {
+    p.innerShadow = true, p.debugScale = 1.0, p.numSamples = 1;
+    p.samples = {{0, 1.0, 1.0, {0, 0}, {}, 0}};
+    p.blurBuffers = {{0, 0, {12, 12}, {12, 12}}, {0, 0, {24, 24}, {24, 24}}};
+    ASSERT_EQ(p.innerInputPadded.InitStructWorld(p.in_data, m_in, 12, 12), PF_Err_NONE);
+    ASSERT_EQ(p.innerShadowWorld.InitStructWorld(p.in_data, m_outWorld, 16, 16), PF_Err_NONE);
+    PF_EffectWorld& padded = p.innerInputPadded.world;
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 12; ++x)
+            reinterpret_cast<PF_Pixel*>(reinterpret_cast<char*>(padded.data) + y * padded.rowbytes)[x] =
+                x >= 2 && x < 10 && y >= 2 && y < 10 ? PF_Pixel{255, 255, 255, 255} : PF_Pixel{0, 0, 0, 0};
+    ASSERT_EQ(ProcInnerDirectional(p), PF_Err_NONE);
+    const PF_EffectWorld& out = p.innerShadowWorld.world;
+    const auto shade = [&](int x) { return reinterpret_cast<const PF_Pixel*>(reinterpret_cast<const char*>(out.data) + 8 * out.rowbytes)[x].alpha; };
+    // Buffer 0's 12 pixels drawn at the output's centre: ring at 2..4 and 12..14, blurred by a pixel.
+    for (int x : {2, 3, 12, 13}) EXPECT_GT(shade(x), 100) << "ring at " << x;
+    for (int x = 5; x < 11; ++x) EXPECT_LT(shade(x), 30) << "inside at " << x;
+    for (int x : {0, 15}) EXPECT_EQ(shade(x), 0) << "beyond buffer 0 at " << x;
+}
+
 // The fixture's red 30 x 30 square (60..90, 35..65) under a directional light.
 class DirectionalShadow : public EffectRender {
 protected:
@@ -197,6 +219,35 @@ TEST_F(DirectionalShadow, BlurGrowsAlongTheShadow) {
     };
     EXPECT_LE(edge(96), 3) << "copies near the source are barely blurred";
     EXPECT_GE(edge(145), 6) << "the far copies carry most of the Light Radius";
+}
+
+TEST_F(DirectionalShadow, AtTheDefaultQualityBothRoadsKeepTheirEdges) {
+    Float(UF3_SAMPLES, 20);  // two blur buffers
+    for (const bool inner : {false, true}) {
+        SCOPED_TRACE(inner ? "inner" : "outer");
+        Check(UF3_INNER_SHADOW, inner);
+        Direction(inner ? 135 : 90);
+        Float(UF3_SHADOW_LENGTH, inner ? 8 : 60);
+        Float(UF3_LIGHT_RADIUS_STD, inner ? 6 : 16);
+        std::vector<Edge> extreme;
+        for (const int quality : {UF3_QUALITY_EXTREME, UF3_QUALITY_MODERATE}) {
+            Set(UF3_QUALITY_PRESET, quality);
+            const Frame f = Render();
+            ASSERT_EQ(f.err, PF_Err_NONE);
+            std::vector<std::vector<float>> lines(2);
+            if (inner) {  // the shadowed band, from the lit side; inside the source its colour shows it
+                for (int y = kBottom - 1; y >= kTop; --y) lines[0].push_back(1 - f.At(75, y)[3]);
+                for (int x = kRight - 1; x >= kLeft; --x) lines[1].push_back(1 - f.At(x, 50)[3]);
+            } else {      // the top edge far along the shadow, where the blur is widest, and the far end
+                for (int y = 50; y > 0; --y) lines[0].push_back(f.Alpha(145, y));
+                for (int x = 100; x < 180; ++x) lines[1].push_back(f.Alpha(x, 50));
+            }
+            for (size_t k = 0; k < lines.size(); ++k) {
+                if (quality == UF3_QUALITY_EXTREME) extreme.push_back(EdgeOf(lines[k]));
+                else ExpectLikeExtreme(EdgeOf(lines[k]), extreme[k]);
+            }
+        }
+    }
 }
 
 TEST_F(DirectionalShadow, InnerShadowAndEachCpuCompStage) {

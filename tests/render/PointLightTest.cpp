@@ -91,4 +91,26 @@ TEST_F(PointLight, EightAndThirtyTwoBitsAgree) {
     }
 }
 
+TEST_F(PointLight, LightRadiusBlursAndShadowOffsetScalesEveryCopyAtEitherQuality) {
+    Float(UF3_LIGHT_RADIUS_STD, 20);      // the last copy blurred by ceil(10 / 2.1) pixels, shown 2.1 times as wide
+    Float(UF3_SHADOW_OFFSET_POINT, 100);  // every copy scaled 0.1 more
+    Edge extreme;
+    for (const int quality : {UF3_QUALITY_EXTREME, UF3_QUALITY_MODERATE}) {
+        SCOPED_TRACE(quality);
+        Set(UF3_QUALITY_PRESET, quality);
+        const Frame f = Render();
+        ASSERT_EQ(f.err, PF_Err_NONE);
+        std::vector<float> farEnd;
+        for (int x = 130; x < 200; ++x) farEnd.push_back(f.Alpha(x, kLightY));
+        const Edge e = EdgeOf(farEnd);
+        if (quality == UF3_QUALITY_EXTREME) {
+            extreme = e;
+            EXPECT_NEAR(130 + e.half, kLightX + 2.1 * (kRight - kLightX), 1.5) << "the square scaled by 2 + 0.1";
+            EXPECT_GE(e.ramp, 5) << "the Light Radius's blur; unblurred copies fall off within two pixels";
+        } else {
+            ExpectLikeExtreme(e, extreme);
+        }
+    }
+}
+
 }  // namespace

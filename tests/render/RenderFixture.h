@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,6 +33,29 @@ struct Frame {
     }
     float Alpha(int x, int y) const { return At(x, y)[0]; }
 };
+
+// An edge along a line of samples taken from inside outwards: where it falls
+// through one half (interpolated, in samples from the start; -1 if it does
+// not) and how many samples lie between 10 % and 90 %.
+struct Edge {
+    double half = -1;
+    int ramp = 0;
+};
+inline Edge EdgeOf(const std::vector<float>& v) {
+    Edge e;
+    for (size_t i = 0; i + 1 < v.size() && e.half < 0; ++i)
+        if (v[i] >= 0.5f && v[i + 1] < 0.5f) e.half = double(i) + (v[i] - 0.5) / (double(v[i]) - v[i + 1]);
+    for (float a : v) e.ramp += a > 0.1f && a < 0.9f;
+    return e;
+}
+// At the default quality (Moderate) the Standard roads sample the input through
+// mipmaps and blur at 0.6 of the resolution: an edge may move by a pixel and
+// soften by three, not more.
+inline void ExpectLikeExtreme(const Edge& moderate, const Edge& extreme) {
+    ASSERT_GE(extreme.half, 0) << "no edge to compare";
+    EXPECT_NEAR(moderate.half, extreme.half, 1.0);
+    EXPECT_LE(std::abs(moderate.ramp - extreme.ramp), 3) << moderate.ramp << " against " << extreme.ramp;
+}
 
 class EffectRender : public LoadedModule {
 protected:

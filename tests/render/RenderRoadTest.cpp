@@ -2,13 +2,17 @@
 // message), a missing pre-render block, and several threads rendering at
 // once.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <thread>
 
 #include "OpenGL/gl3.h"
 #include "cgl/CGLTesting.h"
+#include "host/HandleSuite.h"
 #include "open_gl/Context.h"
+#include "params/GradientData.h"
 #include "render/RenderFixture.h"
 #include "render/ThreadRenderData.h"
 
@@ -81,6 +85,55 @@ TEST_F(RenderRoad, AMissingPreRenderBlockFailsTheRender) {
     job.preOutput.pre_render_data = nullptr;
     EXPECT_EQ(H().SmartRender(job), PF_Err_INVALID_CALLBACK);
     EXPECT_NE(Log().find("failed to acquire preRenderData"), std::string::npos);
+}
+
+// A damaged project may hold stops at NaN or infinite positions; the stored
+// data stays as it is, but every frame keeps to the colours of the stops.
+TEST_F(RenderRoad, DamagedGradientPositionsGiveFramesWithinTheStopsColours) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const float lo = 0.2f, hi = 0.8f;
+    // Before the first finite stop t would be formed from -inf, after the last from NaN.
+    const std::vector<ArbGradientPt> stops = {{-kInf, {1, hi, lo, lo}}, {0.5, {1, lo, hi, lo}}, {NAN, {1, lo, lo, hi}}};
+    const PF_HandleSuite1* hs = host::HandleTable::Instance().Suite();
+    PF_Handle h = nullptr;
+    ASSERT_EQ(Set_Arb_Gradient(hs, &h, unsigned(stops.size()), stops.data()), PF_Err_NONE);
+    H().SetArbitraryValue(UF3_COLOR_GRADIENT, h);
+    host::HandleTable::Instance().Dispose(h);
+    Set(UF3_FILL_MODE, UF3_FILL_GRADIENT);
+    Check(UF3_LINEAR_BLENDING, false);
+    Set(UF3_LIGHT_TYPE, UF3_LIGHT_DIRECTIONAL);
+    Set(UF3_QUALITY_PRESET, UF3_QUALITY_LOW);
+    Float(UF3_SHADOW_LENGTH, 40);
+    Float(UF3_SAMPLES, 40);
+    for (const int renderer : {UF3_RENDERER_STANDARD, UF3_RENDERER_RAYTRACED})
+        for (const short depth : {8, 32}) {
+            SCOPED_TRACE(testing::Message() << "renderer " << renderer << ", " << depth << " bits");
+            Set(UF3_RENDERER, renderer);
+            const Frame f = Render(depth);
+            ASSERT_EQ(f.err, PF_Err_NONE) << Log();
+            float most = 0, least = 1;
+            int shadowed = 0;
+            for (int y = f.originY; y < f.originY + f.height; ++y)
+                for (int x = f.originX; x < f.originX + f.width; ++x) {
+                    const auto p = f.At(x, y);
+                    for (float c : p) ASSERT_TRUE(std::isfinite(c) && c >= 0 && c <= 1) << x << "," << y << ": " << c;
+                    // Away from the source and where the 8-bit colour is well resolved.
+                    if (x >= kLeft - 1 && x <= kRight && y >= kTop - 1 && y <= kBottom) continue;
+                    if (p[0] < 0.5f) continue;
+                    ++shadowed;
+                    for (int c = 1; c < 4; ++c) most = std::max(most, p[size_t(c)]), least = std::min(least, p[size_t(c)]);
+                }
+            EXPECT_GT(shadowed, 100);
+            // 8 bits round on read-back and composite; 32 bits pass half-float work buffers.
+            const float step = depth == 8 ? 2.5f / 255 : 2e-3f;
+            EXPECT_LE(most, hi + step);
+            EXPECT_GE(least, lo - step);
+        }
+    const std::vector<ArbGradientPt> stored =
+        CreateGradientStdVecFromArb(hs, H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
+    ASSERT_EQ(stored.size(), stops.size());
+    EXPECT_TRUE(stored[0].position == -kInf && std::isnan(stored[2].position))
+        << "the stored stops are left as they were";
 }
 
 // Every GL object a render made on this thread's context is gone: only the

@@ -84,6 +84,17 @@ TEST_F(DebugOverlay, ZeroRecordLinesKeepTheirSizeAndTurnWithTheLayer) {
     EXPECT_NEAR(turned.dirY, 1, 1e-6) << "the layer's x axis points down the window";
 }
 
+TEST_F(DebugOverlay, ALayerShownWithNoExtentDrawsNothing) {
+    Open({});
+    for (auto [sx, sy] : {std::pair{0.0, 0.0}, {0.0, 1.0}, {1.0, 0.0}}) {
+        win->Placement() = {.positionX = 100, .positionY = 50, .scaleX = sx, .scaleY = sy};
+        win->Canvas().ClearRecords();
+        EXPECT_EQ(win->Draw(), PF_Err_NONE) << sx << " x " << sy;
+        EXPECT_EQ(win->Last().evt_out_flags, PF_EO_HANDLED_EVENT);
+        EXPECT_TRUE(win->Canvas().Texts().empty()) << sx << " x " << sy;
+    }
+}
+
 TEST_F(DebugOverlay, TextIsClippedToTheLayer) {
     H().SetLayerSize(H().EffectLayer(), 90, 200);
     Open({.type = PF_Window_LAYER, .width = 400, .height = 300, .panX = 10, .panY = 10});

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -102,6 +103,49 @@ TEST_F(LightHandle, DragsSetTheActiveRadiusThroughCompositionSpace) {
     ASSERT_EQ(win->Release(At(100, 177.5)), PF_Err_NONE);
     EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_RT), 77.5);
     EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_STD), 50);
+}
+
+TEST_F(LightHandle, TheOutlineTurnsWithTheLayerAndEverySquareGrabs) {
+    Open({.width = 600, .height = 500});
+    PointLight(200, 100, 40);
+    for (const double degrees : {0.0, 30.0, 90.0}) {
+        SCOPED_TRACE(testing::Message() << degrees << " degrees");
+        win->Placement() = {.positionX = 300, .positionY = 250, .anchorX = 160, .anchorY = 120, .rotation = degrees};
+        win->Canvas().Fill({0, 0, 0, 1});
+        ASSERT_EQ(win->Draw(), PF_Err_NONE);
+        // Squares: every 4 x 4 block of foreground, gathered by square.
+        std::vector<std::pair<double, double>> sums;
+        std::vector<int> counts;
+        for (int y = 0; y + 4 <= 500; ++y)
+            for (int x = 0; x + 4 <= 600; ++x) {
+                bool full = true;
+                for (int i = 0; i < 16 && full; ++i) full = IsForeground(win->Canvas().At(x + i % 4 + 0.5, y + i / 4 + 0.5));
+                if (!full) continue;
+                size_t k = 0;
+                while (k < sums.size() && std::hypot(sums[k].first / counts[k] - x, sums[k].second / counts[k] - y) > 6) ++k;
+                if (k == sums.size()) sums.push_back({0, 0}), counts.push_back(0);
+                sums[k].first += x, sums[k].second += y, ++counts[k];
+            }
+        ASSERT_EQ(sums.size(), 4u) << "four corner squares";
+        for (size_t k = 0; k < sums.size(); ++k) {
+            // A 6-pixel square holds 3 x 3 such blocks; its centre is 2 pixels past their mean corner.
+            const PF_Point centre = {A_long(std::lround(sums[k].first / counts[k] + 2)),
+                                     A_long(std::lround(sums[k].second / counts[k] + 2))};
+            ASSERT_EQ(win->Click(centre), PF_Err_NONE);
+            EXPECT_TRUE(win->Dragging()) << "the square at " << centre.h << "," << centre.v << " does not grab";
+            ASSERT_EQ(win->Release(centre), PF_Err_NONE);
+            PointLight(200, 100, 40);
+        }
+        // Out from the light's centre in every direction the stroke comes about a radius away.
+        const PF_Point light = At(200, 100);
+        for (int d = 0; d < 16; ++d) {
+            const double a = d * M_PI / 8;
+            double hit = 0;
+            for (double t = 1; t < 80 && hit == 0; t += 0.5)
+                if (win->Canvas().At(light.h + 0.5 + t * std::cos(a), light.v + 0.5 + t * std::sin(a)).blue > 0.3f) hit = t;
+            EXPECT_NEAR(hit, 40, 3) << "direction " << d << " of 16";
+        }
+    }
 }
 
 TEST_F(LightHandle, PixelAspectTwoDrawsACircleInTheLayerWindow) {
