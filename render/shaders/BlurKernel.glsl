@@ -4,13 +4,15 @@
 // deviation near a quarter of steps * stride. No steps means the centre tap alone.
 vec4 Blur(vec2 centre, vec2 axis) {
     vec2 texel = axis / vec2(textureSize(videoTexture, 0));
-    vec4 sum = vec4(0.0);
-    float weights = 0.0;
-    for (int i = -steps; i <= steps; ++i) {
-        float x = steps > 0 ? float(i) / float(steps) : 0.0;
+    // Taps i and -i share a weight: one exp for the pair.
+    vec4 sum = texture(videoTexture, centre);
+    float weights = 1.0;
+    for (int i = 1; i <= steps; ++i) {
+        float x = float(i) / float(steps);
         float w = exp(-0.5 * x * x / 0.06);
-        sum += w * texture(videoTexture, centre + float(i) * stride * texel);
-        weights += w;
+        vec2 d = float(i) * stride * texel;
+        sum += w * (texture(videoTexture, centre + d) + texture(videoTexture, centre - d));
+        weights += 2.0 * w;
     }
     return sum / weights;
 }

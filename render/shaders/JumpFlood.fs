@@ -44,7 +44,8 @@ void main() {
     }
 
     // The texel centre, exactly: equal distances then compare equal and ties keep the
-    // first candidate visited.
+    // first candidate visited. No branches: a neighbour out of range is fetched clamped and
+    // dropped by the select, as is one without a seed, which costs less than skipping it.
     vec2 p = gl_FragCoord.xy;
     ivec2 last = ivec2(jfa_res) - 1;
     float best = 1e30;
@@ -52,14 +53,11 @@ void main() {
     for (int i = -1; i <= 1; ++i) {
         for (int j = -1; j <= 1; ++j) {
             ivec2 s = c + ivec2(i, j) * k;
-            if (any(lessThan(s, ivec2(0))) || any(greaterThan(s, last))) continue;
-            vec2 q = texelFetch(jfa_tex, s, 0).xy;
-            if (q == kNoSeed) continue;
+            vec2 q = texelFetch(jfa_tex, clamp(s, ivec2(0), last), 0).xy;
             float d = BoxDistance(p, q + 0.5);
-            if (d < best) {
-                best = d;
-                nearest = q;
-            }
+            bool take = s == clamp(s, ivec2(0), last) && q != kNoSeed && d < best;
+            best = take ? d : best;
+            nearest = take ? q : nearest;
         }
     }
     FragColour = nearest;

@@ -31,6 +31,15 @@ uniform bool auto_shadow_length;
 uniform vec2 blue_noise_points[256];
 out float FragColour;
 #include "RayMarch.glsl"
+
+// The sums over the pixel's samples.
+float intensity = 0.0;
+int hits = 0;
+
+void Shade(float t, float len, Tracing tr) {
+    if (t < 0.0) return;
+    intensity += Ease(1.0 - t / max(len, 1e-10), tr);
+    ++hits;
 }
 
 void main() {
@@ -39,65 +48,7 @@ void main() {
     ivec2 pixel = ivec2(floor(position));
     float noise = texelFetch(blue_noise_tex, pixel & 1023, 0).r;
 
-    float intensity = 0.0;
-    int hits = 0;
-    for (int i = 0; i < num_samples; ++i) {
-        vec2 b = fract(blue_noise_points[i % 256] + kGolden * float(i / 256));
-        vec2 ro = vec2(pixel) + b;
-        vec2 rd;
-        float tLight;
-        if (shadow_in_light) {
-            // A point on the light's disc.
-            vec2 u = fract(b + noise);
-            float r = light_radius * sqrt(abs(2.0 * Softness(u.x) - 1.0));
-            float theta = 2.0 * kPi * u.y;
-            vec2 target = light_position + r * vec2(cos(theta), sin(theta));
-            rd = normalize(target - ro);
-            tLight = distance(ro, target);
-        } else {
-            float s = Softness((float(i) + fract(noise + float(i + 1) * kGolden)) / float(num_samples));
-            float size, aMin;
-            if (light_type == kPointLight) {
-                float D = distance(ro, light_position);
-                // Inside the light nothing casts a shadow; at its very centre no direction exists.
-                if (D < light_radius || D == 0.0) continue;
-                float aMid = atan(light_position.y - ro.y, light_position.x - ro.x);
-                size = 2.0 * asin(light_radius / D);
-                aMin = aMid - size / 2.0;
-                float off = size * abs(s - 0.5);
-                // Along this ray, the distance to the light's near edge; D - r on the centre ray.
-                float sinOff = sin(off);
-                if (light_radius == 0.0) {
-                    tLight = D;
-                } else if (sinOff == 0.0) {
-                    tLight = D - light_radius;
-                } else {
-                    float chord = asin(clamp(D * sinOff / light_radius, -1.0, 1.0)) - off;
-                    tLight = min(D, light_radius * sin(chord) / sinOff);
-                }
-            } else {
-                size = 2.0 * kPi * light_softness;
-                aMin = light_direction - size / 2.0;
-                tLight = kFar;
-            }
-            float a = aMin + size * s;
-            rd = vec2(cos(a), sin(a));
-        }
-
-        float len = shadow_length;
-        float toLight = tLight;
-        if (inverse_shadow) {
-            rd = -rd;
-            tLight = kFar;
-            if (auto_shadow_length) len = kFar;
-        }
-        float t = March(ro, rd, min(tLight, len));
-        if (t >= 0.0) {
-            if (inverse_shadow && auto_shadow_length) len = toLight + t;
-            intensity += Ease(1.0 - t / max(len, 1e-10), shadow_distance_ease);
-            ++hits;
-        }
-    }
+    TraceSamples(pixel, noise, BeginTracing());
     if (hits > 0) {
         intensity = mix(shadow_start_opacity, shadow_end_opacity, 1.0 - intensity / float(hits)) * float(hits);
     }
