@@ -420,6 +420,8 @@ TEST_F(RaytracedPasses, ShadingMatchesTheCpuFormulasInEveryLightSetup) {
 struct Seen {
     int ssaa = 0, numSamples = 0;
     float inRes[2]{}, jfaRes[2]{};
+    float lightPosition[2]{}, outOffset[2]{};
+    A_long pad = 0, padded[4]{};  // origin x, y, width, height
 };
 
 // Whole frames of the fixture's square, Raytraced, directional light at 135 degrees.
@@ -437,7 +439,15 @@ protected:
 
     inline static Seen s_seen{};
     static void Remember(myParams& p) {
-        s_seen = {p.ssaa, p.numSamples, {p.inRes[0], p.inRes[1]}, {p.jfaRes[0], p.jfaRes[1]}};
+        const PF_EffectWorld& w = p.inputPadded.world;
+        s_seen = {p.ssaa,
+                  p.numSamples,
+                  {p.inRes[0], p.inRes[1]},
+                  {p.jfaRes[0], p.jfaRes[1]},
+                  {p.lightPosition[0], p.lightPosition[1]},
+                  {p.outOffset[0], p.outOffset[1]},
+                  p.padOffset,
+                  {w.origin_x, w.origin_y, w.width, w.height}};
     }
 };
 
@@ -466,7 +476,7 @@ TEST_F(RaytracedRender, SoftShadowFallsAwayFromTheLightAndGradientColoursItAlong
     EXPECT_GT(later[2] + later[3], later[1]) << "green and blue further along";
 }
 
-TEST_F(RaytracedRender, PresetsSetSamplesAndFieldResolution) {
+TEST_F(RaytracedRender, PresetsSetSamplesAndFieldResolutionInThePaddedInputsSpace) {
     const int ssaa[] = {1, 1, 2, 2, 4}, samples[] = {12, 25, 50, 100, 250};
     gGPUStageTestHook = &Remember;
     for (int preset = UF3_QUALITY_DRAFT; preset <= UF3_QUALITY_EXTREME; ++preset) {
@@ -478,6 +488,24 @@ TEST_F(RaytracedRender, PresetsSetSamplesAndFieldResolution) {
         for (int i = 0; i < 2; ++i)
             EXPECT_EQ(s_seen.jfaRes[i], s_seen.inRes[i] * ssaa[preset - 1]) << "preset " << preset;
     }
+
+    // A point light and an output both away from the origin, neither on a diagonal: the
+    // shading space is the padded input's pixels, y up from its bottom edge.
+    Set(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
+    host::RenderJob job;
+    job.request.rect = {30, 20, 180, 90};
+    job.bitdepth = 32;
+    ASSERT_EQ(H().SmartPreRender(job), PF_Err_NONE);
+    ASSERT_EQ(H().SmartRender(job), PF_Err_NONE) << Log();
+    const PF_EffectWorld &in = job.pixels.at(0), &out = job.output;
+    ASSERT_NE(out.origin_y, 0);
+    const A_long left = in.origin_x - s_seen.pad, top = in.origin_y - s_seen.pad, height = s_seen.padded[3];
+    EXPECT_EQ(s_seen.padded[0], left);
+    EXPECT_EQ(s_seen.padded[1], top);
+    EXPECT_EQ(s_seen.lightPosition[0], float(kLightX - left));
+    EXPECT_EQ(s_seen.lightPosition[1], float(top + height - kLightY));
+    EXPECT_EQ(s_seen.outOffset[0], float(out.origin_x - left));
+    EXPECT_EQ(s_seen.outOffset[1], float(top + height - out.origin_y - out.height));
 }
 
 TEST_F(RaytracedRender, DebugViewsShowTheirBufferUncomposited) {

@@ -57,6 +57,9 @@ TEST_F(GradientEditor, AddedStopTakesTheColourBlendedAsLinearBlendingSays) {
         EXPECT_FLOAT_EQ(added.color.alpha, 1.0f);
     }
     EXPECT_NEAR(std::pow(0.5f, 0.4545f), 0.72976f, 1e-5f);
+    // The editor's float lerp runs from a towards b, past it beyond 1.
+    EXPECT_EQ(lerp(2.0f, 10.0f, 0.25f), 4.0f);
+    EXPECT_EQ(lerp(2.0f, 10.0f, 1.5f), 14.0f);
 }
 
 TEST_F(GradientEditor, SelectionPublishesThePointLocation) {
