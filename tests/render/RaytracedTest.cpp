@@ -362,6 +362,9 @@ TEST_F(RaytracedPasses, ShadingMatchesTheCpuFormulasInEveryLightSetup) {
         {"inner", [&](myParams& p) { base(p, 1), p.innerShadow = true; }},
         {"gradient", [&](myParams& p) { base(p, 1), gradient(p, false); }},
         {"gradient, inner", [&](myParams& p) { base(p, 1), gradient(p, true); }},
+        {"gradient, point", [&](myParams& p) { base(p, 1), gradient(p, false), p.lightType = point; }},
+        {"gradient, point, shadow within light",
+         [&](myParams& p) { base(p, 1), gradient(p, false), p.lightType = point, p.shadowInLight = true; }},
     };
 
     // A 14 x 10 opaque rectangle (GL rows) in the input.
