@@ -168,8 +168,8 @@ bool UsesBlendFunction(PF_TransferMode mode) {
 }
 
 bool ActsOnAlphaOnly(PF_TransferMode mode) {
-    return mode == PF_Xfer_MULTIPLY_ALPHA || mode == PF_Xfer_MULTIPLY_ALPHA_LUMA || mode == PF_Xfer_MULTIPLY_NOT_ALPHA ||
-           mode == PF_Xfer_MULTIPLY_NOT_ALPHA_LUMA;
+    return mode == PF_Xfer_MULTIPLY_ALPHA || mode == PF_Xfer_MULTIPLY_ALPHA_LUMA ||
+           mode == PF_Xfer_MULTIPLY_NOT_ALPHA || mode == PF_Xfer_MULTIPLY_NOT_ALPHA_LUMA;
 }
 
 Rgb ColourOf(const PF_PixelFloat& p) { return Rgb{{p.red, p.green, p.blue}}; }

@@ -315,7 +315,7 @@ TEST_F(HostCompositing, TextureBlendsWithTheOpaqueShadowColourThenTheAlphaReturn
 // Whole renders: the four alpha modes act on the shadow's own alpha, with no alpha raise
 // and restore around them. An opaque texture the layer's size, black above the light's row
 // and white below (luma l), at strength s cuts the shadow alpha a to a·k (stencil) or
-// a·(1 − k) (silhouette), k = t·s or l·t·s; on the outer shadow the bias b first cuts the
+// a·(1 − k) (silhouette), k = t·s or l·t·s; on the outer shadow Alpha Bias b first cuts the
 // texture alpha t to 1 − a·b. Colours stay the shadow's.
 TEST_F(HostCompositing, StencilAndSilhouetteModesCutTheShadowsAlpha) {
     PF_EffectWorld& tex = H().SetLayerSize(H().TextureLayer(), kW, kH);
@@ -342,9 +342,10 @@ TEST_F(HostCompositing, StencilAndSilhouetteModesCutTheShadowsAlpha) {
             for (const auto& m : modes)
                 for (int strength : {100, 50})
                     for (int bias : {0, 50}) {
-                        SCOPED_TRACE(std::string(inner ? "inner" : "outer") + ", " + std::to_string(depth) + " bits, mode " +
-                                     std::to_string(m.position) + ", strength " + std::to_string(strength) +
-                                     ", bias " + std::to_string(bias));
+                        if (inner && bias) continue;  // the inner road lays the texture on unbiased
+                        SCOPED_TRACE(std::string(inner ? "inner" : "outer") + ", " + std::to_string(depth) +
+                                     " bits, mode " + std::to_string(m.position) + ", strength " +
+                                     std::to_string(strength) + ", bias " + std::to_string(bias));
                         Set(UF3_TEXTURE_BLEND_MODE, m.position);
                         Float(UF3_TEXTURE_STRENGTH, strength);
                         Float(UF3_TEXTURE_ALPHA_BIAS, bias);
