@@ -525,12 +525,18 @@ TEST_F(RaytracedRender, DebugViewsShowTheirBufferUncomposited) {
         {UF3_SD_VIEW_JUMPFLOOD, "field", [](const auto& p) { return p[0] > 50.0f && p[1] > 20.0f; },
          [](const auto& p) { return p[2] == 0.0f; }},
     };
+    Frame padded;
     for (const auto& v : views) {
         Set(UF3_SD_DEBUG_VIEW, v.view);
         const Frame f = Render();
         ASSERT_EQ(f.err, PF_Err_NONE) << v.shows << Log();
         EXPECT_TRUE(std::any_of(f.argb.begin(), f.argb.end(), v.some)) << v.shows << ": what it should show";
         EXPECT_TRUE(std::all_of(f.argb.begin(), f.argb.end(), v.every)) << v.shows << ": what it must not show";
+        if (v.view == UF3_SD_VIEW_CPU_PADDING) padded = f;
+        if (v.view != UF3_SD_VIEW_IN_FBO) continue;
+        // At one sample per pixel the coverage is the padded input's alpha, pixel for pixel.
+        ASSERT_EQ(f.argb.size(), padded.argb.size());
+        for (size_t i = 0; i < f.argb.size(); ++i) ASSERT_NEAR(f.argb[i][0], padded.argb[i][0], 1e-3f) << i;
     }
 }
 
