@@ -229,6 +229,19 @@ TEST_F(RenderRecord, WholePixelCountsRoundUp) {
     H().In().downsample_x = {1, 4};
     Render(quarter);
     EXPECT_EQ(quarter.bufferMargin, 1);  // ceil(0.375)
+
+    // Each easing is scaled by the master and stops at 1.
+    Float(UF3_EASING_MASTER, 50);
+    Float(UF3_EASE_DISTANCE, 40);
+    Float(UF3_EASE_SOFTNESS_ADV, 300);
+    Float(UF3_EASE_OPACITY_ADV, 60);
+    Float(UF3_EASE_GRADIENT_ADV, 10);
+    myParams eased{};
+    Render(eased);
+    EXPECT_DOUBLE_EQ(eased.easeDistance, 0.2);
+    EXPECT_EQ(eased.easeSoftness, 1.0);
+    EXPECT_DOUBLE_EQ(eased.easeOpacity, 0.3);
+    EXPECT_DOUBLE_EQ(eased.easeGradient, 0.05);
 }
 
 TEST_F(RenderRecord, QualityPresetDecidesRaytracedSampling) {
