@@ -189,6 +189,8 @@ TEST_F(GradientEditor, CursorShowsWhatAClickWouldDo) {
     const PF_Rect area = panel->Control(UF3_COLOR_GRADIENT)->control;
     panel->MoveTo(UF3_COLOR_GRADIENT, {area.left - 5, area.top + 10}, &cursor);
     EXPECT_EQ(cursor, PF_Cursor_ARROW) << "outside the control the host's cursor stays";
+    panel->MoveTo(UF3_COLOR_GRADIENT, {area.right, area.top + 10}, &cursor);
+    EXPECT_EQ(cursor, PF_Cursor_NONE) << "the control's right edge is inside it";
     EXPECT_EQ(panel->Last().evt_out_flags, PF_EO_NONE);
 }
 
