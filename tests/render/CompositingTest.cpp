@@ -121,6 +121,7 @@ TEST(Matrices, ConcatAppendsOnTheRightMayAliasAndUnitScaleIsBitForBit) {
     TranslateMatrix(&m, 10, 20);
     ScaleMatrix(&m, 2, 3);
     EXPECT_EQ(Apply(m, 1, 2), (std::array<double, 2>{22, 66})) << "(1 + 10) × 2, (2 + 20) × 3";
+    EXPECT_EQ(m.mat[2][2], 1.0) << "still affine";
     EXPECT_EQ(SetIdentityMatrix(nullptr), PF_Err_BAD_CALLBACK_PARAM);
 
     // -0.0 and NaN would not survive a multiplication by the identity.
