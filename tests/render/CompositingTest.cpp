@@ -481,6 +481,8 @@ TEST_F(HostCompositing, MissingWorldsAreRefusedNotFollowed) {
     AEGP_SuiteHandler suites(In()->pica_basicP);
     EXPECT_EQ(CompTextureAndInput(In(), p, suites), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(ViewNoiseSolo(In(), p, suites), PF_Err_BAD_CALLBACK_PARAM);
+    p.noise_worldP = World(2, 1, 8);  // a texture but no output
+    EXPECT_EQ(ViewNoiseSolo(In(), p, suites), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(VisualiseBufferData(In(), nullptr, p), PF_Err_NONE);
     EXPECT_EQ(Spy::transfers + Spy::iterate8 + Spy::iterateFloat, 0);
 }
@@ -567,6 +569,11 @@ TEST_F(HostCompositing, RotationTurnsAboutItsCentreAndZeroIsBitForBit) {
     const auto [x, y] = Apply(m, 11, 0);  // a quarter turn about (10, 0)
     EXPECT_NEAR(x, 10.0, 1e-12);
     EXPECT_NEAR(y, 1.0, 1e-12);
+    SetIdentityMatrix(&m);
+    ASSERT_EQ(RotateMatrix(&m, In(), 180.0, 10, 4), PF_Err_NONE);
+    const auto [hx, hy] = Apply(m, 11, 6);  // a half turn about (10, 4)
+    EXPECT_NEAR(hx, 9.0, 1e-12);
+    EXPECT_NEAR(hy, 2.0, 1e-12);
     PF_InData bare{};
     EXPECT_THROW(RotateMatrix(&m, &bare, 90.0, 0, 0), A_long);
 }
