@@ -150,6 +150,8 @@ public:
     // Whether parameter 67-style layer parameters point at the texture layer.
     void SetTextureLayerPresent(bool present) { m_comp.hasTextureLayer = present; }
     void FailLayerCheckout(PF_ParamIndex index, PF_Err err = PF_Err_OUT_OF_MEMORY);
+    // Pixel check-ins refuse with `err` and keep the pixels (PF_Err_NONE clears).
+    void FailLayerCheckin(PF_Err err) { m_failCheckinErr = err; }
     void SetGuidMixInAvailable(bool available) { m_guidAvailable = available; }
     const std::vector<std::vector<unsigned char>>& GuidMixes() const { return m_guidMixes; }
 
@@ -231,6 +233,7 @@ private:
     std::mutex m_renderMutex;
     PF_ParamIndex m_failLayerIndex = -1;
     PF_Err m_failLayerErr = PF_Err_NONE;
+    PF_Err m_failCheckinErr = PF_Err_NONE;
     bool m_guidAvailable = true;
     std::vector<std::vector<unsigned char>> m_guidMixes;
     PanelState m_panel{this};

@@ -171,7 +171,9 @@ PF_Err Host::CheckoutLayerPixelsCB(PF_ProgPtr effect_ref, A_long checkout_id, PF
 }
 
 PF_Err Host::CheckinLayerPixelsCB(PF_ProgPtr effect_ref, A_long checkout_id) {
-    if (!effect_ref || !t_job) return PF_Err_BAD_CALLBACK_PARAM;
+    auto* host = reinterpret_cast<Host*>(effect_ref);
+    if (!host || !t_job) return PF_Err_BAD_CALLBACK_PARAM;
+    if (host->m_failCheckinErr) return host->m_failCheckinErr;
     auto it = t_job->pixels.find(checkout_id);
     if (it == t_job->pixels.end() || !it->second.data) return PF_Err_BAD_CALLBACK_PARAM;
     WorldTable::Instance().Dispose(&it->second);

@@ -167,6 +167,11 @@ bool UsesBlendFunction(PF_TransferMode mode) {
     }
 }
 
+bool ActsOnAlphaOnly(PF_TransferMode mode) {
+    return mode == PF_Xfer_MULTIPLY_ALPHA || mode == PF_Xfer_MULTIPLY_ALPHA_LUMA ||
+           mode == PF_Xfer_MULTIPLY_NOT_ALPHA || mode == PF_Xfer_MULTIPLY_NOT_ALPHA_LUMA;
+}
+
 Rgb ColourOf(const PF_PixelFloat& p) { return Rgb{{p.red, p.green, p.blue}}; }
 PF_PixelFloat Pixel(float a, const Rgb& c) { return PF_PixelFloat{a, c.c[0], c.c[1], c.c[2]}; }
 
@@ -265,7 +270,9 @@ PF_PixelFloat Composite(const PF_PixelFloat& src, const PF_PixelFloat& dst, cons
     Rgb cs = premultiplied ? Unpremultiply(src) : ColourOf(src);
     Rgb cd = premultiplied ? Unpremultiply(dst) : ColourOf(dst);
     PF_PixelFloat r = Straight(cs, as, cd, ad, mode, x, y);
-    if (mode.rgb_only) r.alpha = dst.alpha;
+    // rgb_only keeps the destination's alpha under a colour blend; the stencil
+    // and silhouette modes change nothing but alpha, so they act on it anyway.
+    if (mode.rgb_only && !ActsOnAlphaOnly(mode.xfer)) r.alpha = dst.alpha;
     if (premultiplied) {
         float a = Clamp01(r.alpha);
         r.red *= a;

@@ -49,7 +49,8 @@
 //   ALPHA_ADD                  ao = min(1, as' + ad), co = (as'·cs + ad·cd) / (as' + ad)   (0 when both are 0)
 //   ADDITIVE_PREMUL            ao = as' + ad(1 − as'), co = min(1, min(1, as'·cs + ad·cd) / ao)
 //
-// rgb_only keeps the destination alpha; only the colour channels take the result.
+// rgb_only keeps the destination alpha; only the colour channels take the result. The four
+// MULTIPLY_*ALPHA* modes, which change nothing but alpha, ignore it.
 // 8-bit pixels convert to float (/255), blend, and round to nearest with clamping.
 #pragma once
 

@@ -65,6 +65,7 @@ PF_Err WorldTable::New(A_long width, A_long height, bool clear, PF_PixelFormat f
     world->world_flags = PF_WorldFlag_WRITEABLE | (format != PF_PixelFormat_ARGB32 ? PF_WorldFlag_DEEP : 0);
     world->pix_aspect_ratio = {1, 1};
     m_blocks[memory] = {memory, format};
+    m_allocations++;
     return PF_Err_NONE;
 }
 
@@ -105,6 +106,11 @@ long WorldTable::Misuses() const {
     return m_misuses;
 }
 
+long WorldTable::Allocations() const {
+    std::lock_guard lock(m_mutex);
+    return m_allocations;
+}
+
 void WorldTable::FailAllocation(long nth) {
     std::lock_guard lock(m_mutex);
     m_failIn = nth;
@@ -115,6 +121,7 @@ void WorldTable::Reset() {
     for (auto& [data, block] : m_blocks) std::free(block.memory);
     m_blocks.clear();
     m_misuses = 0;
+    m_allocations = 0;
     m_failIn = 0;
 }
 

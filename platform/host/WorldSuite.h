@@ -20,6 +20,7 @@ public:
 
     size_t Alive() const;
     long Misuses() const;
+    long Allocations() const;  // worlds made so far
     void FailAllocation(long nth);  // the n-th allocation from now fails (1 = the next); 0 clears
     void Reset();
 
@@ -36,6 +37,7 @@ private:
     mutable std::mutex m_mutex;
     std::unordered_map<const void*, Block> m_blocks;  // keyed by the world's data pointer
     mutable long m_misuses = 0;
+    long m_allocations = 0;
     long m_failIn = 0;
     PF_WorldSuite2 m_suite{};
 };

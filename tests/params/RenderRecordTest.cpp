@@ -239,6 +239,7 @@ TEST_F(RenderRecord, MissingSuiteThrowsWithEverythingCheckedIn) {
 
 TEST_F(RenderRecord, WholePixelCountsRoundUp) {
     Float(UF3_BUFFER_EXPANSION, 3);
+    Float(UF3_LIGHT_RADIUS_RT, 5);
     Float(UF3_SOURCE_OPACITY, 50);
     Popup(UF3_SOURCE_BLEND_MODE, 5);
     myParams full{}, quarter{};
@@ -246,9 +247,24 @@ TEST_F(RenderRecord, WholePixelCountsRoundUp) {
     EXPECT_EQ(full.bufferMargin, 2);
     EXPECT_TRUE(full.sourceOpacity8 == 128 && full.sourceComp.opacity == 128) << int(full.sourceOpacity8);
     EXPECT_EQ(full.sourceComp.xfer, PF_Xfer_MULTIPLY);
+    EXPECT_EQ(full.lightRadiusSD, 10.0f) << "twice Light Radius, scaled by the downsampling";
     H().In().downsample_x = {1, 4};
     Render(quarter);
     EXPECT_EQ(quarter.bufferMargin, 1);  // ceil(0.375)
+    EXPECT_EQ(quarter.lightRadiusSD, 2.5f);
+
+    // Each easing is scaled by the master and stops at 1.
+    Float(UF3_EASING_MASTER, 50);
+    Float(UF3_EASE_DISTANCE, 40);
+    Float(UF3_EASE_SOFTNESS_ADV, 300);
+    Float(UF3_EASE_OPACITY_ADV, 60);
+    Float(UF3_EASE_GRADIENT_ADV, 10);
+    myParams eased{};
+    Render(eased);
+    EXPECT_DOUBLE_EQ(eased.easeDistance, 0.2);
+    EXPECT_EQ(eased.easeSoftness, 1.0);
+    EXPECT_DOUBLE_EQ(eased.easeOpacity, 0.3);
+    EXPECT_DOUBLE_EQ(eased.easeGradient, 0.05);
 }
 
 TEST_F(RenderRecord, QualityPresetDecidesRaytracedSampling) {

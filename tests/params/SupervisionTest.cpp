@@ -10,6 +10,8 @@
 
 #include "PanelFixture.h"
 #include "host/SuiteRegistry.h"
+#include "params/UF3_Supervision.h"
+#include "shell/AEGP_SuiteHandler.h"
 
 namespace {
 
@@ -195,6 +197,21 @@ TEST_F(Supervision, WithoutAnEffectReferenceNoControlIsTouched) {
     for (int i = 0; i < UF3_NUM_PARAMS; ++i) EXPECT_EQ(UI(i).refreshes, 0) << i;
     EXPECT_TRUE(Groups().empty());
     EXPECT_EQ(H().Param(UF3_INIT).u.bd.value, 0);
+}
+
+// A relabelled control: a long name is cut to what the panel holds, the flags beside it untouched.
+TEST_F(Supervision, RenamedControlIsCutToItsBufferAndKeepsItsTwirl) {
+    PF_ParamDef* params[UF3_NUM_PARAMS];
+    for (int i = 0; i < UF3_NUM_PARAMS; ++i) params[i] = &H().Param(i);
+    H().Param(UF3_LIGHT_DIRECTION).flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
+    AEGP_SuiteHandler suites(H().In().pica_basicP);
+    const std::string longName(40, 'n');
+    ASSERT_EQ(ChangeParamName(&H().In(), &suites, params, UF3_LIGHT_DIRECTION, false, "First", longName.c_str()),
+              PF_Err_NONE);
+    EXPECT_EQ(std::string(H().Param(UF3_LIGHT_DIRECTION).name), longName.substr(0, sizeof params[0]->name - 1));
+    EXPECT_TRUE(H().Param(UF3_LIGHT_DIRECTION).flags & PF_ParamFlag_COLLAPSE_TWIRLY);
+    ASSERT_EQ(ChangeParamName(&H().In(), &suites, params, UF3_LIGHT_DIRECTION, true, "First", nullptr), PF_Err_NONE);
+    EXPECT_EQ(std::string(H().Param(UF3_LIGHT_DIRECTION).name), "First");
 }
 
 TEST_F(Supervision, MissingSuiteEndsTheUpdateAndGivesEverythingBack) {

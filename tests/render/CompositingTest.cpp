@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -11,6 +12,7 @@
 
 #include "host/PixelOps.h"
 #include "host/TransferModes.h"
+#include "params/UF3_ParamTable.h"
 #include "render/RenderFixture.h"
 #include "render/UF3_Compositing.h"
 #include "shell/AEGP_SuiteHandler.h"
@@ -119,6 +121,7 @@ TEST(Matrices, ConcatAppendsOnTheRightMayAliasAndUnitScaleIsBitForBit) {
     TranslateMatrix(&m, 10, 20);
     ScaleMatrix(&m, 2, 3);
     EXPECT_EQ(Apply(m, 1, 2), (std::array<double, 2>{22, 66})) << "(1 + 10) × 2, (2 + 20) × 3";
+    EXPECT_EQ(m.mat[2][2], 1.0) << "still affine";
     EXPECT_EQ(SetIdentityMatrix(nullptr), PF_Err_BAD_CALLBACK_PARAM);
 
     // -0.0 and NaN would not survive a multiplication by the identity.
@@ -310,25 +313,74 @@ TEST_F(HostCompositing, TextureBlendsWithTheOpaqueShadowColourThenTheAlphaReturn
     Expect(out, 1, {0, 105, 60, 40});
 }
 
-TEST_F(HostCompositing, StencilModesSkipTheAlphaSteps) {
-    for (PF_TransferMode mode : std::initializer_list<PF_TransferMode>{PF_Xfer_IN_FRONT, PF_Xfer_MULTIPLY_ALPHA, PF_Xfer_MULTIPLY_ALPHA_LUMA,
-                                 PF_Xfer_MULTIPLY_NOT_ALPHA, PF_Xfer_MULTIPLY_NOT_ALPHA_LUMA, PF_Xfer_MULTIPLY}) {
-        SCOPED_TRACE(mode);
-        PF_EffectWorld* out = World(2, 1, 32);
-        PF_EffectWorld* tex = World(2, 1, 32);
-        Put(out, 0, {128, 200, 100, 50});
-        Put(tex, 0, {255, 25, 50, 75});
-        myParams p{};
-        Prepare(p, out);
-        p.noise_worldP = tex;
-        p.textureComp.xfer = mode;
-        ASSERT_EQ(Comp(p), PF_Err_NONE);
-        const bool stencil = mode >= PF_Xfer_MULTIPLY_ALPHA && mode <= PF_Xfer_MULTIPLY_NOT_ALPHA_LUMA;
-        EXPECT_EQ(Spy::iterateFloat, stencil ? 0 : 2);
-        EXPECT_EQ(Spy::iterate8, 0);
-        ASSERT_EQ(Spy::modes.size(), 1u);
-        EXPECT_EQ(Spy::modes[0].xfer, mode);
-    }
+// Whole renders: the four alpha modes act on the shadow's own alpha, with no alpha raise
+// and restore around them. An opaque texture the layer's size, black above the light's row
+// and white below (luma l), at strength s cuts the shadow alpha a to a·k (stencil) or
+// a·(1 − k) (silhouette), k = t·s or l·t·s; on the outer shadow Alpha Bias b first cuts the
+// texture alpha t to 1 − a·b. Colours stay the shadow's.
+TEST_F(HostCompositing, StencilAndSilhouetteModesCutTheShadowsAlpha) {
+    PF_EffectWorld& tex = H().SetLayerSize(H().TextureLayer(), kW, kH);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const float v = y < kLightY ? 0.0f : 1.0f;
+            reinterpret_cast<PF_PixelFloat*>(Row(&tex, y))[x] = {1, v, v, v};
+        }
+    Set(UF3_QUALITY_PRESET, UF3_QUALITY_DRAFT);
+    auto inSquare = [](int x, int y) { return x >= kLeft && x < kRight && y >= kTop && y < kBottom; };
+    auto inTexture = [](int x, int y) { return x >= 0 && x < kW && y >= 0 && y < kH; };
+    const struct {
+        int position;
+        bool luma, silhouette;
+    } modes[] = {{38, false, false}, {39, true, false}, {40, false, true}, {UF3_BLEND_SILHOUETTE_LUMA, true, true}};
+    for (bool inner : {false, true})
+        for (short depth : {8, 32}) {
+            Check(UF3_INNER_SHADOW, inner);
+            H().SetTextureLayerPresent(false);
+            const Frame ref = Render(depth);
+            ASSERT_EQ(ref.err, PF_Err_NONE);
+            H().SetTextureLayerPresent(true);
+            const float tol = depth == 8 ? 2.5f / 255 : 1e-5f;
+            for (const auto& m : modes)
+                for (int strength : {100, 50})
+                    for (int bias : {0, 50}) {
+                        if (inner && bias) continue;  // the inner road lays the texture on unbiased
+                        SCOPED_TRACE(std::string(inner ? "inner" : "outer") + ", " + std::to_string(depth) +
+                                     " bits, mode " + std::to_string(m.position) + ", strength " +
+                                     std::to_string(strength) + ", bias " + std::to_string(bias));
+                        Set(UF3_TEXTURE_BLEND_MODE, m.position);
+                        Float(UF3_TEXTURE_STRENGTH, strength);
+                        Float(UF3_TEXTURE_ALPHA_BIAS, bias);
+                        const Frame f = Render(depth);
+                        ASSERT_EQ(f.err, PF_Err_NONE);
+                        ASSERT_EQ(f.argb.size(), ref.argb.size());
+                        const float s = std::trunc(strength * 2.55f) / 255, b = std::trunc(bias * 2.55f) / 255;
+                        int cut[2] = {0, 0};  // shadow pixels seen under black, under white
+                        for (int y = f.originY; y < f.originY + f.height; ++y)
+                            for (int x = f.originX; x < f.originX + f.width; ++x) {
+                                const Px r = ref.At(x, y), got = f.At(x, y);
+                                // A transparent pixel's colour means nothing.
+                                auto expect = [&](const Px& want) {
+                                    if (want[0] > 0.05f) ExpectNear(got, want, tol);
+                                    else EXPECT_NEAR(got[0], want[0], tol);
+                                };
+                                if (!inTexture(x, y) || inner != inSquare(x, y)) {
+                                    expect(r);
+                                    if (HasFailure()) return;
+                                    continue;
+                                }
+                                // Inside the square the inner shadow shows as blue over the red source.
+                                const float a = inner ? r[3] : r[0];
+                                if (inner) ExpectNear(r, {1, 1 - a, 0, a}, tol);
+                                const float l = y < kLightY ? 0.0f : 1.0f, t = inner ? 1.0f : 1.0f - a * b;
+                                const float k = (m.luma ? l : 1.0f) * t * s, want = m.silhouette ? a * (1 - k) : a * k;
+                                if (a > 0.1f) cut[y >= kLightY]++;
+                                expect(inner ? Px{1, 1 - want, 0, want} : Px{want, r[1], r[2], r[3]});
+                                if (HasFailure()) return;
+                            }
+                        EXPECT_GT(cut[0], 20);
+                        EXPECT_GT(cut[1], 20);
+                    }
+        }
 }
 
 TEST_F(HostCompositing, AlphaBiasCutsTheShadowOutOfTheTextureWhereTheyOverlap) {
@@ -429,6 +481,8 @@ TEST_F(HostCompositing, MissingWorldsAreRefusedNotFollowed) {
     AEGP_SuiteHandler suites(In()->pica_basicP);
     EXPECT_EQ(CompTextureAndInput(In(), p, suites), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(ViewNoiseSolo(In(), p, suites), PF_Err_BAD_CALLBACK_PARAM);
+    p.noise_worldP = World(2, 1, 8);  // a texture but no output
+    EXPECT_EQ(ViewNoiseSolo(In(), p, suites), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(VisualiseBufferData(In(), nullptr, p), PF_Err_NONE);
     EXPECT_EQ(Spy::transfers + Spy::iterate8 + Spy::iterateFloat, 0);
 }
@@ -515,6 +569,11 @@ TEST_F(HostCompositing, RotationTurnsAboutItsCentreAndZeroIsBitForBit) {
     const auto [x, y] = Apply(m, 11, 0);  // a quarter turn about (10, 0)
     EXPECT_NEAR(x, 10.0, 1e-12);
     EXPECT_NEAR(y, 1.0, 1e-12);
+    SetIdentityMatrix(&m);
+    ASSERT_EQ(RotateMatrix(&m, In(), 180.0, 10, 4), PF_Err_NONE);
+    const auto [hx, hy] = Apply(m, 11, 6);  // a half turn about (10, 4)
+    EXPECT_NEAR(hx, 9.0, 1e-12);
+    EXPECT_NEAR(hy, 2.0, 1e-12);
     PF_InData bare{};
     EXPECT_THROW(RotateMatrix(&m, &bare, 90.0, 0, 0), A_long);
 }

@@ -362,6 +362,9 @@ TEST_F(RaytracedPasses, ShadingMatchesTheCpuFormulasInEveryLightSetup) {
         {"inner", [&](myParams& p) { base(p, 1), p.innerShadow = true; }},
         {"gradient", [&](myParams& p) { base(p, 1), gradient(p, false); }},
         {"gradient, inner", [&](myParams& p) { base(p, 1), gradient(p, true); }},
+        {"gradient, point", [&](myParams& p) { base(p, 1), gradient(p, false), p.lightType = point; }},
+        {"gradient, point, shadow within light",
+         [&](myParams& p) { base(p, 1), gradient(p, false), p.lightType = point, p.shadowInLight = true; }},
     };
 
     // A 14 x 10 opaque rectangle (GL rows) in the input.
@@ -420,6 +423,8 @@ TEST_F(RaytracedPasses, ShadingMatchesTheCpuFormulasInEveryLightSetup) {
 struct Seen {
     int ssaa = 0, numSamples = 0;
     float inRes[2]{}, jfaRes[2]{};
+    float lightPosition[2]{}, outOffset[2]{};
+    A_long pad = 0, padded[4]{};  // origin x, y, width, height
 };
 
 // Whole frames of the fixture's square, Raytraced, directional light at 135 degrees.
@@ -437,7 +442,15 @@ protected:
 
     inline static Seen s_seen{};
     static void Remember(myParams& p) {
-        s_seen = {p.ssaa, p.numSamples, {p.inRes[0], p.inRes[1]}, {p.jfaRes[0], p.jfaRes[1]}};
+        const PF_EffectWorld& w = p.inputPadded.world;
+        s_seen = {p.ssaa,
+                  p.numSamples,
+                  {p.inRes[0], p.inRes[1]},
+                  {p.jfaRes[0], p.jfaRes[1]},
+                  {p.lightPosition[0], p.lightPosition[1]},
+                  {p.outOffset[0], p.outOffset[1]},
+                  p.padOffset,
+                  {w.origin_x, w.origin_y, w.width, w.height}};
     }
 };
 
@@ -466,7 +479,7 @@ TEST_F(RaytracedRender, SoftShadowFallsAwayFromTheLightAndGradientColoursItAlong
     EXPECT_GT(later[2] + later[3], later[1]) << "green and blue further along";
 }
 
-TEST_F(RaytracedRender, PresetsSetSamplesAndFieldResolution) {
+TEST_F(RaytracedRender, PresetsSetSamplesAndFieldResolutionInThePaddedInputsSpace) {
     const int ssaa[] = {1, 1, 2, 2, 4}, samples[] = {12, 25, 50, 100, 250};
     gGPUStageTestHook = &Remember;
     for (int preset = UF3_QUALITY_DRAFT; preset <= UF3_QUALITY_EXTREME; ++preset) {
@@ -478,6 +491,24 @@ TEST_F(RaytracedRender, PresetsSetSamplesAndFieldResolution) {
         for (int i = 0; i < 2; ++i)
             EXPECT_EQ(s_seen.jfaRes[i], s_seen.inRes[i] * ssaa[preset - 1]) << "preset " << preset;
     }
+
+    // A point light and an output both away from the origin, neither on a diagonal: the
+    // shading space is the padded input's pixels, y up from its bottom edge.
+    Set(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
+    host::RenderJob job;
+    job.request.rect = {30, 20, 180, 90};
+    job.bitdepth = 32;
+    ASSERT_EQ(H().SmartPreRender(job), PF_Err_NONE);
+    ASSERT_EQ(H().SmartRender(job), PF_Err_NONE) << Log();
+    const PF_EffectWorld &in = job.pixels.at(0), &out = job.output;
+    ASSERT_NE(out.origin_y, 0);
+    const A_long left = in.origin_x - s_seen.pad, top = in.origin_y - s_seen.pad, height = s_seen.padded[3];
+    EXPECT_EQ(s_seen.padded[0], left);
+    EXPECT_EQ(s_seen.padded[1], top);
+    EXPECT_EQ(s_seen.lightPosition[0], float(kLightX - left));
+    EXPECT_EQ(s_seen.lightPosition[1], float(top + height - kLightY));
+    EXPECT_EQ(s_seen.outOffset[0], float(out.origin_x - left));
+    EXPECT_EQ(s_seen.outOffset[1], float(top + height - out.origin_y - out.height));
 }
 
 TEST_F(RaytracedRender, DebugViewsShowTheirBufferUncomposited) {
@@ -494,12 +525,18 @@ TEST_F(RaytracedRender, DebugViewsShowTheirBufferUncomposited) {
         {UF3_SD_VIEW_JUMPFLOOD, "field", [](const auto& p) { return p[0] > 50.0f && p[1] > 20.0f; },
          [](const auto& p) { return p[2] == 0.0f; }},
     };
+    Frame padded;
     for (const auto& v : views) {
         Set(UF3_SD_DEBUG_VIEW, v.view);
         const Frame f = Render();
         ASSERT_EQ(f.err, PF_Err_NONE) << v.shows << Log();
         EXPECT_TRUE(std::any_of(f.argb.begin(), f.argb.end(), v.some)) << v.shows << ": what it should show";
         EXPECT_TRUE(std::all_of(f.argb.begin(), f.argb.end(), v.every)) << v.shows << ": what it must not show";
+        if (v.view == UF3_SD_VIEW_CPU_PADDING) padded = f;
+        if (v.view != UF3_SD_VIEW_IN_FBO) continue;
+        // At one sample per pixel the coverage is the padded input's alpha, pixel for pixel.
+        ASSERT_EQ(f.argb.size(), padded.argb.size());
+        for (size_t i = 0; i < f.argb.size(); ++i) ASSERT_NEAR(f.argb[i][0], padded.argb[i][0], 1e-3f) << i;
     }
 }
 

@@ -102,7 +102,10 @@ protected:
 
     void TearDown() override {
         gGPUStageTestHook = nullptr;
-        if (m_host) H().DisposeWorld(H().EffectLayer().pixels);  // the books count it as alive
+        if (m_host) {  // the books count the layers' pixels as alive
+            H().DisposeWorld(H().EffectLayer().pixels);
+            if (H().TextureLayer().pixels.data) H().DisposeWorld(H().TextureLayer().pixels);
+        }
         LoadedModule::TearDown();
         if (m_oldHome.empty()) unsetenv("HOME");
         else setenv("HOME", m_oldHome.c_str(), 1);

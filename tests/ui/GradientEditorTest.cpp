@@ -57,6 +57,9 @@ TEST_F(GradientEditor, AddedStopTakesTheColourBlendedAsLinearBlendingSays) {
         EXPECT_FLOAT_EQ(added.color.alpha, 1.0f);
     }
     EXPECT_NEAR(std::pow(0.5f, 0.4545f), 0.72976f, 1e-5f);
+    // The editor's float lerp runs from a towards b, past it beyond 1.
+    EXPECT_EQ(lerp(2.0f, 10.0f, 0.25f), 4.0f);
+    EXPECT_EQ(lerp(2.0f, 10.0f, 1.5f), 14.0f);
 }
 
 TEST_F(GradientEditor, SelectionPublishesThePointLocation) {
@@ -118,7 +121,7 @@ TEST_F(GradientEditor, NoBarLengthMovesAndAddsWithoutNaN) {
 }
 
 TEST_F(GradientEditor, DoubleClickPicksTheStopsColour) {
-    SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
+    SetStops({Stop(1, 0, 0, 1), Stop(0, 1, 0, 0)});  // the picked stop first in stored order
     host::AppServices::Instance().CancelPicker();
     const PF_Handle before = GradientHandle();
     ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, 10), 2), PF_Err_NONE);
@@ -132,8 +135,8 @@ TEST_F(GradientEditor, DoubleClickPicksTheStopsColour) {
 
     host::AppServices::Instance().AnswerPicker({1.0f, 0.2f, 0.4f, 0.6f});
     ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, 10), 2), PF_Err_NONE);
-    EXPECT_FLOAT_EQ(Stops()[1].color.red, 0.2f);
-    EXPECT_FLOAT_EQ(Stops()[1].color.blue, 0.6f);
+    EXPECT_FLOAT_EQ(Stops()[0].color.red, 0.2f);
+    EXPECT_FLOAT_EQ(Stops()[0].color.blue, 0.6f);
 }
 
 TEST_F(GradientEditor, ButtonsRewriteTheStoredOrder) {
@@ -173,6 +176,12 @@ TEST_F(GradientEditor, CursorShowsWhatAClickWouldDo) {
     PF_CursorType cursor = -1;
     ASSERT_EQ(panel->MoveTo(UF3_COLOR_GRADIENT, Under(0.5, 4), &cursor), PF_Err_NONE);
     EXPECT_EQ(cursor, PF_Cursor_FINGER_POINTER) << "on a marker, inside the strip too";
+    // The marker's hit box reaches six units right of the stop and seven left.
+    const PF_Point stop = Under(0.5, 4);
+    for (A_long dx : {-8, -7, 6, 7}) {
+        panel->MoveTo(UF3_COLOR_GRADIENT, {stop.h + dx, stop.v}, &cursor);
+        EXPECT_EQ(cursor, dx == -8 || dx == 7 ? PF_Cursor_PEN_ADD : PF_Cursor_FINGER_POINTER) << dx;
+    }
     panel->MoveTo(UF3_COLOR_GRADIENT, Under(0.3, 4), &cursor);
     EXPECT_EQ(cursor, PF_Cursor_PEN_ADD);
     panel->MoveTo(UF3_COLOR_GRADIENT, Under(0.3, -10), &cursor);
@@ -180,6 +189,8 @@ TEST_F(GradientEditor, CursorShowsWhatAClickWouldDo) {
     const PF_Rect area = panel->Control(UF3_COLOR_GRADIENT)->control;
     panel->MoveTo(UF3_COLOR_GRADIENT, {area.left - 5, area.top + 10}, &cursor);
     EXPECT_EQ(cursor, PF_Cursor_ARROW) << "outside the control the host's cursor stays";
+    panel->MoveTo(UF3_COLOR_GRADIENT, {area.right, area.top + 10}, &cursor);
+    EXPECT_EQ(cursor, PF_Cursor_NONE) << "the control's right edge is inside it";
     EXPECT_EQ(panel->Last().evt_out_flags, PF_EO_NONE);
 }
 
