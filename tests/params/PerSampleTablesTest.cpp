@@ -81,16 +81,18 @@ TEST_F(SampleTables, FirstHalfOfTheCopiesShareBufferZero) {
 }
 
 TEST_F(SampleTables, EasingPullsDirectionalCopiesTowardsTheCurve) {
-    myParams p{};
-    Directional(p, 2, 80, 180, 16);
-    p.easingMaster = 1.0;
-    p.easeDistance = 0.5;
-    p.easeSoftness = p.easeOpacity = 1.0;
-    InitDirectionalParams(p, suites, params);
-    // Copy 0: t = 0.5, e = 2^-5.
-    EXPECT_NEAR(p.samples[0].offset[1], 40 - 0.5 * (40 - 80.0 / 32), 1e-4);
-    EXPECT_DOUBLE_EQ(p.samples[0].blur, 0.5);
-    EXPECT_DOUBLE_EQ(p.samples[0].opacity, 1.0 - 1.0 / 32);
+    for (const int axis : {1, 0}) {  // straight down, then straight right
+        myParams p{};
+        Directional(p, 2, 80, axis ? 180 : 90, 16);
+        p.easingMaster = 1.0;
+        p.easeDistance = 0.5;
+        p.easeSoftness = p.easeOpacity = 1.0;
+        InitDirectionalParams(p, suites, params);
+        // Copy 0: t = 0.5, e = 2^-5.
+        EXPECT_NEAR(p.samples[0].offset[axis], 40 - 0.5 * (40 - 80.0 / 32), 1e-4) << axis;
+        EXPECT_DOUBLE_EQ(p.samples[0].blur, 0.5);
+        EXPECT_DOUBLE_EQ(p.samples[0].opacity, 1.0 - 1.0 / 32);
+    }
 }
 
 TEST_F(SampleTables, BlurBuffersRoundMarginUpAndSizeDown) {

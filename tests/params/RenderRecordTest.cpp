@@ -109,15 +109,15 @@ TEST_F(RenderRecord, PreRenderReadsNoGradientAndNoWorld) {
 TEST_F(RenderRecord, RaytracedGradientIsSortedAndLinearOnlyInAGammaSpace) {
     Popup(UF3_FILL_MODE, UF3_FILL_GRADIENT);
     Gradient({Stop(1.0, 0, 0, 1), Stop(0.0, 0.5), Stop(0.5, 0, 1)});
-    for (float gamma : {1.0f, 2.2f}) {
+    for (float gamma : {1.0f, 1.6f, 2.2f}) {  // 1.6 itself is not below the line
         H().SetWorkingSpaceGamma(gamma);
         myParams p{};
         ASSERT_EQ(Render(p), PF_Err_NONE);
         EXPECT_EQ(p.pixelFormat, PF_PixelFormat_ARGB32);
         ASSERT_EQ(p.shadowColors.size(), 3u);
         EXPECT_EQ(p.gradient[1].position, 0.5);
-        EXPECT_EQ(p.linearBlending, gamma > 1.6f);
-        EXPECT_FLOAT_EQ(p.shadowColors[0][0], gamma > 1.6f ? std::pow(0.5f, 2.2f) : 0.5f);
+        EXPECT_EQ(p.linearBlending, gamma >= 1.6f);
+        EXPECT_FLOAT_EQ(p.shadowColors[0][0], gamma >= 1.6f ? std::pow(0.5f, 2.2f) : 0.5f);
         EXPECT_FLOAT_EQ(p.shadowColors[1][1], 1.0f);
         EXPECT_FLOAT_EQ(p.shadowColors[2][2], 1.0f);
     }
@@ -332,6 +332,7 @@ TEST_F(RenderRecord, RaytracedPadComesFromTheOffsetOrThePreRenderBlock) {
         const int pad = offset > 0 ? 3 : 1;
         EXPECT_EQ(p.padOffset, pad + 4);
         EXPECT_FLOAT_EQ(p.jfaRes[0], float(40 * 2 + 2 * (pad + 4)));
+        EXPECT_FLOAT_EQ(p.jfaRes[1], float(30 * 2 + 2 * (pad + 4)));
         EXPECT_NEAR(p.shadowOffset[0], -offset * std::sqrt(0.5), 1e-5);
         EXPECT_NEAR(p.shadowOffset[1], offset * std::sqrt(0.5), 1e-5);
     }

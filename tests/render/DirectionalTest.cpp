@@ -203,6 +203,11 @@ TEST_F(DirectionalShadow, CastAlongTheLightToLengthPlusOffsetInsideTheReportedRe
         for (int y = 0; y < f.height; ++y) rim += f.argb[size_t(y * f.width)][0] + f.argb[size_t(y * f.width + f.width - 1)][0];
         EXPECT_EQ(rim, 0.0f);
     }
+    // A single copy is the whole shadow, at the full length.
+    Float(UF3_SAMPLES, 1);
+    const Frame one = Render();
+    ASSERT_EQ(one.err, PF_Err_NONE);
+    EXPECT_GT(one.Alpha(int(kRight + reach) - 3, int(kTop - reach) + 3), 0.1f);
 }
 
 TEST_F(DirectionalShadow, BlurGrowsAlongTheShadow) {
