@@ -538,6 +538,15 @@ TEST_F(RaytracedRender, DebugViewsShowTheirBufferUncomposited) {
         ASSERT_EQ(f.argb.size(), padded.argb.size());
         for (size_t i = 0; i < f.argb.size(); ++i) ASSERT_NEAR(f.argb[i][0], padded.argb[i][0], 1e-3f) << i;
     }
+    // Two samples a pixel: the field's coverage is larger than the input and still lands on it,
+    // blurred only at the square's edges.
+    Set(UF3_QUALITY_PRESET, UF3_QUALITY_MODERATE);
+    Set(UF3_SD_DEBUG_VIEW, UF3_SD_VIEW_IN_FBO);
+    const Frame fine = Render();
+    ASSERT_EQ(fine.argb.size(), padded.argb.size());
+    int apart = 0;
+    for (size_t i = 0; i < fine.argb.size(); ++i) apart += std::fabs(fine.argb[i][0] - padded.argb[i][0]) > 0.5f;
+    EXPECT_EQ(apart, 0);
 }
 
 }  // namespace
