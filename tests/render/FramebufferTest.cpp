@@ -340,6 +340,12 @@ TEST_F(Framebuffers, RefusedAllocationsNameEveryFaultAndLeaveTheObjectAsItWas) {
     EXPECT_FALSE(fresh.m_init);
 
     // A zero-size attachment passes the checks, marks the object empty and is incomplete.
+    {
+        Framebuffer flat;  // no rows is as empty as no columns
+        EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FramebufferInit failed, resolution: 8x0",
+                      flat.FramebufferInit(8, 0, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE));
+        EXPECT_TRUE(flat.m_empty);
+    }
     const int framebuffersBefore = LiveFramebuffers();
     Framebuffer empty;
     EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FramebufferInit failed, resolution: 0x8",
@@ -362,6 +368,9 @@ TEST_F(Framebuffers, RefusedAllocationsNameEveryFaultAndLeaveTheObjectAsItWas) {
     Framebuffer none, rgba;
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, none.FBO_Upload_Texture(&world, m_params));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, fb.FBO_Upload_Texture(&world, m_params));
+    Framebuffer fromWorld;  // a texture of the same size, but no framebuffer to draw it in
+    fromWorld.FBO_Init_PF_World(&world, m_params);
+    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, fromWorld.FBO_Upload_Texture(&world, m_params));
     rgba.FramebufferInit(2, 2, 1, 8, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture needs a single-channel FBO of bytes (8) or floats (32)",
                   rgba.FBO_Upload_Texture(&world, m_params));
