@@ -144,6 +144,7 @@ TEST_F(GradientData, DefaultIs77BytesAndRoundTripsThroughTheHandler) {
     EXPECT_EQ(Call(x, PF_Arbitrary_UNFLATTEN_FUNC), PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(GradientArb_Handler(&m_host->In(), nullptr), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(Arb_Handler(&m_host->In(), nullptr), PF_Err_INTERNAL_STRUCT_DAMAGED);
     Free(h), Free(reversed);
 }
 
@@ -271,7 +272,7 @@ TEST_F(GradientData, KeyframeInterpolation) {
 }
 
 TEST_F(GradientData, MalformedHandlesReadSafely) {
-    unsigned char bytes[4 + 24 * 2 + 1] = {};
+    unsigned char bytes[4 + 24 * 2 + 20] = {};  // a third stop cut four bytes short
     const ArbGradientPt a = Stop(0.25, 1, 0, 0);
     std::memcpy(bytes + 4, &a, 24);
     std::memcpy(bytes + 28, &a, 24);
