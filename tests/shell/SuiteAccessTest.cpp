@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "HostFixture.h"
 #include "shell/AEFX_SuiteHelper.h"
@@ -146,6 +147,13 @@ TEST_F(SuiteAccess, FreeAcquireAndRelease) {
     noBasic.pica_basicP = nullptr;
     EXPECT_EQ(AEFX_ReleaseSuite(&noBasic, &m_out, kPFANSISuite, 1, nullptr), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_STREQ(m_out.return_msg, "Not able to release AEFX Suite.");
+
+    // Without the host's sprintf the text is copied, still cut to the buffer.
+    PF_InData noUtils = *In();
+    noUtils.utils = nullptr;
+    const std::string tooLong(300, 'x');
+    EXPECT_EQ(AEFX_AcquireSuite(&noUtils, &m_out, kPFANSISuite, 1, tooLong.c_str(), &suite), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(std::string(m_out.return_msg), tooLong.substr(0, PF_MAX_EFFECT_MSG_LEN));
 }
 
 TEST_F(SuiteAccess, DrawbotSuitesAcquiredAndReleasedTogether) {
