@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "ControlsFixture.h"
 #include "shell/UF3.h"
@@ -249,6 +250,13 @@ TEST(GradientLabels, ConvertToUtf16WithinTheirBuffers) {
     copyConvertStringLiteralIntoUTF16(L"\u2190 Shift", label);
     EXPECT_EQ(label[0], 0x2190);
     EXPECT_EQ(label[7], 0);
+    // Past 16 bits a character takes a surrogate pair within the same n units; a pair that no
+    // longer fits is dropped whole and its units left blank.
+    using Units = std::vector<unsigned short>;
+    copyConvertStringLiteralIntoUTF16(L"a\U0001F600b", label);
+    EXPECT_EQ(Units(label, label + 4), (Units{'a', 0xD83D, 0xDE00, 0}));
+    copyConvertStringLiteralIntoUTF16(L"ab\U0001F600", label);
+    EXPECT_EQ(Units(label, label + 4), (Units{'a', 'b', 0, 0}));
     // Longer text than a label holds is cut at the buffer's end, terminator included.
     StringToWideCharArr(std::string(400, 'x'), label);
     EXPECT_EQ(label[UF3_LABEL_UNITS - 2], 'x');
