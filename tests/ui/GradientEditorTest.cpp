@@ -69,6 +69,9 @@ TEST_F(GradientEditor, SelectionPublishesThePointLocation) {
     EXPECT_EQ(Selected(), 1);
     EXPECT_EQ(H().Param(UF3_POINT_LOCATION).u.fd.value, 1638400) << "25 % in 16.16";
     EXPECT_FALSE(LocationDisabled());
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.0, 10)), PF_Err_NONE);
+    EXPECT_EQ(Selected(), 0);
+    EXPECT_FALSE(LocationDisabled()) << "the first stop has a location too";
 
     // Empty space (under the markers, above the buttons): nothing selected, the gradient written back.
     const PF_Handle before = GradientHandle();
@@ -98,6 +101,12 @@ TEST_F(GradientEditor, DraggingMovesClampsAndRemovesStops) {
     const PF_Handle after = GradientHandle();
     ASSERT_EQ(panel->Release(Under(0.2, 10)), PF_Err_NONE);
     EXPECT_EQ(GradientHandle(), after);
+
+    // The first stop moves as any other.
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.0, 10)), PF_Err_NONE);
+    ASSERT_EQ(panel->DragTo(Under(0.1, 10)), PF_Err_NONE);
+    EXPECT_NEAR(Stops()[0].position, 0.1, 1e-6);
+    ASSERT_EQ(panel->Release(Under(0.1, 10)), PF_Err_NONE);
 
     // With two stops it only follows the mouse along the bar.
     ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, 10)), PF_Err_NONE);
