@@ -127,18 +127,6 @@ void FrameFromParams(PF_InData* in_data, PF_ParamDef** params, PF_LRect* out) {
     out->bottom = edge(cy + r);
 }
 
-PF_Err Source2FrameRect(PF_InData* in_data, PF_EventExtra* extra, PF_FixedRect* rect, PF_FixedPoint* corners) {
-    corners[0] = {rect->left, rect->top};
-    corners[1] = {rect->right, rect->top};
-    corners[2] = {rect->right, rect->bottom};
-    PF_Err err = PF_Err_NONE;
-    if ((*extra->contextH).w_type == PF_Window_COMP)
-        for (int i = 0; i < 3 && !err; ++i) err = TimedCallback(extra->cbs.layer_to_comp, in_data, extra, &corners[i]);
-    for (int i = 0; i < 3 && !err; ++i) err = Callback(extra->cbs.source_to_frame, extra, &corners[i]);
-    if (!err) *rect = {corners[0].x, corners[0].y, corners[1].x, corners[2].y};
-    return err;
-}
-
 // Drawn where clicks grab: the squares on the corners the click test converts,
 // the ellipse through the same conversion point by point, so that the outline
 // turns with the layer.

@@ -30,7 +30,6 @@ PF_Fixed UF3_PixelsToFixed(A_long pixels);
 
 void FixedFrameFromParams(PF_InData* in_data, PF_ParamDef** params, PF_FixedRect* out);
 void FrameFromParams(PF_InData* in_data, PF_ParamDef** params, PF_LRect* out);
-PF_Err Source2FrameRect(PF_InData* in_data, PF_EventExtra* extra, PF_FixedRect* rect, PF_FixedPoint* corners);
 
 void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params, PF_EventExtra* extra);
 bool DoClickHandles(PF_InData* in_data, PF_LRect* box, PF_ParamDef** params, UF3_PointConverter converter,
