@@ -135,6 +135,14 @@ TEST_F(SampleTables, InnerBoundsKeepTheTermsTheLightDoesNotSet) {
     EXPECT_NEAR(wrapped.innerBounds[1], 42 * std::sqrt(0.5) + 10, 1e-3);
     EXPECT_NEAR(wrapped.innerBounds[2], 42 * std::sqrt(0.5) + 10, 1e-3);
     EXPECT_EQ(wrapped.innerPad[0], 10 + 40);
+
+    // At exactly 180 degrees sin is -8.7e-8, not 0: the side terms must still be left alone,
+    // or ceil lifts them a whole pixel.
+    myParams down{};
+    Directional(down, 1, 40, 180, 10);
+    down.innerShadow = true;
+    InitDirectionalParams(down, suites, params);
+    EXPECT_EQ((std::vector<int>(down.innerBoundsPx, down.innerBoundsPx + 4)), (std::vector<int>{10, 52, 10, 10}));
 }
 
 TEST_F(SampleTables, PointCopiesScaleByLengthOver800AndShrinkTheirBlur) {

@@ -114,6 +114,12 @@ TEST(PointBounds, HandComputedCases) {
         // A disc of radius 4 far up and left: the tangent through (0,40) reaches y 66.37, not
         // the 65.85 of a ray from the disc's centre.
         {false, false, 4, 20, 0.5f, {-59.5f, -59.75f}, {0, 0, 60, 40}, {0, 0, 87, 66}, "tangents off the disc"},
+        // A disc over the right edge, above: thrown straight down to b + 30, where the
+        // tangents through (60,40) would stop short of y 70.
+        {false, false, 4, 20, 0, {63.5f, -5}, {0, 0, 60, 40}, {-30, 0, 63, 70}, "disc over a side's end"},
+        // Level with the box across x, the disc crosses its top line: the shadow runs up past
+        // it to the light box's -5, not to the -2.55 of the corners pulled towards the light.
+        {true, false, 8, 0, 0, {120, 3}, {100, 0, 140, 80}, {100, -5, 140, 80}, "inverse, disc over the top"},
     };
     for (const auto& c : cases) {
         myParams p{};

@@ -126,6 +126,12 @@ TEST_F(GradientDrawing, LowWorkingSpaceGammaBlendsTheBarLinearly) {
     // A stop added by clicking still follows Linear Blending alone.
     ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, 9)), PF_Err_NONE);
     EXPECT_FLOAT_EQ(Stops().back().color.red, 0.5f);
+
+    // A gamma of exactly 1.6 is not a linear space: the bar blends the stored values.
+    SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
+    H().SetWorkingSpaceGamma(1.6f);
+    ASSERT_EQ(Draw(), PF_Err_NONE);
+    EXPECT_NEAR(At(b.X + b.W / 2, b.T + 10).red, 0.5f, 3.0f / 255);
 }
 
 TEST_F(GradientDrawing, FirstDrawingErrorStopsTheDrawing) {
