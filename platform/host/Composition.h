@@ -18,6 +18,9 @@ struct Layer {
     // The layer's pixels in layer coordinates, straight alpha, 32-bit float;
     // an empty world means the layer has no pixels (or no layer is chosen).
     PF_EffectWorld pixels{};
+    // Where the pixels' first column and row lie in layer coordinates: an
+    // effect earlier in the stack that grew the layer moves them off 0.
+    A_long originX = 0, originY = 0;
     A_Matrix4 toWorld{};          // layer to world; identity when made by the host
     A_FloatRect maskedBounds{};   // defaults to the pixels' extent
     A_Time inPoint{0, 1};         // layer time 0 falls at this comp time

@@ -44,10 +44,10 @@ PF_Err MakeRegion(const Layer& layer, const PF_LRect& rect, short bitdepth, PF_E
     out->origin_y = rect.top;
     PF_EffectWorld src = layer.pixels;
     for (A_long y = 0; y < h; ++y) {
-        A_long sy = rect.top + y;
+        A_long sy = rect.top + y - layer.originY;
         if (sy < 0 || sy >= src.height) continue;
         for (A_long x = 0; x < w; ++x) {
-            A_long sx = rect.left + x;
+            A_long sx = rect.left + x - layer.originX;
             if (sx < 0 || sx >= src.width) continue;
             const PF_PixelFloat& p = Row<PF_PixelFloat>(src, sy)[sx];
             if (bitdepth == 32) {
@@ -78,6 +78,7 @@ PF_EffectWorld& Host::SetLayerSize(Layer& layer, A_long width, A_long height) {
     if (layer.pixels.data) WorldTable::Instance().Dispose(&layer.pixels);
     WorldTable::Instance().New(width, height, true, PF_PixelFormat_ARGB128, &layer.pixels);
     layer.maskedBounds = {0, 0, double(width), double(height)};
+    layer.originX = layer.originY = 0;
     SetIdentity(layer.toWorld);
     return layer.pixels;
 }
@@ -104,11 +105,12 @@ PF_Err Host::CheckoutLayerCB(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long 
     result->par = {1, 1};
     Layer* layer = host->LayerForParam(index);
     if (layer && layer->pixels.data) {
-        PF_LRect full{0, 0, layer->pixels.width, layer->pixels.height};
+        PF_LRect full{layer->originX, layer->originY, layer->originX + layer->pixels.width,
+                      layer->originY + layer->pixels.height};
         result->result_rect = Intersect(req->rect, full);
         result->max_result_rect = full;
-        result->ref_width = full.right;
-        result->ref_height = full.bottom;
+        result->ref_width = layer->pixels.width;
+        result->ref_height = layer->pixels.height;
     }
     t_job->checkouts.push_back({index, checkout_id, *req, *result, what_time});
     return PF_Err_NONE;

@@ -7,12 +7,14 @@
 #include <limits>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "OpenGL/gl3.h"
 #include "cgl/CGLTesting.h"
 #include "host/HandleSuite.h"
 #include "open_gl/Context.h"
 #include "params/GradientData.h"
+#include "params/UF3_ParamTable.h"
 #include "render/RenderFixture.h"
 #include "render/ThreadRenderData.h"
 
@@ -216,6 +218,55 @@ TEST_F(RenderRoad, FourThreadsRenderTheSameBytesAsOne) {
         EXPECT_EQ(std::memcmp(f.argb.data(), single.argb.data(), f.argb.size() * sizeof f.argb[0]), 0);
     }
     EXPECT_EQ(UmbrafexCGL_LiveContexts(), contextsBefore) << "each thread's context goes with it";
+}
+
+// An effect earlier in the stack may hand the layer over grown, its pixels starting above and
+// left of 0. Moved so, with the light and the texture moved along, every road must give the
+// same pixels, moved.
+TEST_F(RenderRoad, ALayerWhosePixelsStartOffTheOriginGivesTheSameFrameMoved) {
+    PF_EffectWorld& tex = H().SetLayerSize(H().TextureLayer(), kW, kH);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {  // quarters, so that any shift shows
+            const float v = (x < 75) != (y < 50) ? 1.0f : 0.3f;
+            reinterpret_cast<PF_PixelFloat*>(reinterpret_cast<char*>(tex.data) + y * tex.rowbytes)[x] = {1, v, 0.5f, 1 - v};
+        }
+    H().SetTextureLayerPresent(true);
+    Set(UF3_TEXTURE_BLEND_MODE, UF3_BLEND_NORMAL);
+    Float(UF3_TEXTURE_STRENGTH, 50);
+    const int dx = -20, dy = -10;
+    const struct { int renderer, light; bool inner; double bias; } roads[] = {
+        {UF3_RENDERER_STANDARD, UF3_LIGHT_DIRECTIONAL, true, 0}, {UF3_RENDERER_STANDARD, UF3_LIGHT_POINT, true, 0},
+        {UF3_RENDERER_RAYTRACED, UF3_LIGHT_POINT, true, 0}, {UF3_RENDERER_STANDARD, UF3_LIGHT_POINT, false, 0},
+        {UF3_RENDERER_RAYTRACED, UF3_LIGHT_DIRECTIONAL, false, 50}};
+    for (const auto& r : roads) {
+        SCOPED_TRACE(testing::Message() << "renderer " << r.renderer << ", light " << r.light << ", inner " << r.inner);
+        Float(UF3_TEXTURE_ALPHA_BIAS, r.bias);
+        Set(UF3_RENDERER, r.renderer);
+        Set(UF3_LIGHT_TYPE, r.light);
+        Check(UF3_INNER_SHADOW, r.inner);
+        auto place = [&](int x, int y) {
+            for (host::Layer* l : {&H().EffectLayer(), &H().TextureLayer()}) l->originX = x, l->originY = y;
+            H().Param(UF3_LIGHT_ORIGIN).u.td.x_value = (kLightX + x) << 16;
+            H().Param(UF3_LIGHT_ORIGIN).u.td.y_value = (kLightY + y) << 16;
+        };
+        place(0, 0);
+        const Frame at0 = Render();
+        place(dx, dy);
+        const Frame moved = Render(32, {dx, dy, kW + dx, kH + dy});
+        place(0, 0);
+        ASSERT_EQ(at0.err, PF_Err_NONE);
+        ASSERT_EQ(moved.err, PF_Err_NONE);
+        ASSERT_EQ(std::tuple(moved.originX, moved.originY, moved.width, moved.height),
+                  std::tuple(at0.originX + dx, at0.originY + dy, at0.width, at0.height));
+        int shaded = 0;
+        for (int y = at0.originY; y < at0.originY + at0.height; ++y)
+            for (int x = at0.originX; x < at0.originX + at0.width; ++x) {
+                const auto a = at0.At(x, y), b = moved.At(x + dx, y + dy);
+                for (size_t c = 0; c < 4; ++c) ASSERT_NEAR(b[c], a[c], 1e-4f) << x << ", " << y << " channel " << c;
+                shaded += a[0] > 0.05f && a[1] < 0.9f;
+            }
+        EXPECT_GT(shaded, 20) << "a shadow to compare";
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ControlsFixture.h"
+#include "host/Composition.h"
 
 namespace {
 
@@ -139,6 +140,22 @@ TEST_F(GradientDrawing, FirstDrawingErrorStopsTheDrawing) {
     EXPECT_EQ(Draw(), A_Err_GENERIC);
     EXPECT_EQ(panel->Last().evt_out_flags, PF_EO_HANDLED_EVENT) << "handled whatever the drawing returned";
     EXPECT_TRUE(panel->Canvas().Texts().empty()) << "no button after the frame failed";
+    ExpectBooksBalanced();
+
+    // The working space's gamma read fails: a cancel passes on, anything else is the host's
+    // callback fault; the profile goes back either way.
+    static A_Err gammaErr;
+    PF_ColorSettingsSuite3 failing = *host::ColorSettingsSuite();
+    failing.AEGP_GetColorProfileApproximateGamma = [](AEGP_ColorProfileP, A_FpShort*) { return gammaErr; };
+    host::SuiteRegistry::Instance().Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &failing);
+    for (const auto [raised, want] : {std::pair<A_Err, PF_Err>{PF_Interrupt_CANCEL, PF_Interrupt_CANCEL},
+                                      std::pair<A_Err, PF_Err>{A_Err_GENERIC, PF_Err_INVALID_CALLBACK}}) {
+        gammaErr = raised;
+        EXPECT_EQ(Draw(), want);
+        EXPECT_EQ(host::ColorProfilesAlive(), 0);
+    }
+    host::SuiteRegistry::Instance().Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3,
+                                             host::ColorSettingsSuite());
     ExpectBooksBalanced();
 }
 
