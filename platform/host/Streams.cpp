@@ -396,6 +396,8 @@ struct StreamSuites {
         if (index < 0 || index >= host->NumParams()) return PF_Err_INVALID_INDEX;
         PF_ParamDef& current = host->Param(index);
         if (defP->param_type != current.param_type) return PF_Err_BAD_CALLBACK_PARAM;
+        // The panel reads the name as a C string: one that fills its buffer unended is refused.
+        if (!std::memchr(defP->name, '\0', sizeof defP->name)) return PF_Err_BAD_CALLBACK_PARAM;
         current.ui_flags = defP->ui_flags;
         // A refresh carries the value the panel is to show: the gradient editor
         // publishes its selected stop and that stop's position this way.

@@ -3,6 +3,8 @@
 // initialisation, and what a repeated update sends.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -203,13 +205,16 @@ TEST_F(Supervision, WithoutAnEffectReferenceNoControlIsTouched) {
 TEST_F(Supervision, RenamedControlIsCutToItsBufferAndKeepsItsTwirl) {
     PF_ParamDef* params[UF3_NUM_PARAMS];
     for (int i = 0; i < UF3_NUM_PARAMS; ++i) params[i] = &H().Param(i);
-    H().Param(UF3_LIGHT_DIRECTION).flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
+    PF_ParamDef& def = H().Param(UF3_LIGHT_DIRECTION);
+    def.flags |= PF_ParamFlag_COLLAPSE_TWIRLY | PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN;
+    const PF_ParamFlags flags = def.flags;
+    std::memset(def.name, 'o', sizeof def.name);  // a full buffer: the copy must end the name itself
     AEGP_SuiteHandler suites(H().In().pica_basicP);
     const std::string longName(40, 'n');
     ASSERT_EQ(ChangeParamName(&H().In(), &suites, params, UF3_LIGHT_DIRECTION, false, "First", longName.c_str()),
               PF_Err_NONE);
-    EXPECT_EQ(std::string(H().Param(UF3_LIGHT_DIRECTION).name), longName.substr(0, sizeof params[0]->name - 1));
-    EXPECT_TRUE(H().Param(UF3_LIGHT_DIRECTION).flags & PF_ParamFlag_COLLAPSE_TWIRLY);
+    EXPECT_EQ(std::string(def.name, strnlen(def.name, sizeof def.name)), longName.substr(0, sizeof def.name - 1));
+    EXPECT_EQ(def.flags, flags);
     ASSERT_EQ(ChangeParamName(&H().In(), &suites, params, UF3_LIGHT_DIRECTION, true, "First", nullptr), PF_Err_NONE);
     EXPECT_EQ(std::string(H().Param(UF3_LIGHT_DIRECTION).name), "First");
 }
