@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include <cairo.h>
+
 #include "CompWindowFixture.h"
 #include "ui/UF3_LightHandle.h"
 
@@ -172,6 +174,21 @@ TEST_F(LightHandle, PixelAspectTwoDrawsACircleInTheLayerWindow) {
     ASSERT_EQ(win->Click({500, 50}), PF_Err_NONE);  // top-right: 50 layer pixels right, 100 up
     ASSERT_EQ(win->Release({500, 50}), PF_Err_NONE);
     EXPECT_DOUBLE_EQ(Radius(UF3_LIGHT_RADIUS_STD), 100);
+
+    // A ratio the host left empty or unusable draws as a square one.
+    auto drawn = [&](PF_RationalScale ratio) {
+        H().In().pixel_aspect_ratio = ratio;
+        win->Canvas().Fill({0, 0, 0, 1});
+        EXPECT_EQ(win->Draw(), PF_Err_NONE);
+        cairo_surface_t* surface = win->Canvas().Surface();
+        cairo_surface_flush(surface);
+        const unsigned char* bytes = cairo_image_surface_get_data(surface);
+        return std::vector<unsigned char>(bytes, bytes + cairo_image_surface_get_stride(surface) * win->Canvas().Height());
+    };
+    const std::vector<unsigned char> square = drawn({1, 1});
+    for (const PF_RationalScale bad : {PF_RationalScale{0, 1}, {2, 0}, {-2, 1}})
+        EXPECT_TRUE(drawn(bad) == square) << bad.num << "/" << bad.den;
+    EXPECT_FALSE(drawn({2, 1}) == square);
 }
 
 TEST_F(LightHandle, FarBoxesAndDragsStayInRange) {
