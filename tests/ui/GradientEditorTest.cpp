@@ -223,6 +223,18 @@ TEST_F(GradientEditor, MakesItsSequenceDataWhenTheInstanceHasNone) {
     const auto* seq = static_cast<const SequenceData*>(*H().SequenceData());
     EXPECT_EQ(seq->lastMouseH, 123);
     EXPECT_EQ(seq->lastMouseV, 45);
+
+    // A host without handle locks, or without utility callbacks, lends the control nothing.
+    PF_InData in = H().In();
+    PF_UtilCallbacks noLock = *in.utils;
+    noLock.host_lock_handle = nullptr;
+    for (PF_UtilCallbacks* utils : {&noLock, static_cast<PF_UtilCallbacks*>(nullptr)}) {
+        in.utils = utils;
+        EXPECT_EQ(SequenceDataLock(&in).get(), nullptr);
+    }
+    in.utils = H().In().utils;
+    EXPECT_EQ(SequenceDataLock(&in).get(), seq);
+    ExpectBooksBalanced();
 }
 
 TEST_F(GradientEditor, AppColoursComeFromTheHost) {
