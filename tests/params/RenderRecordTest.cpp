@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/Composition.h"
 #include "host/HandleSuite.h"
 #include "host/Host.h"
 #include "host/SuiteRegistry.h"
@@ -130,6 +131,25 @@ TEST_F(RenderRecord, RaytracedGradientIsSortedAndLinearOnlyInAGammaSpace) {
     EXPECT_TRUE(positions[0] == 0 && positions[1] == 0.5 && positions[2] == 1) << positions[0] << " " << positions[2];
     EXPECT_FLOAT_EQ(damaged.shadowColors[0][0], std::pow(0.5f, 2.2f)) << "colours follow their stops";
     EXPECT_FLOAT_EQ(damaged.shadowColors[2][2], 1.0f);
+
+    // A failed gamma read counts as a linear space; only a cancel lets the record go on.
+    static A_Err gammaErr;
+    PF_ColorSettingsSuite3 failing = *host::ColorSettingsSuite();
+    failing.AEGP_GetColorProfileApproximateGamma = [](AEGP_ColorProfileP, A_FpShort* gamma) {
+        *gamma = 2.2f;  // what a failed call leaves means nothing
+        return gammaErr;
+    };
+    host::SuiteRegistry::Instance().Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &failing);
+    for (const auto [raised, want] : {std::pair<A_Err, PF_Err>{PF_Interrupt_CANCEL, PF_Interrupt_CANCEL},
+                                      std::pair<A_Err, PF_Err>{A_Err_GENERIC, PF_Err_INTERNAL_STRUCT_DAMAGED}}) {
+        gammaErr = raised;
+        myParams failed{};
+        EXPECT_EQ(Render(failed), want);
+        EXPECT_FALSE(failed.linearBlending);
+        EXPECT_EQ(host::ColorProfilesAlive(), 0);
+    }
+    host::SuiteRegistry::Instance().Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3,
+                                             host::ColorSettingsSuite());
 }
 
 TEST_F(RenderRecord, StandardCopiesSampleTheGradientEvenlyFromTheCycle) {
