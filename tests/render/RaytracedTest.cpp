@@ -359,7 +359,7 @@ TEST_F(RaytracedPasses, ShadingMatchesTheCpuFormulasInEveryLightSetup) {
         {"inverse", [&](myParams& p) { base(p, 1), p.sdInverseShadow = true; }},
         {"inverse point, auto length",
          [&](myParams& p) { base(p, 1), p.lightType = point, p.sdInverseShadow = p.autoShadowLength = true; }},
-        {"inner", [&](myParams& p) { base(p, 1), p.innerShadow = true; }},
+        {"inner, gamma", [&](myParams& p) { base(p, 1), p.innerShadow = true, p.shadowGamma = 0.7; }},
         {"gradient", [&](myParams& p) { base(p, 1), gradient(p, false); }},
         {"gradient, inner", [&](myParams& p) { base(p, 1), gradient(p, true); }},
         {"gradient, point", [&](myParams& p) { base(p, 1), gradient(p, false), p.lightType = point; }},
