@@ -266,6 +266,10 @@ TEST_F(GradientData, KeyframeInterpolation) {
     PF_Handle n9 = Write(std::vector<ArbGradientPt>(9, Stop(0.5, 1, 1, 1))), none = nullptr;
     EXPECT_EQ(Blend(0.3, &n9, &n9).size(), 8u);
     EXPECT_TRUE(Blend(0.5, &none, &none).empty());
+    PF_Handle blank = nullptr;
+    ASSERT_EQ(Arb_Gradient_Interpolate(HS(), 0.5, &none, &none, &blank), PF_Err_NONE);
+    EXPECT_EQ(Bytes(blank), std::vector<unsigned char>{0}) << "the new-value form";
+    Free(blank);
     EXPECT_EQ(Arb_Gradient_Interpolate(HS(), 0.5, nullptr, &def, &out), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(Arb_Gradient_Interpolate(HS(), 0.5, &def, nullptr, &out), PF_Err_BAD_CALLBACK_PARAM);
     for (PF_Handle h : {two, three, def, rev, n9}) Free(h);

@@ -196,6 +196,18 @@ TEST_F(CommandTable, CommandsWithoutAnActionChangeNothing) {
         EXPECT_EQ(H().Send(cmd), needsExtra ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE) << "command " << cmd;
         ExpectBooksBalanced();
     }
+    // So do the smart commands when their extra record lacks any one of its parts.
+    PF_SmartRenderInput renderInput{};
+    PF_SmartRenderCallbacks renderCbs{};
+    for (PF_SmartRenderExtra x : {PF_SmartRenderExtra{&renderInput, nullptr}, PF_SmartRenderExtra{nullptr, &renderCbs}})
+        EXPECT_EQ(H().Send(PF_Cmd_SMART_RENDER, &x), PF_Err_BAD_CALLBACK_PARAM);
+    PF_PreRenderInput preInput{};
+    PF_PreRenderOutput preOutput{};
+    PF_PreRenderCallbacks preCbs{};
+    for (PF_PreRenderExtra x : {PF_PreRenderExtra{nullptr, &preOutput, &preCbs}, PF_PreRenderExtra{&preInput, nullptr, &preCbs},
+                                PF_PreRenderExtra{&preInput, &preOutput, nullptr}})
+        EXPECT_EQ(H().Send(PF_Cmd_SMART_PRE_RENDER, &x), PF_Err_BAD_CALLBACK_PARAM);
+    ExpectBooksBalanced();
 }
 
 TEST_F(CommandTable, ArbitraryCallbackIgnoresNullExtraAndForeignIds) {
