@@ -362,6 +362,11 @@ TEST_F(RaytracedPasses, ShadingMatchesTheCpuFormulasInEveryLightSetup) {
         {"inner, gamma", [&](myParams& p) { base(p, 1), p.innerShadow = true, p.shadowGamma = 0.7; }},
         {"gradient", [&](myParams& p) { base(p, 1), gradient(p, false); }},
         {"gradient, inner", [&](myParams& p) { base(p, 1), gradient(p, true); }},
+        // Two stops at 0: the first colour only where the contact is at 0 (inside the source).
+        {"gradient, a hard step at 0", [&](myParams& p) {
+             base(p, 1), gradient(p, false), p.cycleOffset = 0;
+             p.gradient = {{0.0, {1, 1, 0, 0}}, {0.0, {1, 0, 1, 0}}}, p.shadowColors = {{1, 0, 0}, {0, 1, 0}};
+         }},
         {"gradient, point", [&](myParams& p) { base(p, 1), gradient(p, false), p.lightType = point; }},
         {"gradient, point, shadow within light",
          [&](myParams& p) { base(p, 1), gradient(p, false), p.lightType = point, p.shadowInLight = true; }},
