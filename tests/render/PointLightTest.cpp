@@ -26,6 +26,13 @@ TEST_F(PointLight, ShadowFallsAwayFromTheLightScaledAboutIt) {
     EXPECT_NEAR(shadow[1], 0.0f, 0.01f);
     EXPECT_NEAR(shadow[3], 1.0f, 0.01f) << "the fill colour";
     EXPECT_NEAR(source[1], 1.0f, 0.01f) << "the source in front";
+
+    // One copy is the whole shadow: the square scaled by 2, from x 100 to 160.
+    Float(UF3_SAMPLES, 1);
+    const Frame one = Render();
+    ASSERT_EQ(one.err, PF_Err_NONE);
+    EXPECT_GT(one.Alpha(150, kLightY), 0.9f);
+    EXPECT_EQ(one.Alpha(95, kLightY), 0.0f) << "between the source and its only copy";
 }
 
 TEST_F(PointLight, OpacityFallsFromStartToEndAndShadowOpacityScalesIt) {

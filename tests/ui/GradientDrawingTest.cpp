@@ -87,6 +87,12 @@ TEST_F(GradientDrawing, SelectedMarkerIsOutlinedInTheHighlightColour) {
     ExpectColour(At(b.X + 0.75 * b.W, b.B + 17.75), AppColour(49), "selected");
     ExpectColour(At(b.X + 0.25 * b.W, b.B + 17.75), {0, 0, 0, 1}, "not selected");
     ExpectColour(At(b.X + 0.25 * b.W, b.B + 3), {0.7f, 0.7f, 0.7f, 1}, "the tip");
+    // Both shoulders, from the tip down to half the marker's width.
+    ExpectColour(At(b.X + 0.75 * b.W - 3, b.B + 2.5), AppColour(49), "left shoulder");
+    ExpectColour(At(b.X + 0.75 * b.W + 3, b.B + 3), AppColour(49), "right shoulder");
+    // Beside the tip, above the shoulders' ends: the panel, as between the markers.
+    for (double side : {-5.0, 5.0})
+        ExpectColour(At(b.X + 0.75 * b.W + side, b.B + 1.5), At(b.X + 0.5 * b.W, b.B + 1.5), "beside the tip");
 
     H().Param(UF3_GRADIENT_PT_SELECT).u.sd.value = -1;
     ASSERT_EQ(Draw(), PF_Err_NONE);
