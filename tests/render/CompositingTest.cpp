@@ -318,6 +318,39 @@ TEST_F(HostCompositing, TextureBlendsWithTheOpaqueShadowColourThenTheAlphaReturn
 // and white below (luma l), at strength s cuts the shadow alpha a to a·k (stencil) or
 // a·(1 − k) (silhouette), k = t·s or l·t·s; on the outer shadow Alpha Bias b first cuts the
 // texture alpha t to 1 − a·b. Colours stay the shadow's.
+// Matte Gamma curves the shadow's alpha once: in the point road's shader, on the CPU for the
+// directional road, in the Raytraced shader. A texture at strength 0 brings the gamma in and changes nothing else.
+TEST_F(HostCompositing, MatteGammaCurvesTheShadowsAlphaOnceOnEitherRenderer) {
+    H().SetLayerSize(H().TextureLayer(), kW, kH);
+    H().SetTextureLayerPresent(true);
+    Float(UF3_TEXTURE_STRENGTH, 0);
+    Float(UF3_LIGHT_RADIUS_STD, 12);  // soft edges to measure on
+    const std::pair<int, int> roads[] = {{UF3_RENDERER_STANDARD, UF3_LIGHT_POINT},
+                                         {UF3_RENDERER_STANDARD, UF3_LIGHT_DIRECTIONAL},
+                                         {UF3_RENDERER_RAYTRACED, UF3_LIGHT_POINT}};
+    for (const auto [renderer, light] : roads)
+        for (short depth : {8, 32}) {
+            SCOPED_TRACE(testing::Message() << "renderer " << renderer << ", light " << light << ", " << depth << " bits");
+            Set(UF3_RENDERER, renderer);
+            Set(UF3_LIGHT_TYPE, light);
+            Float(UF3_MATTE_GAMMA, 1);
+            const Frame plain = Render(depth);
+            Float(UF3_MATTE_GAMMA, 2);
+            const Frame curved = Render(depth);
+            ASSERT_EQ(plain.err, PF_Err_NONE);
+            ASSERT_EQ(curved.err, PF_Err_NONE);
+            ASSERT_EQ(curved.argb.size(), plain.argb.size());
+            int soft = 0;
+            for (size_t i = 0; i < plain.argb.size(); ++i) {
+                const float a = plain.argb[i][0];
+                if (a < 0.05f || a > 0.95f) continue;
+                ++soft;
+                ASSERT_NEAR(curved.argb[i][0], std::sqrt(a), depth == 8 ? 2.5f / 255 : 2e-3f) << "pixel " << i;
+            }
+            EXPECT_GT(soft, 50);
+        }
+}
+
 TEST_F(HostCompositing, StencilAndSilhouetteModesCutTheShadowsAlpha) {
     PF_EffectWorld& tex = H().SetLayerSize(H().TextureLayer(), kW, kH);
     for (int y = 0; y < kH; ++y)
