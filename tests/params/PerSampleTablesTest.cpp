@@ -135,6 +135,9 @@ TEST_F(SampleTables, InnerBoundsKeepTheTermsTheLightDoesNotSet) {
     EXPECT_NEAR(wrapped.innerBounds[1], 42 * std::sqrt(0.5) + 10, 1e-3);
     EXPECT_NEAR(wrapped.innerBounds[2], 42 * std::sqrt(0.5) + 10, 1e-3);
     EXPECT_EQ(wrapped.innerPad[0], 10 + 40);
+    // Shadow Offset along the light: 2 at 225 degrees.
+    EXPECT_NEAR(wrapped.shadowOffsetVector[0], -std::sqrt(2.0), 1e-5);
+    EXPECT_NEAR(wrapped.shadowOffsetVector[1], std::sqrt(2.0), 1e-5);
 
     // At exactly 180 degrees sin is -8.7e-8, not 0: the side terms must still be left alone,
     // or ceil lifts them a whole pixel.

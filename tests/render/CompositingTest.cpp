@@ -102,8 +102,10 @@ TEST(PixelCallbacks, ClampAndConversionTouchOnlyWhatTheyName) {
 // ---- Matrices and easing ----
 
 // [x y 1]·M
+// As the host maps a point: rows, with the projective divide.
 std::array<double, 2> Apply(const PF_FloatMatrix& m, double x, double y) {
-    return {x * m.mat[0][0] + y * m.mat[1][0] + m.mat[2][0], x * m.mat[0][1] + y * m.mat[1][1] + m.mat[2][1]};
+    const double w = x * m.mat[0][2] + y * m.mat[1][2] + m.mat[2][2];
+    return {(x * m.mat[0][0] + y * m.mat[1][0] + m.mat[2][0]) / w, (x * m.mat[0][1] + y * m.mat[1][1] + m.mat[2][1]) / w};
 }
 
 TEST(Matrices, ConcatAppendsOnTheRightMayAliasAndUnitScaleIsBitForBit) {
@@ -122,6 +124,10 @@ TEST(Matrices, ConcatAppendsOnTheRightMayAliasAndUnitScaleIsBitForBit) {
     ScaleMatrix(&m, 2, 3);
     EXPECT_EQ(Apply(m, 1, 2), (std::array<double, 2>{22, 66})) << "(1 + 10) × 2, (2 + 20) × 3";
     EXPECT_EQ(m.mat[2][2], 1.0) << "still affine";
+    SetIdentityMatrix(&m);
+    SkewMatrix(&m, 0.5, 0.25);
+    EXPECT_EQ(Apply(m, 4, 2), (std::array<double, 2>{5, 3})) << "x + 0.5 y, 0.25 x + y";
+    EXPECT_EQ(SkewMatrix(nullptr, 1, 1), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(SetIdentityMatrix(nullptr), PF_Err_BAD_CALLBACK_PARAM);
 
     // -0.0 and NaN would not survive a multiplication by the identity.

@@ -72,6 +72,9 @@ TEST_F(GradientEditor, SelectionPublishesThePointLocation) {
     ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.0, 10)), PF_Err_NONE);
     EXPECT_EQ(Selected(), 0);
     EXPECT_FALSE(LocationDisabled()) << "the first stop has a location too";
+    // A marker's hit box starts one unit above the bar's bottom.
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, -1)), PF_Err_NONE);
+    EXPECT_EQ(Selected(), 2);
 
     // Empty space (under the markers, above the buttons): nothing selected, the gradient written back.
     const PF_Handle before = GradientHandle();
