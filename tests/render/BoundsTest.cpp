@@ -120,6 +120,7 @@ TEST(PointBounds, HandComputedCases) {
         // Level with the box across x, the disc crosses its top line: the shadow runs up past
         // it to the light box's -5, not to the -2.55 of the corners pulled towards the light.
         {true, false, 8, 0, 0, {120, 3}, {100, 0, 140, 80}, {100, -5, 140, 80}, "inverse, disc over the top"},
+        {true, false, 8, 0, 0, {137, 40}, {100, 0, 140, 80}, {100, 0, 146, 80}, "inverse, disc over the right side"},
     };
     for (const auto& c : cases) {
         myParams p{};
