@@ -140,7 +140,7 @@ TEST_F(RenderRecord, RaytracedGradientIsSortedAndLinearOnlyInAGammaSpace) {
         return gammaErr;
     };
     host::SuiteRegistry::Instance().Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &failing);
-    for (const auto [raised, want] : {std::pair<A_Err, PF_Err>{PF_Interrupt_CANCEL, PF_Interrupt_CANCEL},
+    for (const auto& [raised, want] : {std::pair<A_Err, PF_Err>{PF_Interrupt_CANCEL, PF_Interrupt_CANCEL},
                                       std::pair<A_Err, PF_Err>{A_Err_GENERIC, PF_Err_INTERNAL_STRUCT_DAMAGED}}) {
         gammaErr = raised;
         myParams failed{};

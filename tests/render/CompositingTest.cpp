@@ -334,7 +334,7 @@ TEST_F(HostCompositing, MatteGammaCurvesTheShadowsAlphaOnceOnEitherRenderer) {
     const std::pair<int, int> roads[] = {{UF3_RENDERER_STANDARD, UF3_LIGHT_POINT},
                                          {UF3_RENDERER_STANDARD, UF3_LIGHT_DIRECTIONAL},
                                          {UF3_RENDERER_RAYTRACED, UF3_LIGHT_POINT}};
-    for (const auto [renderer, light] : roads)
+    for (const auto& [renderer, light] : roads)
         for (short depth : {8, 32}) {
             SCOPED_TRACE(testing::Message() << "renderer " << renderer << ", light " << light << ", " << depth << " bits");
             Set(UF3_RENDERER, renderer);

@@ -154,7 +154,7 @@ TEST_F(GradientDrawing, FirstDrawingErrorStopsTheDrawing) {
     PF_ColorSettingsSuite3 failing = *host::ColorSettingsSuite();
     failing.AEGP_GetColorProfileApproximateGamma = [](AEGP_ColorProfileP, A_FpShort*) { return gammaErr; };
     host::SuiteRegistry::Instance().Register(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &failing);
-    for (const auto [raised, want] : {std::pair<A_Err, PF_Err>{PF_Interrupt_CANCEL, PF_Interrupt_CANCEL},
+    for (const auto& [raised, want] : {std::pair<A_Err, PF_Err>{PF_Interrupt_CANCEL, PF_Interrupt_CANCEL},
                                       std::pair<A_Err, PF_Err>{A_Err_GENERIC, PF_Err_INVALID_CALLBACK}}) {
         gammaErr = raised;
         EXPECT_EQ(Draw(), want);
