@@ -189,6 +189,8 @@ TEST_F(GradientEditor, CursorShowsWhatAClickWouldDo) {
     PF_CursorType cursor = -1;
     ASSERT_EQ(panel->MoveTo(UF3_COLOR_GRADIENT, Under(0.5, 4), &cursor), PF_Err_NONE);
     EXPECT_EQ(cursor, PF_Cursor_FINGER_POINTER) << "on a marker, inside the strip too";
+    ASSERT_EQ(panel->MoveTo(UF3_COLOR_GRADIENT, Under(0, 4), &cursor), PF_Err_NONE);
+    EXPECT_EQ(cursor, PF_Cursor_FINGER_POINTER) << "the first marker too";
     // The marker's hit box reaches six units right of the stop and seven left.
     const PF_Point stop = Under(0.5, 4);
     for (A_long dx : {-8, -7, 6, 7}) {
