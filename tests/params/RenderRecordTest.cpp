@@ -353,6 +353,7 @@ TEST_F(RenderRecord, RaytracedPadComesFromTheOffsetOrThePreRenderBlock) {
         EXPECT_EQ(p.padOffset, pad + 4);
         EXPECT_FLOAT_EQ(p.jfaRes[0], float(40 * 2 + 2 * (pad + 4)));
         EXPECT_FLOAT_EQ(p.jfaRes[1], float(30 * 2 + 2 * (pad + 4)));
+        EXPECT_TRUE(p.inRes[0] == 40 && p.inRes[1] == 30) << p.inRes[0] << " x " << p.inRes[1];
         EXPECT_NEAR(p.shadowOffset[0], -offset * std::sqrt(0.5), 1e-5);
         EXPECT_NEAR(p.shadowOffset[1], offset * std::sqrt(0.5), 1e-5);
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "host/WorldSuite.h"
 #include "render/RenderFixture.h"
@@ -130,6 +131,12 @@ TEST_F(DirectionalPasses, EmptyAreasEndTheRoadWithoutAShadow) {
     output.height = 0, p.output_worldP = &output, p.input_worldP = &m_in, p.innerShadow = false;
     EXPECT_EQ(ProcOuterDirectional(p), PF_Err_NONE);
     EXPECT_TRUE(std::equal(garbage.begin(), garbage.end(), bytes)) << "no read-back";
+    // The point road refuses a missing world of either kind.
+    for (PF_EffectWorld** missing : {&p.input_worldP, &p.output_worldP}) {
+        PF_EffectWorld* kept = std::exchange(*missing, nullptr);
+        EXPECT_THROW(ProcPointLight(p), UF_Err);
+        *missing = kept;
+    }
 
     // Every copy in a zero-sized blur buffer: none drawn, still a clear read-back.
     p.output_worldP = &m_outWorld, p.samples[1].bufferIndex = 0, p.blurBuffers[0].size[0] = 0;
