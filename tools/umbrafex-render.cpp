@@ -1,14 +1,22 @@
 // umbrafex-render: loads the effect through the in-process host and renders
 // one frame of a layer (an image file, or the built-in sample scene) to an
 // image file, printing what it did and how long each stage took.
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imageio.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -73,11 +81,35 @@ const char* kHelp =
     std::exit(2);
 }
 
-int ToInt(const std::string& text, const char* what) {
+// The largest layer or frame side: GL's largest texture on the renderers here.
+constexpr int kMaxSide = 16384;
+
+std::string Num(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// The whole text as one finite number: no spaces around it, nothing after it.
+bool ParseNumber(const std::string& s, double& v) {
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
     char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || v < 1 || v > 100000) Fail(std::string("bad ") + what + ": \"" + text + "\"");
-    return int(v);
+    v = std::strtod(s.c_str(), &end);
+    return *end == '\0' && std::isfinite(v);
+}
+
+double NumberIn(const std::string& option, const std::string& text, double lo, double hi, bool whole = false) {
+    double v = 0;
+    if (!ParseNumber(text, v) || v < lo || v > hi || (whole && v != std::floor(v)))
+        Fail(option + " takes " + (whole ? "a whole number" : "a number") + " from " + Num(lo) + " to " + Num(hi) +
+             ", not \"" + text + "\"");
+    return v;
+}
+
+void CheckSize(const std::string& what, long long w, long long h) {
+    if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide)
+        Fail(what + " is " + std::to_string(w) + "x" + std::to_string(h) + " pixels; each side must be 1 to " +
+             std::to_string(kMaxSide));
 }
 
 Options Parse(int argc, char** argv) {
@@ -114,23 +146,22 @@ Options Parse(int argc, char** argv) {
             o.compWindow = value(i);
         } else if (a == "--layer-window") {
             o.layerWindow = value(i);
-        } else if (a == "--zoom" || a == "--rotation") {
-            const std::string v = value(i);
-            char* end = nullptr;
-            const double d = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end || !std::isfinite(d) || (a == "--zoom" && d <= 0)) Fail(a + ": \"" + v + "\"");
-            (a == "--zoom" ? o.zoom : o.rotation) = d;
+        } else if (a == "--zoom") {
+            o.zoom = NumberIn(a, value(i), 1.0 / 64, 64);
+        } else if (a == "--rotation") {
+            o.rotation = NumberIn(a, value(i), -3600, 3600);
         } else if (a == "--downsample") {
-            o.downsample = ToInt(value(i), "--downsample");
+            o.downsample = int(NumberIn(a, value(i), 1, 64, true));
         } else if (a == "--threads") {
-            o.threads = ToInt(value(i), "--threads");
+            o.threads = int(NumberIn(a, value(i), 1, 64, true));
         } else if (a == "--repeat") {
-            o.repeat = ToInt(value(i), "--repeat");
+            o.repeat = int(NumberIn(a, value(i), 1, 10000, true));
         } else if (a == "--size") {
-            std::string v = value(i);
-            if (std::sscanf(v.c_str(), "%dx%d", &o.width, &o.height) != 2 || o.width < 1 || o.height < 1 ||
-                o.width > 16384 || o.height > 16384)
-                Fail("--size takes WxH, not \"" + v + "\"");
+            const std::string v = value(i);
+            const size_t x = v.find('x');
+            if (x == std::string::npos) Fail("--size takes WxH, not \"" + v + "\"");
+            o.width = int(NumberIn("--size's width", v.substr(0, x), 1, kMaxSide, true));
+            o.height = int(NumberIn("--size's height", v.substr(x + 1), 1, kMaxSide, true));
         } else if (a == "--module") {
             o.module = value(i);
         } else {
@@ -151,48 +182,100 @@ bool StoresPremultiplied(const std::string& formatName) { return formatName == "
 
 // The host's layers hold straight colour. OpenImageIO premultiplies straight
 // files on read unless asked not to, so it is asked, and only colour the file
-// itself stores premultiplied is divided out.
+// itself stores premultiplied is divided out. Channels are taken by name; the
+// layer is the file's display window, transparent outside its data window.
 void LoadImage(host::Host& h, host::Layer& layer, const std::string& path) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) Fail("cannot read \"" + path + "\": " + OIIO::geterror());
     const OIIO::ImageSpec& spec = in->spec();
-    int w = spec.width, hgt = spec.height, n = spec.nchannels;
-    if (w <= 0 || hgt <= 0 || n <= 0) Fail("\"" + path + "\" holds no pixels");
-    std::vector<float> pixels(size_t(w) * hgt * n);
-    if (!in->read_image(0, 0, 0, n, OIIO::TypeDesc::FLOAT, pixels.data())) Fail("cannot read \"" + path + "\"");
-    const int alpha = spec.alpha_channel >= 0 && spec.alpha_channel < n ? spec.alpha_channel
-                      : n == 4 || n == 2                                 ? n - 1
-                                                                         : -1;
+    const int n = spec.nchannels;
+    if (spec.width <= 0 || spec.height <= 0 || n <= 0) Fail("\"" + path + "\" holds no pixels");
+    const bool windowed = spec.full_width > 0 && spec.full_height > 0;
+    const int fullX = windowed ? spec.full_x : spec.x, fullY = windowed ? spec.full_y : spec.y;
+    const int fullW = windowed ? spec.full_width : spec.width, fullH = windowed ? spec.full_height : spec.height;
+    CheckSize("\"" + path + "\"", fullW, fullH);
+    CheckSize("the data window of \"" + path + "\"", spec.width, spec.height);
+
+    auto named = [&](const char* name) {
+        for (int c = 0; c < n && c < int(spec.channelnames.size()); ++c)
+            if (spec.channelnames[size_t(c)] == name) return c;
+        return -1;
+    };
+    const int alpha = spec.alpha_channel >= 0 && spec.alpha_channel < n ? spec.alpha_channel : named("A");
+    int rgb[3] = {named("R"), named("G"), named("B")};
+    if (rgb[0] < 0 && rgb[1] < 0 && rgb[2] < 0) {
+        // Grey, or channels with names of their own: taken in order, alpha aside.
+        std::vector<int> rest;
+        for (int c = 0; c < n; ++c)
+            if (c != alpha) rest.push_back(c);
+        const int grey = named("Y") >= 0 ? named("Y") : rest.empty() ? -1 : rest[0];
+        for (int c = 0; c < 3; ++c) rgb[c] = rest.size() >= 3 && named("Y") < 0 ? rest[size_t(c)] : grey;
+    }
     const bool premultiplied = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-    PF_EffectWorld& world = h.SetLayerSize(layer, w, hgt);
-    for (int y = 0; y < hgt; ++y) {
-        PF_PixelFloat* row = Row<PF_PixelFloat>(world, y);
-        for (int x = 0; x < w; ++x) {
-            const float* p = &pixels[(size_t(y) * w + x) * n];
-            float r = p[0], g = n > 2 ? p[1] : p[0], b = n > 2 ? p[2] : p[0];
-            const float a = alpha >= 0 ? p[alpha] : 1.0f;
-            if (premultiplied) {
-                const float k = a > 0 ? 1 / a : 0.0f;
-                r *= k, g *= k, b *= k;
+
+    PF_EffectWorld& world = h.SetLayerSize(layer, fullW, fullH);
+    if (!world.data) Fail("no memory for a " + std::to_string(fullW) + "x" + std::to_string(fullH) + " layer");
+    constexpr int kBand = 16;  // rows read at once
+    std::vector<float> band(size_t(spec.width) * kBand * size_t(n));
+    for (int top = 0; top < spec.height; top += kBand) {
+        const int rows = std::min(kBand, spec.height - top);
+        if (!in->read_scanlines(0, 0, spec.y + top, spec.y + top + rows, 0, 0, n, OIIO::TypeDesc::FLOAT,
+                                band.data()))
+            Fail("cannot read \"" + path + "\": " + in->geterror());
+        for (int r = 0; r < rows; ++r) {
+            const int y = spec.y + top + r - fullY;
+            if (y < 0 || y >= fullH) continue;
+            PF_PixelFloat* row = Row<PF_PixelFloat>(world, y);
+            for (int i = 0; i < spec.width; ++i) {
+                const int x = spec.x + i - fullX;
+                if (x < 0 || x >= fullW) continue;
+                const float* p = &band[(size_t(r) * spec.width + i) * n];
+                auto channel = [&](int c) { return c >= 0 ? p[c] : 0.0f; };
+                const float a = alpha >= 0 ? p[alpha] : 1.0f;
+                const float k = premultiplied ? (a > 0 ? 1 / a : 0.0f) : 1.0f;
+                row[x] = {a, channel(rgb[0]) * k, channel(rgb[1]) * k, channel(rgb[2]) * k};
             }
-            row[x] = {a, r, g, b};
         }
     }
 }
 
-// Straight files get the frame's straight colour as it is (no round trip
-// through premultiplied 8-bit values); premultiplied ones get it multiplied.
-void WriteImage(const std::string& path, PF_EffectWorld& world, int bpc) {
+// Writes all of bytes to fd; false with errno set when any of it does not go.
+bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// The output file's format, found before rendering so that a name no format
+// claims is refused before any work is done.
+std::unique_ptr<OIIO::ImageOutput> OpenOutput(const std::string& path) {
     auto out = OIIO::ImageOutput::create(path);
     if (!out) Fail("cannot write \"" + path + "\": " + OIIO::geterror());
-    const bool premultiply = StoresPremultiplied(out->format_name());
-    int w = world.width, h = world.height;
-    std::vector<float> rgba(size_t(w) * h * 4);
+    return out;
+}
+
+// Straight files get the frame's straight colour as it is (no round trip
+// through premultiplied 8-bit values); premultiplied ones get it multiplied,
+// and formats without alpha get the frame over black. Formats with windows get
+// the frame's origin as the data window inside a display window that is the
+// layer. The file is written beside the target and renamed into place only
+// when every step went and it reads back, so a failed write leaves any earlier
+// file as it was.
+void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld& world, int bpc, A_long layerW,
+                A_long layerH) {
+    const bool alpha = out.supports("alpha");
+    const bool premultiply = !alpha || StoresPremultiplied(out.format_name());
+    const int w = world.width, h = world.height, nc = alpha ? 4 : 3;
+    std::vector<float> pixels(size_t(w) * h * nc);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            float* q = &rgba[(size_t(y) * w + x) * 4];
+            float q[4];
             if (bpc == 32) {
                 const PF_PixelFloat& p = Row<PF_PixelFloat>(world, y)[x];
                 q[0] = p.red, q[1] = p.green, q[2] = p.blue, q[3] = p.alpha;
@@ -201,12 +284,59 @@ void WriteImage(const std::string& path, PF_EffectWorld& world, int bpc) {
                 q[0] = p.red / 255.0f, q[1] = p.green / 255.0f, q[2] = p.blue / 255.0f, q[3] = p.alpha / 255.0f;
             }
             if (premultiply) q[0] *= q[3], q[1] *= q[3], q[2] *= q[3];
+            std::copy_n(q, nc, &pixels[(size_t(y) * w + x) * nc]);
         }
     }
-    OIIO::ImageSpec spec(w, h, 4, bpc == 32 ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
-    if (!premultiply) spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (!out->open(path, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, rgba.data()) || !out->close())
-        Fail("cannot write \"" + path + "\": " + out->geterror());
+    OIIO::ImageSpec spec(w, h, nc, bpc == 32 ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+    if (alpha && !premultiply) spec.attribute("oiio:UnassociatedAlpha", 1);
+    if (out.supports("displaywindow")) {
+        spec.x = world.origin_x, spec.y = world.origin_y;
+        spec.full_x = spec.full_y = 0;
+        spec.full_width = layerW, spec.full_height = layerH;
+    }
+
+    // Encoded in memory where the format allows, so that every byte's write is checked here.
+    std::vector<unsigned char> bytes;
+    OIIO::Filesystem::IOVecOutput memory(bytes);
+    const bool inMemory = out.supports("ioproxy") && out.set_ioproxy(&memory);
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::exists(path, ec) ? std::filesystem::canonical(path, ec)
+                                                                           : std::filesystem::path(path);
+    const bool regular = !std::filesystem::exists(target, ec) || std::filesystem::is_regular_file(target, ec);
+    if (!regular && !inMemory) Fail("cannot write \"" + path + "\": not a regular file");
+    std::string temp;
+    int fd = -1;
+    auto fail = [&](const std::string& why) {
+        if (fd >= 0) ::close(fd);
+        if (!temp.empty()) ::unlink(temp.c_str());
+        Fail("cannot write \"" + path + "\": " + why);
+    };
+    if (regular) {
+        // Hidden beside the target, so the rename stays on its file system.
+        temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+        fd = ::mkstemp(temp.data());
+        if (fd < 0) temp.clear(), fail(std::strerror(errno));
+        struct stat old {};
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? old.st_mode & 07777 : 0666 & ~mask) != 0)
+            fail(std::strerror(errno));
+    } else if ((fd = ::open(target.c_str(), O_WRONLY | O_TRUNC)) < 0) {
+        fail(std::strerror(errno));
+    }
+    if (!out.open(inMemory ? path : temp, spec) || !out.write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
+        !out.close())
+        fail(out.geterror());
+    if (inMemory && (!WriteAll(fd, bytes) || (regular && ::fsync(fd) != 0))) fail(std::strerror(errno));
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) fail(std::strerror(errno));
+    if (!regular) return;
+    auto back = OIIO::ImageInput::open(temp);
+    if (!back || back->spec().width != w || back->spec().height != h || back->spec().nchannels != nc)
+        fail("the file written does not read back as a " + std::to_string(w) + "x" + std::to_string(h) + " image");
+    back.reset();
+    if (std::rename(temp.c_str(), target.c_str()) != 0) fail(std::strerror(errno));
 }
 
 std::vector<std::string> Split(const std::string& s, char sep) {
@@ -217,17 +347,15 @@ std::vector<std::string> Split(const std::string& s, char sep) {
     return parts;
 }
 
-bool ParseNumber(const std::string& s, double& v) {
-    char* end = nullptr;
-    v = std::strtod(s.c_str(), &end);
-    return !s.empty() && *end == '\0' && std::isfinite(v);
-}
-
+// "#rrggbb" or "#rrggbbaa", every one of them a hex digit.
 bool ParseHexColour(const std::string& s, unsigned& r, unsigned& g, unsigned& b, unsigned& a) {
+    if ((s.size() != 7 && s.size() != 9) || s[0] != '#' ||
+        !std::all_of(s.begin() + 1, s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return false;
+    unsigned* out[4] = {&r, &g, &b, &a};
     a = 255;
-    if (s.size() == 7 && s[0] == '#') return std::sscanf(s.c_str() + 1, "%2x%2x%2x", &r, &g, &b) == 3;
-    if (s.size() == 9 && s[0] == '#') return std::sscanf(s.c_str() + 1, "%2x%2x%2x%2x", &r, &g, &b, &a) == 4;
-    return false;
+    for (size_t i = 1; i < s.size(); i += 2) *out[i / 2] = unsigned(std::stoul(s.substr(i, 2), nullptr, 16));
+    return true;
 }
 
 std::string ParamLabel(const PF_ParamDef& d) {
@@ -236,42 +364,65 @@ std::string ParamLabel(const PF_ParamDef& d) {
     return name;
 }
 
+std::string Lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// "20 (Renderer), 96 (Renderer)": the parameters named key, or whose names hold it ignoring case.
+std::string Matching(host::Host& h, const std::string& key, bool exact) {
+    std::string list;
+    for (int i = 1; i < h.NumParams(); ++i) {
+        const std::string label = ParamLabel(h.ParamDefs()[size_t(i)]);
+        if (exact ? label == key : !label.empty() && Lower(label).find(Lower(key)) != std::string::npos)
+            list += (list.empty() ? "" : ", ") + std::to_string(i) + " (" + label + ")";
+    }
+    return list;
+}
+
 int FindParam(host::Host& h, const std::string& key) {
     double v;
     if (ParseNumber(key, v) && v == std::floor(v)) {
-        if (v < 1 || v >= h.NumParams()) Fail("no parameter " + key);
+        if (v < 1 || v >= h.NumParams())
+            Fail("no parameter " + key + ": they run from 1 to " + std::to_string(h.NumParams() - 1));
         return int(v);
     }
-    int found = -1;
-    for (int i = 1; i < h.NumParams(); ++i) {
-        if (ParamLabel(h.ParamDefs()[size_t(i)]) != key) continue;
-        if (found >= 0) Fail("more than one parameter is named \"" + key + "\": use its index");
-        found = i;
+    int found = -1, named = 0;
+    for (int i = 1; i < h.NumParams(); ++i)
+        if (ParamLabel(h.ParamDefs()[size_t(i)]) == key) found = i, ++named;
+    if (named > 1) Fail("more than one parameter is named \"" + key + "\": " + Matching(h, key, true) + "; use its index");
+    if (found < 0) {
+        const std::string near = Matching(h, key, false);
+        Fail("no parameter is named \"" + key + "\"" + (near.empty() ? "" : "; near it: " + near));
     }
-    if (found < 0) Fail("no parameter is named \"" + key + "\"");
     return found;
 }
 
 void SetParam(host::Host& h, const std::string& key, const std::string& text) {
-    int index = FindParam(h, key);
+    const int index = FindParam(h, key);
     PF_ParamDef& p = h.Param(index);
-    double v = 0;
-    auto bad = [&]() { Fail("\"" + text + "\" is not a value for parameter " + std::to_string(index) + " (" +
-                            ParamLabel(p) + ")"); };
+    const PF_ParamDef& decl = h.ParamDefs()[size_t(index)];
+    const std::string which = "parameter " + std::to_string(index) + " (" + ParamLabel(decl) + ")";
+    auto bad = [&]() { Fail("\"" + text + "\" is not a value for " + which); };
+    // A number within the declared valid range, whole where the parameter holds whole numbers.
+    auto number = [&](double lo, double hi, bool whole) {
+        double v = 0;
+        if (!ParseNumber(text, v)) bad();
+        if (v < lo || v > hi || (whole && v != std::floor(v)))
+            Fail(which + " takes " + (whole ? "a whole number" : "a number") + " from " + Num(lo) + " to " +
+                 Num(hi) + ", not \"" + text + "\"");
+        return v;
+    };
+    constexpr double kFixedMax = 32767;  // what a 16.16 fixed-point value holds
     switch (p.param_type) {
         case PF_Param_POPUP: {
-            if (ParseNumber(text, v)) {
-                if (v < 1 || v > p.u.pd.num_choices || v != std::floor(v)) bad();
-                p.u.pd.value = A_long(v);
-                return;
-            }
-            auto choices = Split(p.u.pd.u.namesptr ? p.u.pd.u.namesptr : "", '|');
+            auto choices = Split(decl.u.pd.u.namesptr ? decl.u.pd.u.namesptr : "", '|');
             for (size_t i = 0; i < choices.size(); ++i)
                 if (choices[i] == text) {
                     p.u.pd.value = A_long(i + 1);
                     return;
                 }
-            bad();
+            p.u.pd.value = A_long(number(1, decl.u.pd.num_choices, true));
             return;
         }
         case PF_Param_CHECKBOX:
@@ -280,25 +431,28 @@ void SetParam(host::Host& h, const std::string& key, const std::string& text) {
             else bad();
             return;
         case PF_Param_FLOAT_SLIDER:
-            if (!ParseNumber(text, v)) bad();
-            p.u.fs_d.value = v;
+            p.u.fs_d.value = number(decl.u.fs_d.valid_min, decl.u.fs_d.valid_max, false);
             return;
         case PF_Param_SLIDER:
-            if (!ParseNumber(text, v)) bad();
-            p.u.sd.value = A_long(std::lround(v));
+            p.u.sd.value = A_long(number(decl.u.sd.valid_min, decl.u.sd.valid_max, true));
             return;
         case PF_Param_FIX_SLIDER:
-            if (!ParseNumber(text, v)) bad();
-            p.u.fd.value = FLOAT2FIX(v);
+            p.u.fd.value = FLOAT2FIX(number(FIX_2_FLOAT(decl.u.fd.valid_min), FIX_2_FLOAT(decl.u.fd.valid_max), false));
             return;
-        case PF_Param_ANGLE:
-            if (!ParseNumber(text, v)) bad();
-            p.u.ad.value = FLOAT2FIX(v);
+        case PF_Param_ANGLE: {
+            // An angle declared without a range takes any a fixed-point value holds.
+            const bool ranged = decl.u.ad.valid_min < decl.u.ad.valid_max;
+            p.u.ad.value = FLOAT2FIX(number(ranged ? FIX_2_FLOAT(decl.u.ad.valid_min) : -kFixedMax,
+                                            ranged ? FIX_2_FLOAT(decl.u.ad.valid_max) : kFixedMax, false));
             return;
+        }
         case PF_Param_POINT: {
             auto xy = Split(text, ',');
             double x, y;
             if (xy.size() != 2 || !ParseNumber(xy[0], x) || !ParseNumber(xy[1], y)) bad();
+            if (std::abs(x) > kFixedMax || std::abs(y) > kFixedMax)
+                Fail(which + " takes x and y from " + Num(-kFixedMax) + " to " + Num(kFixedMax) + ", not \"" + text +
+                     "\"");
             p.u.td.x_value = FLOAT2FIX(x);
             p.u.td.y_value = FLOAT2FIX(y);
             return;
@@ -307,19 +461,20 @@ void SetParam(host::Host& h, const std::string& key, const std::string& text) {
             unsigned r, g, b, a;
             auto rgb = Split(text, ',');
             double c[3];
+            auto channel = [&](int i) {
+                return ParseNumber(rgb[size_t(i)], c[i]) && c[i] >= 0 && c[i] <= 255 && c[i] == std::floor(c[i]);
+            };
             if (ParseHexColour(text, r, g, b, a)) {
                 p.u.cd.value = {255, A_u_char(r), A_u_char(g), A_u_char(b)};
-            } else if (rgb.size() == 3 && ParseNumber(rgb[0], c[0]) && ParseNumber(rgb[1], c[1]) &&
-                       ParseNumber(rgb[2], c[2]) && c[0] >= 0 && c[0] <= 255 && c[1] >= 0 && c[1] <= 255 &&
-                       c[2] >= 0 && c[2] <= 255) {
+            } else if (rgb.size() == 3 && channel(0) && channel(1) && channel(2)) {
                 p.u.cd.value = {255, A_u_char(c[0]), A_u_char(c[1]), A_u_char(c[2])};
             } else {
-                bad();
+                Fail("\"" + text + "\" is not a colour for " + which + ": give \"r,g,b\" 0-255 or \"#rrggbb\"");
             }
             return;
         }
         default:
-            Fail("parameter " + std::to_string(index) + " (" + ParamLabel(p) + ") takes no value");
+            Fail(which + " takes no value");
     }
 }
 
@@ -412,19 +567,34 @@ void WriteWindow(host::Host& h, const std::string& path, PF_WindowType type, con
 
 double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-}  // namespace
+// The host's name for an error code.
+std::string ErrName(PF_Err err) {
+    switch (err) {
+        case PF_Err_NONE: return "PF_Err_NONE";
+        case PF_Err_OUT_OF_MEMORY: return "PF_Err_OUT_OF_MEMORY";
+        case PF_Err_INTERNAL_STRUCT_DAMAGED: return "PF_Err_INTERNAL_STRUCT_DAMAGED";
+        case PF_Err_INVALID_INDEX: return "PF_Err_INVALID_INDEX";
+        case PF_Err_UNRECOGNIZED_PARAM_TYPE: return "PF_Err_UNRECOGNIZED_PARAM_TYPE";
+        case PF_Err_INVALID_CALLBACK: return "PF_Err_INVALID_CALLBACK";
+        case PF_Err_BAD_CALLBACK_PARAM: return "PF_Err_BAD_CALLBACK_PARAM";
+        case PF_Interrupt_CANCEL: return "PF_Interrupt_CANCEL";
+        case PF_Err_CANNOT_PARSE_KEYFRAME_TEXT: return "PF_Err_CANNOT_PARSE_KEYFRAME_TEXT";
+        default: return "error " + std::to_string(err);
+    }
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     Options o = Parse(argc, argv);
+    std::unique_ptr<OIIO::ImageOutput> output = OpenOutput(o.output);
     using Clock = std::chrono::steady_clock;
 
     host::Host h;
     if (!h.Load(o.module)) Fail(h.Error());
     const host::Registration& reg = h.GetRegistration();
     std::printf("Effect \"%s\" (%s) from %s\n", reg.name.c_str(), reg.match_name.c_str(), o.module.c_str());
-    if (PF_Err err = h.GlobalSetup()) Fail("global setup failed with error " + std::to_string(err));
-    if (PF_Err err = h.Send(PF_Cmd_PARAMS_SETUP)) Fail("parameter setup failed with error " + std::to_string(err));
-    if (PF_Err err = h.SequenceSetup()) Fail("sequence setup failed with error " + std::to_string(err));
+    if (PF_Err err = h.GlobalSetup()) Fail("global setup failed with " + ErrName(err));
+    if (PF_Err err = h.Send(PF_Cmd_PARAMS_SETUP)) Fail("parameter setup failed with " + ErrName(err));
+    if (PF_Err err = h.SequenceSetup()) Fail("sequence setup failed with " + ErrName(err));
 
     if (o.input.empty()) {
         PaintSampleScene(h.SetLayerSize(h.EffectLayer(), o.width, o.height));
@@ -469,20 +639,33 @@ int main(int argc, char** argv) {
         std::vector<PF_Err> preErr(jobs.size()), renderErr(jobs.size());
         auto frameStart = Clock::now();
         std::vector<std::thread> workers;
-        for (size_t t = 0; t < jobs.size(); ++t) {
-            jobs[t] = std::make_unique<host::RenderJob>();
-            jobs[t]->request.rect = request;
-            jobs[t]->bitdepth = short(o.bpc);
-            workers.emplace_back([&, t] {
-                auto a = Clock::now();
-                preErr[t] = h.SmartPreRender(*jobs[t]);
-                auto b = Clock::now();
-                if (!preErr[t]) renderErr[t] = h.SmartRender(*jobs[t]);
-                preMs[t] = Ms(b - a);
-                renderMs[t] = Ms(Clock::now() - b);
-            });
+        std::vector<std::exception_ptr> thrown(jobs.size());
+        try {
+            for (size_t t = 0; t < jobs.size(); ++t) {
+                jobs[t] = std::make_unique<host::RenderJob>();
+                jobs[t]->request.rect = request;
+                jobs[t]->bitdepth = short(o.bpc);
+                workers.emplace_back([&, t] {
+                    try {
+                        auto a = Clock::now();
+                        preErr[t] = h.SmartPreRender(*jobs[t]);
+                        auto b = Clock::now();
+                        if (!preErr[t]) renderErr[t] = h.SmartRender(*jobs[t]);
+                        preMs[t] = Ms(b - a);
+                        renderMs[t] = Ms(Clock::now() - b);
+                    } catch (...) {
+                        thrown[t] = std::current_exception();
+                    }
+                });
+            }
+        } catch (...) {
+            // A thread that could not start: the ones running finish before the failure is reported.
+            for (auto& w : workers) w.join();
+            throw;
         }
         for (auto& w : workers) w.join();
+        for (const auto& e : thrown)
+            if (e) std::rethrow_exception(e);
         double frame = Ms(Clock::now() - frameStart);
         for (size_t t = 0; t < jobs.size(); ++t) {
             double total = preMs[t] + renderMs[t];
@@ -491,21 +674,28 @@ int main(int argc, char** argv) {
                         "frame; the effect's own and GL work %.2f ms)",
                         round + 1, jobs.size() > 1 ? (" thread " + std::to_string(t + 1)).c_str() : "", preMs[t],
                         renderMs[t], host, total > 0 ? 100.0 * host / total : 0.0, total - host);
-            if (preErr[t] || renderErr[t])
-                std::printf("  FAILED (pre-render %d, render %d)", int(preErr[t]), int(renderErr[t]));
             std::printf("\n");
-            if (preErr[t] || renderErr[t]) status = 1;
+            if (preErr[t] || renderErr[t]) {
+                std::fprintf(stderr, "umbrafex-render: render %d%s failed: %s\n", round + 1,
+                             jobs.size() > 1 ? (" thread " + std::to_string(t + 1)).c_str() : "",
+                             preErr[t] ? ("pre-render " + ErrName(preErr[t])).c_str()
+                                       : ("render " + ErrName(renderErr[t])).c_str());
+                status = 1;
+            }
         }
         if (jobs.size() > 1) std::printf("Frame on %zu threads: %.2f ms\n", jobs.size(), frame);
     }
 
     PF_EffectWorld& out = jobs[0]->output;
     if (!status && out.data) {
-        WriteImage(o.output, out, o.bpc);
+        WriteImage(o.output, *output, out, o.bpc, request.right, request.bottom);
         std::printf("Output: %s, %dx%d, origin (%d, %d) relative to the layer\n", o.output.c_str(), int(out.width),
                     int(out.height), int(out.origin_x), int(out.origin_y));
+        if (!output->supports("alpha"))
+            std::fprintf(stderr, "umbrafex-render: %s holds no alpha: wrote the frame over black\n",
+                         o.output.c_str());
     } else if (!status) {
-        std::printf("Output: the effect produced no output world\n");
+        std::fprintf(stderr, "umbrafex-render: the effect produced no output world\n");
         status = 1;
     }
 
@@ -526,12 +716,26 @@ int main(int argc, char** argv) {
         std::ifstream log(logPath);
         log.seekg(std::streamoff(logStart));
         std::string line;
-        std::printf("Log lines written (%s):\n", logPath.c_str());
-        while (std::getline(log, line)) std::printf("  %s\n", line.c_str());
+        // An effect that logs still hands back a frame (its message drawn in), so the run counts as failed.
+        std::fprintf(stderr, "umbrafex-render: the effect wrote to its error log (%s):\n", logPath.c_str());
+        while (std::getline(log, line)) std::fprintf(stderr, "  %s\n", line.c_str());
+        status = 1;
     }
 
     jobs.clear();
     h.SequenceSetdown();
     h.GlobalSetdown();
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        Fail(e.what());
+    } catch (...) {
+        Fail("stopped by an unknown exception");
+    }
 }
