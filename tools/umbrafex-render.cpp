@@ -57,22 +57,25 @@ const char* kHelp =
     "Renders one frame of the Umbrafex 3 effect through the in-process host.\n"
     "\n"
     "  --input FILE        the layer the effect is applied to (default: a built-in sample scene)\n"
-    "  --size WxH          size of the sample scene (default 960x540)\n"
+    "  --size WxH          size of the sample scene, 1 to 16384 a side (default 960x540)\n"
     "  --texture FILE      the layer chosen in the texture Layer parameter\n"
-    "  --output FILE       where to write the frame: PNG at 8 bits, EXR at 32 (default umbrafex.png)\n"
+    "  --output FILE       where to write the frame, in the format its extension names (default umbrafex.png);\n"
+    "                      formats without alpha get the frame over black, EXR the frame's origin as its\n"
+    "                      data window inside the layer\n"
     "  --bpc 8|32          bits per channel of the render (default 8)\n"
     "  --set P=V           set parameter P (its index, or its exact name when unique) to V:\n"
-    "                      a popup position or choice text, 0/1 or on/off, a number, degrees,\n"
-    "                      \"x,y\" layer pixels, \"r,g,b\" 0-255 or \"#rrggbb\"; may be repeated\n"
+    "                      a popup position or choice text, 0/1 or on/off, a number or degrees within\n"
+    "                      the parameter's range, \"x,y\" layer pixels, \"r,g,b\" 0-255 or \"#rrggbb\";\n"
+    "                      may be repeated\n"
     "  --gradient S        stops of the Color Gradient as position:#rrggbb[aa] joined by commas\n"
     "  --panel FILE        also draw the Effect Controls panel's custom controls into a PNG\n"
     "  --comp-window FILE  also draw the composition window (the frame and the effect's overlays) into a PNG\n"
     "  --layer-window FILE likewise the layer window\n"
-    "  --zoom Z            the windows' zoom (default 1)\n"
-    "  --rotation DEG      the layer's rotation in the composition window (default 0)\n"
-    "  --downsample N      render at 1/N resolution (default 1)\n"
-    "  --threads N         render the frame on N host threads at once (default 1)\n"
-    "  --repeat N          render N times and report the timings of each (default 1)\n"
+    "  --zoom Z            the windows' zoom, 1/64 to 64 (default 1)\n"
+    "  --rotation DEG      the layer's rotation in the composition window, -3600 to 3600 (default 0)\n"
+    "  --downsample N      render at 1/N resolution, N 1 to 64 (default 1)\n"
+    "  --threads N         render the frame on N host threads at once, 1 to 64 (default 1)\n"
+    "  --repeat N          render N times and report the timings of each, 1 to 10000 (default 1)\n"
     "  --module PATH       the effect module to load\n"
     "  --help              this text\n";
 
@@ -176,6 +179,12 @@ T* Row(PF_EffectWorld& w, A_long y) {
     return reinterpret_cast<T*>(reinterpret_cast<char*>(w.data) + size_t(y) * size_t(w.rowbytes));
 }
 
+PF_EffectWorld& LayerPixels(host::Host& h, host::Layer& layer, A_long width, A_long height) {
+    PF_EffectWorld& world = h.SetLayerSize(layer, width, height);
+    if (!world.data) Fail("no memory for a " + std::to_string(width) + "x" + std::to_string(height) + " layer");
+    return world;
+}
+
 // Files whose colour is premultiplied by convention; every other format holds
 // straight colour next to its alpha.
 bool StoresPremultiplied(const std::string& formatName) { return formatName == "openexr"; }
@@ -215,8 +224,7 @@ void LoadImage(host::Host& h, host::Layer& layer, const std::string& path) {
     }
     const bool premultiplied = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
 
-    PF_EffectWorld& world = h.SetLayerSize(layer, fullW, fullH);
-    if (!world.data) Fail("no memory for a " + std::to_string(fullW) + "x" + std::to_string(fullH) + " layer");
+    PF_EffectWorld& world = LayerPixels(h, layer, fullW, fullH);
     constexpr int kBand = 16;  // rows read at once
     std::vector<float> band(size_t(spec.width) * kBand * size_t(n));
     for (int top = 0; top < spec.height; top += kBand) {
@@ -541,14 +549,24 @@ void WritePanel(host::Host& h, const std::string& path) {
 
 // A window showing the rendered frame with the effect's overlays drawn over it.
 // The composition is the layer's size with the layer centred in it.
+constexpr int kMargin = 24;
+
+// The layer's width as the window shows it: the layer window keeps its pixel aspect.
+double ShownWidth(host::Host& h, PF_WindowType type) {
+    const double aspect = double(h.In().pixel_aspect_ratio.num) / std::max<A_u_long>(1, h.In().pixel_aspect_ratio.den);
+    return h.EffectLayer().pixels.width * (type == PF_Window_LAYER ? aspect : 1.0);
+}
+
+host::WindowView WindowAt(host::Host& h, PF_WindowType type, double zoom) {
+    return {type, int(std::ceil(ShownWidth(h, type) * zoom)) + 2 * kMargin,
+            int(std::ceil(h.EffectLayer().pixels.height * zoom)) + 2 * kMargin, zoom, kMargin, kMargin};
+}
+
 void WriteWindow(host::Host& h, const std::string& path, PF_WindowType type, const Options& o,
                  const PF_EffectWorld* frame) {
-    constexpr int kMargin = 24;
     const A_long w = h.EffectLayer().pixels.width, ht = h.EffectLayer().pixels.height;
-    const double aspect = double(h.In().pixel_aspect_ratio.num) / std::max<A_u_long>(1, h.In().pixel_aspect_ratio.den);
-    const double shownW = type == PF_Window_LAYER ? w * aspect : w;
-    host::WindowView view{type, int(std::ceil(shownW * o.zoom)) + 2 * kMargin, int(std::ceil(ht * o.zoom)) + 2 * kMargin,
-                          o.zoom, kMargin, kMargin};
+    const double shownW = ShownWidth(h, type);
+    const host::WindowView view = WindowAt(h, type, o.zoom);
     host::CompWindow window(h, view);
     window.compWidth = int(std::ceil(shownW));
     window.compHeight = ht;
@@ -597,7 +615,7 @@ int Run(int argc, char** argv) {
     if (PF_Err err = h.SequenceSetup()) Fail("sequence setup failed with " + ErrName(err));
 
     if (o.input.empty()) {
-        PaintSampleScene(h.SetLayerSize(h.EffectLayer(), o.width, o.height));
+        PaintSampleScene(LayerPixels(h, h.EffectLayer(), o.width, o.height));
         std::printf("Layer: built-in sample scene, %dx%d\n", o.width, o.height);
     } else {
         LoadImage(h, h.EffectLayer(), o.input);
@@ -610,6 +628,11 @@ int Run(int argc, char** argv) {
         std::printf("Texture: %s\n", o.texture.c_str());
     }
     for (const auto& [key, value] : o.sets) SetParam(h, key, value);
+    for (const auto& [file, type] : {std::pair{o.compWindow, PF_Window_COMP}, std::pair{o.layerWindow, PF_Window_LAYER}})
+        if (!file.empty()) {
+            const host::WindowView view = WindowAt(h, type, o.zoom);
+            CheckSize("the window at zoom " + Num(o.zoom), view.width, view.height);
+        }
     if (!o.gradient.empty()) SetGradient(h, o.gradient);
     if (!o.panel.empty()) WritePanel(h, o.panel);
 
@@ -624,7 +647,7 @@ int Run(int argc, char** argv) {
         for (A_long y = 0; y < request.bottom; ++y)
             for (A_long x = 0; x < request.right; ++x)
                 small[size_t(y) * request.right + x] = Row<PF_PixelFloat>(full, y * o.downsample)[x * o.downsample];
-        PF_EffectWorld& scaled = h.SetLayerSize(h.EffectLayer(), request.right, request.bottom);
+        PF_EffectWorld& scaled = LayerPixels(h, h.EffectLayer(), request.right, request.bottom);
         for (A_long y = 0; y < request.bottom; ++y)
             std::memcpy(Row<PF_PixelFloat>(scaled, y), &small[size_t(y) * request.right],
                         sizeof(PF_PixelFloat) * request.right);
@@ -704,7 +727,7 @@ int Run(int argc, char** argv) {
         const PF_EffectWorld* frame = !status && out.data ? &out : nullptr;
         if (o.downsample > 1) {
             h.In().downsample_x = h.In().downsample_y = {1, 1};
-            if (o.input.empty()) PaintSampleScene(h.SetLayerSize(h.EffectLayer(), o.width, o.height));
+            if (o.input.empty()) PaintSampleScene(LayerPixels(h, h.EffectLayer(), o.width, o.height));
             else LoadImage(h, h.EffectLayer(), o.input);
         }
         if (!o.compWindow.empty()) WriteWindow(h, o.compWindow, PF_Window_COMP, o, frame);

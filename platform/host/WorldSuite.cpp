@@ -28,6 +28,8 @@ WorldTable::WorldTable() {
     m_suite.PF_NewWorld = &NewCB;
     m_suite.PF_DisposeWorld = &DisposeCB;
     m_suite.PF_GetPixelFormat = &FormatCB;
+    // The way a test arms FailAllocation in a process it starts, such as the renderer's.
+    if (const char* nth = std::getenv("UMBRAFEX_HOST_FAIL_WORLD")) m_failIn = std::atol(nth);
 }
 
 size_t WorldTable::PixelSize(PF_PixelFormat format) {

@@ -21,7 +21,9 @@ public:
     size_t Alive() const;
     long Misuses() const;
     long Allocations() const;  // worlds made so far
-    void FailAllocation(long nth);  // the n-th allocation from now fails (1 = the next); 0 clears
+    // The n-th allocation from now fails (1 = the next); 0 clears. A process
+    // starts with UMBRAFEX_HOST_FAIL_WORLD's n armed.
+    void FailAllocation(long nth);
     void Reset();
 
     const PF_WorldSuite2* Suite() const { return &m_suite; }

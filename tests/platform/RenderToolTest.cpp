@@ -220,6 +220,7 @@ TEST_F(RenderTool, MistakesAreRefusedOnStandardErrorBeforeRendering) {
         {"--size 64x36junk", "--size's height takes a whole number from 1 to 16384, not \"36junk\""},
         {"--size 0x36", "--size's width takes a whole number from 1 to 16384, not \"0\""},
         {"--zoom 1e9", "--zoom takes a number from 0.015625 to 64, not \"1e9\""},
+        {"--zoom 64 --layer-window " + P("window.png"), "the window at zoom 64 is 61488x34608 pixels"},
         {"--rotation -4000", "--rotation takes a number from -3600 to 3600"},
         {"--downsample 65", "--downsample takes a whole number from 1 to 64"},
         {"--threads 1000", "--threads takes a whole number from 1 to 64"},
@@ -289,10 +290,16 @@ TEST_F(RenderTool, AFailedWriteFailsAndLeavesTheTargetAsItWas) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
-TEST_F(RenderTool, AnErrorFrameFailsAndEchoesTheEffectsLog) {
+TEST_F(RenderTool, FailedRendersAndErrorFramesFailOnStandardError) {
+    // The host cannot make the render's first world.
+    std::string report = Run("--size 32x18 --output " + P("frame.png"), false, "export UMBRAFEX_HOST_FAIL_WORLD=2;");
+    EXPECT_EQ(report.find("Output:"), std::string::npos) << report;
+    EXPECT_NE(errors.find("umbrafex-render: render 1 failed: "), std::string::npos) << errors;
+    EXPECT_NE(errors.find("PF_Err_OUT_OF_MEMORY\n"), std::string::npos) << errors;
+    EXPECT_FALSE(fs::exists(P("frame.png")));
     // No EGL driver to be found: the effect cannot make its context, draws its
     // message into the frame and returns success as a host expects.
-    const std::string report =
+    report =
         Run("--size 32x18 --output " + P("frame.png"), false, "export __EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent;");
     EXPECT_NE(report.find("Output:"), std::string::npos) << report;
     EXPECT_NE(errors.find("umbrafex-render: the effect wrote to its error log"), std::string::npos) << errors;
