@@ -386,6 +386,19 @@ PF_TransferMode EnumerateBlend(UF3_FULL_BLEND_TABLE_ENUM position) {
     return kBlendModes[position - 2];
 }
 
+void HoldToValidRange(int index, PF_ParamDef& def) {
+    if (index < 1 || index >= UF3_NUM_PARAMS) return;
+    const Row& row = kTable[size_t(index - 1)];
+    if (def.param_type != row.type) return;  // not checked out
+    if (row.type == PF_Param_FLOAT_SLIDER) {
+        // The range as declared, in single precision.
+        const double lo = PF_FpShort(row.validMin), hi = PF_FpShort(row.validMax);
+        def.u.fs_d.value = std::clamp(def.u.fs_d.value, lo, hi);
+    } else if (row.type == PF_Param_POPUP && row.text) {
+        def.u.pd.value = std::clamp<A_long>(def.u.pd.value, 1, row.choices);
+    }
+}
+
 std::string exec(const char* command) {
     std::string result;
     if (!command) return result;

@@ -195,6 +195,9 @@ PF_Err InitParams(myParams& p, PF_InData* in_data, PF_OutData* out_data, PF_Smar
             if (!err) err = Checkout(in_data, i, &params[i]);
             const PF_Err inErr = Checkin(in_data, &params[i]);
             if (!err) err = inErr;
+            // A value past its range (an expression, a damaged project)
+            // renders as the nearest valid one.
+            HoldToValidRange(i, params[i]);
         }
         LogIfError(err, phase + "InitParams() PF_CHECKOUT_PARAM" + std::to_string(i), &p);
     }

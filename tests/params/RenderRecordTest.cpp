@@ -273,7 +273,7 @@ TEST_F(RenderRecord, WholePixelCountsRoundUp) {
     EXPECT_EQ(quarter.bufferMargin, 1);  // ceil(0.375)
     EXPECT_EQ(quarter.lightRadiusSD, 2.5f);
 
-    // Each easing is scaled by the master and stops at 1.
+    // Each easing is scaled by the master; a value past its range is held to the range first.
     Float(UF3_EASING_MASTER, 50);
     Float(UF3_EASE_DISTANCE, 40);
     Float(UF3_EASE_SOFTNESS_ADV, 300);
@@ -282,7 +282,7 @@ TEST_F(RenderRecord, WholePixelCountsRoundUp) {
     myParams eased{};
     Render(eased);
     EXPECT_DOUBLE_EQ(eased.easeDistance, 0.2);
-    EXPECT_EQ(eased.easeSoftness, 1.0);
+    EXPECT_EQ(eased.easeSoftness, 0.5);
     EXPECT_DOUBLE_EQ(eased.easeOpacity, 0.3);
     EXPECT_DOUBLE_EQ(eased.easeGradient, 0.05);
 }

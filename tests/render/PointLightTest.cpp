@@ -99,8 +99,8 @@ TEST_F(PointLight, EightAndThirtyTwoBitsAgree) {
 }
 
 TEST_F(PointLight, LightRadiusBlursAndShadowOffsetScalesEveryCopyAtEitherQuality) {
-    Float(UF3_LIGHT_RADIUS_STD, 20);      // the last copy blurred by ceil(10 / 2.1) pixels, shown 2.1 times as wide
-    Float(UF3_SHADOW_OFFSET_POINT, 100);  // every copy scaled 0.1 more
+    Float(UF3_LIGHT_RADIUS_STD, 20);     // the last copy blurred by ceil(10 / 2.01) pixels, shown 2.01 times as wide
+    Float(UF3_SHADOW_OFFSET_POINT, 10);  // every copy scaled 0.01 more, the most its range allows
     Edge extreme;
     for (const int quality : {UF3_QUALITY_EXTREME, UF3_QUALITY_MODERATE}) {
         SCOPED_TRACE(quality);
@@ -112,7 +112,8 @@ TEST_F(PointLight, LightRadiusBlursAndShadowOffsetScalesEveryCopyAtEitherQuality
         const Edge e = EdgeOf(farEnd);
         if (quality == UF3_QUALITY_EXTREME) {
             extreme = e;
-            EXPECT_NEAR(130 + e.half, kLightX + 2.1 * (kRight - kLightX), 1.5) << "the square scaled by 2 + 0.1";
+            // Without the offset the edge would stand 0.7 pixels nearer the light.
+            EXPECT_NEAR(130 + e.half, kLightX + 2.01 * (kRight - kLightX), 0.35) << "the square scaled by 2 + 0.01";
             EXPECT_GE(e.ramp, 5) << "the Light Radius's blur; unblurred copies fall off within two pixels";
         } else {
             ExpectLikeExtreme(e, extreme);

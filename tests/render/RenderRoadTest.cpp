@@ -269,4 +269,111 @@ TEST_F(RenderRoad, ALayerWhosePixelsStartOffTheOriginGivesTheSameFrameMoved) {
     }
 }
 
+// A host's expression or a damaged project may hand a slider a value past its valid range, or a
+// popup a position it does not have. Every value the render reads then renders as the nearest
+// valid one (a popup's first or last position), the blend popups outside 2..44 as Normal.
+TEST_F(RenderRoad, ValuesPastTheirRangeRenderAsTheNearestValidValue) {
+    constexpr int kLW = 64, kLH = 48;
+    PF_EffectWorld& layer = H().SetLayerSize(H().EffectLayer(), kLW, kLH);
+    PF_EffectWorld& tex = H().SetLayerSize(H().TextureLayer(), kLW, kLH);
+    auto px = [](PF_EffectWorld& w, int x, int y) -> PF_PixelFloat& {
+        return reinterpret_cast<PF_PixelFloat*>(reinterpret_cast<char*>(w.data) + y * w.rowbytes)[x];
+    };
+    for (int y = 0; y < kLH; ++y)
+        for (int x = 0; x < kLW; ++x) {
+            // A square with a half-transparent rim, and a texture that varies across it.
+            const bool core = x >= 22 && x < 38 && y >= 16 && y < 32, rim = x >= 18 && x < 42 && y >= 12 && y < 36;
+            px(layer, x, y) = core ? PF_PixelFloat{1, 0.9f, 0.6f, 0.2f} : rim ? PF_PixelFloat{0.5f, 0.2f, 0.7f, 0.4f}
+                                                                          : PF_PixelFloat{0, 0, 0, 0};
+            const float v = float(x) / kLW;
+            px(tex, x, y) = {0.3f + 0.7f * float(y) / kLH, v, (x / 8 + y / 8) % 2 ? 0.8f : 0.1f, 1 - v};
+        }
+    H().SetTextureLayerPresent(true);
+    Set(UF3_QUALITY_PRESET, UF3_QUALITY_DRAFT);
+    Float(UF3_SAMPLES, 6);
+    Float(UF3_LIGHT_RADIUS_STD, 6);
+    Float(UF3_LIGHT_RADIUS_RT, 20);
+    Float(UF3_SHADOW_LENGTH, 12);
+    Float(UF3_EASING_MASTER, 60);
+    Float(UF3_FILL_INFLUENCE, 70);
+    Float(UF3_SHADOW_OPACITY, 80);
+    Float(UF3_SOURCE_OPACITY, 90);
+    Float(UF3_TEXTURE_STRENGTH, 60);
+    H().Param(UF3_LIGHT_ORIGIN).u.td.x_value = 6 << 16;
+    H().Param(UF3_LIGHT_ORIGIN).u.td.y_value = 24 << 16;
+
+    // Each slider and popup the render reads, in a scene where it shows (the debug rectangle's
+    // sliders show in debug views only). The widest ranges are rendered downsampled (by
+    // `shrink`), so that their ends make frames of a few hundred pixels; the step past an end
+    // grows along, to stay as far past in the frame's pixels.
+    struct Case {
+        int index;
+        int light = UF3_LIGHT_DIRECTIONAL, fill = UF3_FILL_SOLID;
+        bool inner = false;
+        int shrink = 1;
+    };
+    constexpr int kPoint = UF3_LIGHT_POINT, kGradient = UF3_FILL_GRADIENT;
+    const Case cases[] = {
+        {UF3_LIGHT_TYPE}, {UF3_RENDERER}, {.index = UF3_LIGHT_RADIUS_STD, .shrink = 16}, {UF3_LIGHT_SOFTNESS},
+        {UF3_LIGHT_RADIUS_RT, kPoint}, {.index = UF3_SHADOW_LENGTH, .shrink = 16},
+        {.index = UF3_INNER_BLEND_MODE, .inner = true}, {UF3_OPACITY_START_RT}, {UF3_OPACITY_END_RT},
+        {UF3_OPACITY_START_STD}, {UF3_OPACITY_END_STD}, {UF3_FILL_MODE}, {UF3_FILL_INFLUENCE}, {UF3_EASE_OPACITY},
+        {UF3_EASE_SOFTNESS}, {.index = UF3_EASE_GRADIENT, .fill = kGradient}, {UF3_EASING_MASTER},
+        {UF3_EASE_DISTANCE}, {UF3_EASE_SOFTNESS_ADV}, {UF3_EASE_OPACITY_ADV},
+        {.index = UF3_EASE_GRADIENT_ADV, .fill = kGradient}, {UF3_TEXTURE_BLEND_MODE}, {UF3_TEXTURE_STRENGTH},
+        {UF3_TEXTURE_ALPHA_BIAS}, {UF3_MATTE_GAMMA}, {UF3_SAMPLES}, {UF3_ALPHA_THRESHOLD}, {UF3_QUALITY_PRESET},
+        {UF3_SOURCE_BLEND_MODE}, {UF3_SOURCE_OPACITY}, {UF3_SHADOW_OPACITY}, {UF3_SHADOW_OFFSET_DIR},
+        {UF3_SHADOW_OFFSET_POINT, kPoint}, {.index = UF3_BUFFER_EXPANSION, .shrink = 8},
+        {.index = UF3_VIEW_INNER_CPU_COMP, .inner = true}, {UF3_SD_DEBUG_VIEW}, {.index = UF3_JFA_PADDING, .shrink = 8},
+    };
+    int wrong = 0, total = 0;
+    for (const Case& c : cases) {
+        const PF_ParamDef& declared = H().ParamDefs()[size_t(c.index)];
+        const bool popup = declared.param_type == PF_Param_POPUP;
+        const bool blend = popup && declared.u.pd.num_choices == UF3_BLEND_NUM_CHOICES;
+        ASSERT_TRUE(popup || declared.param_type == PF_Param_FLOAT_SLIDER) << c.index;
+        const PF_ParamDef saved = H().Param(c.index);
+        Set(UF3_LIGHT_TYPE, c.light);
+        Set(UF3_FILL_MODE, c.fill);
+        Check(UF3_INNER_SHADOW, c.inner);
+        H().In().downsample_x = H().In().downsample_y = {1, A_u_long(c.shrink)};
+        // (past the end, nearest valid value) at each end.
+        std::pair<double, double> ends[2];
+        if (popup) {
+            const int last = declared.u.pd.num_choices;
+            ends[0] = {0, 1};
+            ends[1] = {last + 1, blend ? UF3_BLEND_NORMAL : last};
+        } else {
+            const double lo = declared.u.fs_d.valid_min, hi = declared.u.fs_d.valid_max;
+            const double step = (0.04 + (hi - lo) * 0.01) * c.shrink;
+            ends[0] = {lo - step, lo};
+            ends[1] = {hi + step, hi};
+        }
+        const auto shape = [](const Frame& g) { return std::tuple(g.err, g.originX, g.originY, g.width, g.height); };
+        for (const int renderer : {UF3_RENDERER_STANDARD, UF3_RENDERER_RAYTRACED})
+            for (const short depth : {8, 32})
+                for (const auto& [past, nearest] : ends) {
+                    Set(UF3_RENDERER, renderer);
+                    auto render = [&](double v) {
+                        if (popup) H().Param(c.index).u.pd.value = A_long(v);
+                        else H().Param(c.index).u.fs_d.value = v;
+                        return Render(depth, {0, 0, kLW, kLH});
+                    };
+                    const Frame f = render(past), want = render(nearest);
+                    H().Param(c.index) = saved;
+                    ++total;
+                    if (want.err == PF_Err_NONE && shape(f) == shape(want) &&
+                        std::memcmp(f.argb.data(), want.argb.data(), f.argb.size() * sizeof f.argb[0]) == 0)
+                        continue;
+                    ++wrong;
+                    ADD_FAILURE() << "parameter " << c.index << " at " << past << " (as " << nearest << "), renderer "
+                                  << renderer << ", " << depth << " bits: result " << f.err << " against " << want.err
+                                  << ", " << f.width << "x" << f.height << " against " << want.width << "x"
+                                  << want.height;
+                }
+    }
+    H().In().downsample_x = H().In().downsample_y = {1, 1};
+    EXPECT_EQ(wrong, 0) << "of " << total;
+}
+
 }  // namespace
