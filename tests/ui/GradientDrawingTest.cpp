@@ -67,6 +67,23 @@ TEST_F(GradientDrawing, BarImageAtTwiceTheBarsResolution) {
                                                 "Interpolate", "Reset"}));
 }
 
+// Damaged positions: each marker at the end it is taken as, and every button still drawn.
+TEST_F(GradientDrawing, DamagedPositionsDrawEveryMarkerAndButton) {
+    const Bar b = BarOf();
+    for (const double odd : {double(NAN), -1e39}) {
+        SetStops({Stop(odd, 1, 0, 0), Stop(0.5, 0, 1, 0), Stop(1e300, 0, 0, 1)});
+        ASSERT_EQ(Draw(), PF_Err_NONE) << odd;
+        ExpectColour(At(b.X, b.B + 12), {1, 0, 0, 1}, "the first marker");
+        ExpectColour(At(b.X + b.W / 2, b.B + 12), {0, 1, 0, 1}, "the middle marker");
+        ExpectColour(At(b.X + b.W, b.B + 12), {0, 0, 1, 1}, "the last marker");
+        EXPECT_EQ(Labels().size(), 6u);
+    }
+    SetStops({Stop(0.25, 1, 0, 0), Stop(NAN, 0, 1, 0), Stop(1, 0, 0, 1)});
+    ASSERT_EQ(Draw(), PF_Err_NONE);
+    ExpectColour(At(b.X + b.W, b.B + 12), {0, 0, 1, 1}, "the marker after a NaN one");
+    EXPECT_EQ(Labels().size(), 6u);
+}
+
 TEST_F(GradientDrawing, DisabledControlDrawsTheBarAtQuarterAlpha) {
     SetStops({Stop(0, 0, 1, 0), Stop(1, 0, 1, 0)});
     H().Param(UF3_COLOR_GRADIENT).ui_flags |= PF_PUI_DISABLED;
