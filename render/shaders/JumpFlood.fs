@@ -36,7 +36,7 @@ void main() {
             // The source scaled about the light by the point offset.
             vec2 a = point_anchor * perInput;
             float s = shadow_offset.x;
-            if (s != 1.0) q = inverseShadowB ? a + (q - a) * s : a + (q - a) / s;
+            q = inverseShadowB ? a + (q - a) * s : a + (q - a) / s;
         } else {
             q += shadow_offset * perInput;
         }

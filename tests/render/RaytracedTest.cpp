@@ -8,6 +8,7 @@
 #include <functional>
 #include <numeric>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "render/GLFixture.h"
@@ -489,7 +490,8 @@ TEST_F(RaytracedRender, SoftShadowFallsAwayFromTheLightAndGradientColoursItAlong
 }
 
 // An alpha equal to Alpha Threshold seeds: the shadow is that of a layer just above it,
-// in fields of 1 (Low) and 2 (Moderate) texels a pixel, the source unmoved or moved 5 pixels.
+// in fields of 1 (Low) and 2 (Moderate) texels a pixel, the source unmoved or moved 5 pixels,
+// and under a point light that does not scale it.
 TEST_F(RaytracedRender, AnAlphaEqualToTheThresholdSeedsAtEitherFieldSize) {
     auto square = [&](float alpha) {
         PF_EffectWorld& layer = H().EffectLayer().pixels;
@@ -510,9 +512,13 @@ TEST_F(RaytracedRender, AnAlphaEqualToTheThresholdSeedsAtEitherFieldSize) {
         return n;
     };
     H().Param(UF3_LIGHT_DIRECTION).u.ad.value = 90 << 16;
-    for (const auto [preset, offset] : {std::pair{UF3_QUALITY_LOW, 0.0}, {UF3_QUALITY_LOW, 5.0}, {UF3_QUALITY_MODERATE, 5.0}}) {
-        SCOPED_TRACE(testing::Message() << "preset " << preset << ", offset " << offset);
+    H().Param(UF3_LIGHT_ORIGIN).u.td.x_value = PF_Fixed(20.3 * 65536);  // off the pixel grid
+    for (const auto [preset, offset, light] :
+         {std::tuple{UF3_QUALITY_LOW, 0.0, UF3_LIGHT_DIRECTIONAL}, {UF3_QUALITY_LOW, 5.0, UF3_LIGHT_DIRECTIONAL},
+          {UF3_QUALITY_MODERATE, 5.0, UF3_LIGHT_DIRECTIONAL}, {UF3_QUALITY_MODERATE, 0.0, UF3_LIGHT_POINT}}) {
+        SCOPED_TRACE(testing::Message() << "preset " << preset << ", offset " << offset << ", light " << light);
         Set(UF3_QUALITY_PRESET, preset);
+        Set(UF3_LIGHT_TYPE, light);
         Float(UF3_SHADOW_OFFSET_DIR, offset);
         Float(UF3_ALPHA_THRESHOLD, 0.75);
         square(0.76f);
