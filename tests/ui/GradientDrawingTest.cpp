@@ -62,6 +62,8 @@ TEST_F(GradientDrawing, BarImageAtTwiceTheBarsResolution) {
     ExpectColour(At(b.X + 1.25, b.T + 10), {1, 0, 0, 1}, "column 2");
     ExpectColour(At(b.X + b.W - 1.25, b.T + 10), {0, 0, 1, 1}, "column 597");
     ExpectColour(At(b.X + 0.25, b.T + 10), {0, 0, 0, 1}, "the frame");
+    ExpectColour(At(b.X + b.W / 2, b.T + 0.25), {0, 0, 0, 1}, "the frame's top edge");
+    ExpectColour(At(b.X + b.W - 0.25, b.T + 10), {0, 0, 0, 1}, "the frame's right edge");
     EXPECT_NEAR(At(b.X + b.W / 2, b.T + 10).red, 0.5f, 2.0f / 255);
     EXPECT_EQ(Labels(), (std::set<std::string>{"\u2190 Shift", "Shift \u2192", "Reverse", "Gamma 2.2",
                                                 "Interpolate", "Reset"}));
