@@ -154,8 +154,7 @@ PF_ArbCompareResult ArbCompareHandles(const PF_HandleSuite1* hs, PF_ArbitraryH a
 
 double GradientStopPosition(double position) {
     if (std::isnan(position)) return 0.0;
-    if (std::isinf(position)) return position > 0 ? 1.0 : 0.0;
-    return position;
+    return std::clamp(position, 0.0, 1.0);
 }
 
 // Compared by the positions lookups use: finite, so std::sort cannot walk off the array.
@@ -265,7 +264,8 @@ PF_Err Arb_Gradient_Interpolate(const PF_HandleSuite1* handles, double t, PF_Han
             b = R[i];
             a = {b.position, Get_Gradient_Color_At_Position(unsigned(L.size()), L.data(), b.position)};
         }
-        const float pa = static_cast<float>(a.position), pb = static_cast<float>(b.position);
+        // Placed on the gradient before narrowing: a far position would become an infinity.
+        const float pa = float(GradientStopPosition(a.position)), pb = float(GradientStopPosition(b.position));
         out[i].position = pa + (pb - pa) * tf;
         out[i].color = Lerp(a.color, b.color, tf);
     }

@@ -18,9 +18,9 @@ constexpr A_long UF3_GRADIENT_REFCON = 0x55464772;  // 'UFGr'
 
 extern const std::array<ArbGradientPt, 3> defaultGrad;
 
-// Where a stop counts as lying for lookups and the render record: a damaged
-// project may hold NaN (taken as the start) or an infinity (taken as the end
-// it points to). The stored stops keep what they hold.
+// Where a stop counts as lying wherever a position is read: a damaged project
+// may hold NaN (taken as the start) or a position past either end, even past
+// single precision (taken as that end). The stored stops keep what they hold.
 double GradientStopPosition(double position);
 // The one order of stops by position; a strict weak order whatever they hold.
 bool GradientStopLess(const ArbGradientPt& a, const ArbGradientPt& b);

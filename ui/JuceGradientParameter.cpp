@@ -105,7 +105,7 @@ GradientGeometry GradientGeometryOf(PF_EventExtra* extra) {
 }
 
 float GradientStopX(const GradientGeometry& g, double position) {
-    return g.X + float(std::clamp(position, 0.0, 1.0) * double(g.W));
+    return g.X + float(GradientStopPosition(position) * double(g.W));
 }
 
 DRAWBOT_RectF32 GetButtonRectFromGradRect(DRAWBOT_RectF32 bar) {
@@ -282,9 +282,10 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
         } else if (sel >= 0) {
             ArbGradientPt& stop = stops[size_t(sel)];
             // A bar without length moves nothing (and must not divide by zero).
-            if (g.W > 0)
-                stop.position =
-                    std::clamp(stop.position + double(float(mx - click.continue_refcon[0]) / g.W), 0.0, 1.0);
+            if (g.W > 0) {
+                const double moved = double(float(mx - click.continue_refcon[0]) / g.W);
+                stop.position = std::clamp(GradientStopPosition(stop.position) + moved, 0.0, 1.0);
+            }
             if (std::fabs(float(my) - g.B) > UF3_GRAD_REMOVE_DISTANCE && stops.size() >= 3) {
                 stops.erase(stops.begin() + sel);
                 click.continue_refcon[2] = -1;
@@ -333,7 +334,7 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
     paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_selectParam, &select);
     PF_ParamDef location = *m_params[m_positionParam];
     if (sel >= 0 && sel < A_long(stops.size())) {
-        location.u.fd.value = PF_Fixed(std::lround(stops[size_t(sel)].position * 100.0 * 65536.0));
+        location.u.fd.value = PF_Fixed(std::lround(GradientStopPosition(stops[size_t(sel)].position) * 100.0 * 65536.0));
         location.ui_flags &= ~PF_PUI_DISABLED;
     } else {
         location.ui_flags |= PF_PUI_DISABLED;

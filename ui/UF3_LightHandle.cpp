@@ -127,31 +127,44 @@ void FrameFromParams(PF_InData* in_data, PF_ParamDef** params, PF_LRect* out) {
     out->bottom = edge(cy + r);
 }
 
-// Drawn where clicks grab: the squares on the corners the click test converts,
-// the ellipse through the same conversion point by point, so that the outline
-// turns with the layer.
+// The exact box's corners go to the window one by one, each edge rounded half
+// up. Unturned, the outline is the whole-pixel ellipse of that box; turned, the
+// squares sit on the converted corners and the ellipse is mapped point by point.
 void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params, PF_EventExtra* extra) {
     AEGP_SuiteHandler suites(in_data->pica_basicP);
-    const UF3_PointConverter toFrame = InCompWindow(extra) ? Layer2CompFrame : Layer2LayerFrame;
-    PF_LRect box;
-    FrameFromParams(in_data, params, &box);
-    std::array<PF_Point, 4> corners = Corners(box);
-    PF_FixedPoint fixed;
-    // A box the host cannot place in the window is not drawn anywhere.
-    for (PF_Point& c : corners)
-        if (toFrame(in_data, extra, &c, &c, &fixed)) return;
-
     PF_FixedRect exact;
     FixedFrameFromParams(in_data, params, &exact);
-    const double cx = (double(exact.left) + exact.right) / 2, cy = (double(exact.top) + exact.bottom) / 2;
-    const double half = (double(exact.right) - exact.left) / 2, halfV = (double(exact.bottom) - exact.top) / 2;
+    std::array<PF_FixedPoint, 4> fixedCorners = {
+        {{exact.left, exact.top}, {exact.right, exact.top}, {exact.right, exact.bottom}, {exact.left, exact.bottom}}};
+    std::array<PF_Point, 4> corners;
+    // 64-bit so the half-up offset cannot overflow near the fixed range's end.
+    auto whole = [](PF_Fixed v) { return A_long((int64_t(v) + 32768) >> 16); };
+    for (size_t i = 0; i < corners.size(); ++i) {
+        // A box the host cannot place in the window is not drawn anywhere.
+        if (LayerToFrame(in_data, extra, &fixedCorners[i])) return;
+        corners[i] = {whole(fixedCorners[i].x), whole(fixedCorners[i].y)};
+    }
+    const bool unturned = corners[0].v == corners[1].v && corners[1].h == corners[2].h &&
+                          corners[2].v == corners[3].v && corners[3].h == corners[0].h;
+
     DRAWBOT_PointF32 points[UF3_OUTLINE_SEGMENTS];
-    for (int k = 0; k < UF3_OUTLINE_SEGMENTS; ++k) {
-        const double a = k * 2.0 * M_PI / UF3_OUTLINE_SEGMENTS;
-        PF_FixedPoint p = {SaturateLong(std::round(cx + half * double(float(std::sin(a))))),
-                           SaturateLong(std::round(cy + halfV * double(float(std::cos(a)))))};
-        if (LayerToFrame(in_data, extra, &p)) return;
-        points[k] = {float(p.x / kFixedOne), float(p.y / kFixedOne)};
+    if (unturned) {
+        const A_long L = corners[0].h, T = corners[0].v, R = corners[1].h, Bm = corners[2].v;
+        const A_long half = (R - L) / 2, halfV = (Bm - T) / 2, cx = L + half, cy = T + halfV;
+        for (int k = 0; k < UF3_OUTLINE_SEGMENTS; ++k) {
+            const double a = k * 2.0 * M_PI / UF3_OUTLINE_SEGMENTS;
+            points[k] = {float(cx + half * double(float(std::sin(a)))), float(cy + halfV * double(float(std::cos(a))))};
+        }
+    } else {
+        const double cx = (double(exact.left) + exact.right) / 2, cy = (double(exact.top) + exact.bottom) / 2;
+        const double half = (double(exact.right) - exact.left) / 2, halfV = (double(exact.bottom) - exact.top) / 2;
+        for (int k = 0; k < UF3_OUTLINE_SEGMENTS; ++k) {
+            const double a = k * 2.0 * M_PI / UF3_OUTLINE_SEGMENTS;
+            PF_FixedPoint p = {SaturateLong(std::round(cx + half * double(float(std::sin(a))))),
+                               SaturateLong(std::round(cy + halfV * double(float(std::cos(a)))))};
+            if (LayerToFrame(in_data, extra, &p)) return;
+            points[k] = {float(p.x / kFixedOne), float(p.y / kFixedOne)};
+        }
     }
 
     DrawbotSuiteSet db(in_data, out_data);
@@ -184,8 +197,10 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
         }
     }
 
+    // Painted top-left, top-right, bottom-left, bottom-right.
     const float side = UF3_CORNER_SQUARE, off = side / 2;
-    for (size_t i = 0; i < corners.size() && !err; ++i) {
+    for (const int i : {0, 1, 3, 2}) {
+        if (err) break;
         const DRAWBOT_RectF32 square = {float(corners[i].h) - off, float(corners[i].v) - off, side, side};
         err = db->surfaceSuite->PaintRect(surface, &foreground, &square);
     }

@@ -2,7 +2,6 @@
 // Jump-flood distance field of the source's alpha. Each texel holds the integer field
 // coordinates of the nearest seed texel found so far, or (65535, 65535) for none.
 // k = 0: seed pass. k > 0: one flood pass reading the neighbours k texels away.
-in vec2 uv;
 uniform sampler2D in_tex;
 uniform sampler2D jfa_tex;
 uniform vec2 jfa_res;
@@ -28,16 +27,23 @@ float BoxDistance(vec2 p, vec2 c) {
 void main() {
     ivec2 c = ivec2(gl_FragCoord.xy);
     if (k == 0) {
-        vec2 t = uv;
+        // The lookup in field texels, from this texel's exact centre: an unmoved source is
+        // read texel for texel, so that an alpha equal to the threshold still seeds; the
+        // interpolated uv lies a little off the centre and would filter in a neighbour.
+        vec2 perInput = jfa_res / in_res;
+        vec2 q = vec2(c) + 0.5;
         if (light_type == kPointLight) {
             // The source scaled about the light by the point offset.
-            vec2 a = point_anchor / in_res;
+            vec2 a = point_anchor * perInput;
             float s = shadow_offset.x;
-            t = inverseShadowB ? a + (t - a) * s : a + (t - a) / s;
+            q = inverseShadowB ? a + (q - a) * s : a + (q - a) / s;
         } else {
-            t += shadow_offset / in_res;
+            q += shadow_offset * perInput;
         }
-        float alpha = texture(in_tex, t).r;
+        q -= 0.5;
+        bool inside = all(greaterThanEqual(q, vec2(0.0))) && all(lessThan(q, jfa_res));
+        float alpha = q != floor(q) ? texture(in_tex, (q + 0.5) / jfa_res).r
+                      : inside ? texelFetch(in_tex, ivec2(q), 0).r : 0.0;
         bool seed = inner_shadow ? alpha <= 1.0 - alpha_threshold : alpha >= alpha_threshold;
         FragColour = seed ? vec2(c) : kNoSeed;
         return;

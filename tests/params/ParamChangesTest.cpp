@@ -17,6 +17,7 @@
 
 #include "PanelFixture.h"
 #include "params/GradientData.h"
+#include "params/UF3_ParamChanges.h"
 
 namespace fs = std::filesystem;
 
@@ -160,6 +161,24 @@ TEST_F(ParamChanges, EachResetRestoresItsRangeInOneUndoStep) {
         }
         EXPECT_EQ(H().Param(UF3_GRADIENT_PT_SELECT).u.sd.value, color ? -1 : 1) << r.button;
         EXPECT_EQ(H().Param(UF3_POINT_LOCATION).u.fd.value, color ? 0 : 70 << 16) << r.button;
+    }
+
+    // Over the ranges, the reset table holds the declared defaults, also of a parameter no
+    // button resets (31).
+    for (int i = 19; i <= 105; ++i) {
+        const PF_ParamDef& d = H().ParamDefs()[size_t(i)];
+        double declared = 0;  // colour written black, points at 0, 0; groups and buttons none
+        switch (d.param_type) {
+            case PF_Param_FLOAT_SLIDER: declared = d.u.fs_d.dephault; break;
+            case PF_Param_POPUP: declared = i >= 95 && i <= 101 ? 0 : d.u.pd.dephault; break;
+            case PF_Param_CHECKBOX: declared = d.u.bd.dephault; break;
+            case PF_Param_ANGLE: declared = d.u.ad.dephault / 65536.0; break;
+            case PF_Param_FIX_SLIDER: declared = d.u.fd.dephault / 65536.0; break;
+            case PF_Param_SLIDER: declared = d.u.sd.dephault; break;
+            case PF_Param_LAYER: declared = -1; break;  // no layer
+            default: break;
+        }
+        EXPECT_EQ(DefaultStreamValues()[size_t(i)].val.one_d, declared) << "parameter " << i;
     }
 }
 

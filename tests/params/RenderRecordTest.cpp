@@ -318,6 +318,7 @@ TEST_F(RenderRecord, RaytracedFieldsComeFromTheParameters) {
     Float(UF3_OPACITY_END_RT, 30);
     Check(UF3_SHADOW_WITHIN_LIGHT, true);
     Check(UF3_AUTO_SHADOW_LENGTH, true);
+    Float(UF3_FILL_INFLUENCE, 40);  // the Standard renderer's alone
     H().Param(UF3_LIGHT_ORIGIN).u.td.x_value = PF_Fixed(37.5 * 65536);  // x and y apart
     H().Param(UF3_LIGHT_ORIGIN).u.td.y_value = PF_Fixed(81.25 * 65536);
     for (const int light : {UF3_LIGHT_DIRECTIONAL, UF3_LIGHT_POINT}) {
@@ -339,6 +340,7 @@ TEST_F(RenderRecord, RaytracedFieldsComeFromTheParameters) {
         EXPECT_EQ(p.lightOriginRT[1], 81.25);
         EXPECT_EQ(p.shadowInLight, light == UF3_LIGHT_POINT) << "a point light's options only";
         EXPECT_EQ(p.autoShadowLength, light == UF3_LIGHT_POINT);
+        EXPECT_TRUE(p.fillInfluence == 1.0 && !p.rgbaPipeline) << p.fillInfluence;
     }
 }
 

@@ -121,6 +121,7 @@ TEST(PointBounds, HandComputedCases) {
         // it to the light box's -5, not to the -2.55 of the corners pulled towards the light.
         {true, false, 8, 0, 0, {120, 3}, {100, 0, 140, 80}, {100, -5, 140, 80}, "inverse, disc over the top"},
         {true, false, 8, 0, 0, {137, 40}, {100, 0, 140, 80}, {100, 0, 146, 80}, "inverse, disc over the right side"},
+        {true, false, 8, 0, 0, {103, 40}, {100, 0, 140, 80}, {95, 0, 140, 80}, "inverse, disc over the left side"},
     };
     for (const auto& c : cases) {
         myParams p{};
@@ -203,6 +204,14 @@ TEST_F(PreRender, StandardDirectionalMakesRoomForTheShadow) {
     EXPECT_EQ(B(b.inputRequest), (Box{-3, -3, 203, 103}));
     EXPECT_EQ(B(b.inputResult), (Box{0, 0, 200, 100}));
     EXPECT_EQ(B(b.inputMaxResult), (Box{0, 0, 200, 100}));
+
+    // Cast to the left: offset (-4, 0) moves the input's right side in to 196 -> 217, beyond
+    // the shadow's 166 -> 187; left, the shadow's -34 -> -55.
+    Degrees(UF3_LIGHT_DIRECTION, 270);
+    host::RenderJob left;
+    ASSERT_EQ(Run(left), PF_Err_NONE);
+    EXPECT_EQ(left.preOutput.result_rect.left, -55);
+    EXPECT_EQ(left.preOutput.result_rect.right, 217);
 }
 
 TEST_F(PreRender, StandardPointScalesTheInputAboutTheLight) {

@@ -549,14 +549,15 @@ TEST_F(HostCompositing, ViewTextureShowsTheTextureAlone) {
 }
 
 TEST_F(HostCompositing, VisualiseBufferDataDrawsEachBufferWhereItLies) {
-    PF_EffectWorld* out = World(6, 1, 8, 10, 0);
-    for (int x = 0; x < 6; ++x) Put(out, x, {255, 1, 2, 3});
-    PF_EffectWorld* unused = World(2, 1, 8, 10, 0);
+    PF_EffectWorld* out = World(6, 2, 8, 10, 5);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 6; ++x) Put(out, x, {255, 1, 2, 3}, y);
+    PF_EffectWorld* unused = World(2, 1, 8, 10, 5);
     unused->extent_hint = {0, 0, 0, 1};  // empty: not drawn
     myParams p{};
     Prepare(p, out);
-    p.noise_worldP = World(2, 1, 8, 11, 0);
-    p.input_worldP = World(2, 1, 8, 13, 0);
+    p.noise_worldP = World(2, 1, 8, 11, 6);  // on the output's second row
+    p.input_worldP = World(2, 1, 8, 13, 5);
     const size_t alive = WorldsAlive();
     ASSERT_EQ(VisualiseBufferData(In(), nullptr, p), PF_Err_NONE);
     EXPECT_EQ(WorldsAlive(), alive);
@@ -566,7 +567,10 @@ TEST_F(HostCompositing, VisualiseBufferDataDrawsEachBufferWhereItLies) {
     const Px overBlue = P(host::Composite(blue, red, front, 0, 0, false));
     const Px overGreen = P(host::Composite(green, red, front, 0, 0, false));
     EXPECT_GT(overBlue[3], overBlue[1]);
-    for (int x = 0; x < 6; ++x) Expect(out, x, x == 1 || x == 2 ? overBlue : x == 3 || x == 4 ? overGreen : P(red));
+    for (int x = 0; x < 6; ++x) {
+        ExpectNear(Get(out, x, 0), x == 3 || x == 4 ? overGreen : P(red), 0);
+        ExpectNear(Get(out, x, 1), x == 1 || x == 2 ? overBlue : P(red), 0);
+    }
 
     p.noise_worldP = unused;
     p.input_worldP = nullptr;

@@ -121,4 +121,27 @@ TEST_F(PointLight, LightRadiusBlursAndShadowOffsetScalesEveryCopyAtEitherQuality
     }
 }
 
+// The copies pass a buffer at the quality's scale of the input: unblurred, the last copy's far
+// edge (the square scaled by 2) rises from 10 % to 90 % over 0.8 of that buffer's texels, or
+// 1.6 where resampling down left a step between two, each texel 2 / scale pixels wide.
+TEST_F(PointLight, EachQualityResamplesTheCopiesAtItsScale) {
+    for (const auto [quality, scale] : {std::pair{UF3_QUALITY_EXTREME, 1.0}, {UF3_QUALITY_MODERATE, 0.6},
+                                        {UF3_QUALITY_LOW, 0.4}}) {
+        SCOPED_TRACE(quality);
+        Set(UF3_QUALITY_PRESET, quality);
+        const Frame f = Render();
+        ASSERT_EQ(f.err, PF_Err_NONE);
+        auto falls = [&](float level) {
+            for (int x = 130; x < 200; ++x)
+                if (f.Alpha(x, kLightY) >= level && f.Alpha(x + 1, kLightY) < level)
+                    return x + (f.Alpha(x, kLightY) - level) / (f.Alpha(x, kLightY) - f.Alpha(x + 1, kLightY));
+            return -1.0f;
+        };
+        ASSERT_GT(falls(0.9f), 0);
+        const double texel = 2 / scale, width = falls(0.1f) - falls(0.9f);
+        EXPECT_GE(width, 0.8 * texel);
+        EXPECT_LE(width, 1.6 * texel);
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include <functional>
 #include <numeric>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "render/GLFixture.h"
@@ -106,7 +107,7 @@ protected:
 TEST_F(RaytracedPasses, JumpFloodFindsTheNearestSeedAsABruteForceSearchDoes) {
     const int point = UF3_LIGHT_POINT, directional = UF3_LIGHT_DIRECTIONAL;
     const struct { int w, h, passes, resultIndex; float threshold; bool inner; int lightType; bool inverse;
-                   float offset[2]; } cases[] = {
+                   float offset[2]; int ssaa = 1; } cases[] = {
         // 2^m sides run m passes, 2^m + 1 run m + 1; odd counts end in buffer 3.
         {256, 3, 8, 2, 0.5f, false, directional, false, {0, 0}},
         {257, 2, 9, 3, 0.5f, false, directional, false, {0, 0}},
@@ -117,9 +118,13 @@ TEST_F(RaytracedPasses, JumpFloodFindsTheNearestSeedAsABruteForceSearchDoes) {
         {24, 20, 5, 3, 0.5f, false, point, true, {2, 0}},
         {1, 1, 0, 2, 0.5f, false, directional, false, {0, 0}},
         {9, 7, 4, 2, 2.0f, false, directional, false, {0, 0}},  // no seed at all
+        // An alpha equal to the threshold seeds, up to the disc's edges, in fields of 1 and 2 texels a pixel.
+        {40, 36, 6, 2, 1.0f, false, directional, false, {0, 0}},
+        {40, 36, 6, 2, 1.0f, false, directional, false, {0, 0}, 2},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h << " inner " << c.inner << " light " << c.lightType);
+        SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h << " inner " << c.inner << " light " << c.lightType
+                                          << " threshold " << c.threshold << " field " << c.ssaa << "x");
         // A disc of full alpha, a lone texel above the threshold and a faint one below it.
         const auto alpha = [&](int x, int y) -> float {
             if (x < 0 || y < 0 || x >= c.w || y >= c.h) return 0.0f;
@@ -137,7 +142,7 @@ TEST_F(RaytracedPasses, JumpFloodFindsTheNearestSeedAsABruteForceSearchDoes) {
                 seed.push_back(c.inner ? alpha(lx, ly) <= 1 - c.threshold : alpha(lx, ly) >= c.threshold);
             }
         myParams p{};
-        Record(p, c.w, c.h);
+        Record(p, c.w / c.ssaa, c.h / c.ssaa, c.ssaa);  // w x h is the field's size
         p.alphaThreshold = c.threshold, p.innerShadow = c.inner;
         p.lightType = c.lightType, p.sdInverseShadow = c.inverse;
         p.shadowOffset[0] = c.offset[0], p.shadowOffset[1] = c.offset[1];
@@ -482,6 +487,53 @@ TEST_F(RaytracedRender, SoftShadowFallsAwayFromTheLightAndGradientColoursItAlong
     const auto start = g.At(kRight + 2, kBottom + 2), later = g.At(kRight + 25, kBottom + 25);
     EXPECT_GT(start[1], start[3]) << "red where the shadow starts";
     EXPECT_GT(later[2] + later[3], later[1]) << "green and blue further along";
+}
+
+// An alpha equal to Alpha Threshold seeds: the shadow is that of a layer just above it,
+// in fields of 1 (Low) and 2 (Moderate) texels a pixel, the source unmoved or moved 5 pixels,
+// and under a point light that does not scale it.
+TEST_F(RaytracedRender, AnAlphaEqualToTheThresholdSeedsAtEitherFieldSize) {
+    auto square = [&](float alpha) {
+        PF_EffectWorld& layer = H().EffectLayer().pixels;
+        for (int y = kTop; y < kBottom; ++y)
+            for (int x = kLeft; x < kRight; ++x)
+                reinterpret_cast<PF_PixelFloat*>(reinterpret_cast<char*>(layer.data) + y * layer.rowbytes)[x] = {alpha, 1, 0, 0};
+    };
+    // Differing pixels outside the square (inside, the layers' own alphas differ).
+    auto differ = [](const Frame& a, const Frame& b) {
+        int n = 0, shadow = 0;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                if (x >= kLeft && x < kRight && y >= kTop && y < kBottom) continue;
+                shadow += b.Alpha(x, y) > 0;
+                n += a.At(x, y) != b.At(x, y);
+            }
+        EXPECT_GT(shadow, 500);
+        return n;
+    };
+    H().Param(UF3_LIGHT_DIRECTION).u.ad.value = 90 << 16;
+    H().Param(UF3_LIGHT_ORIGIN).u.td.x_value = PF_Fixed(20.3 * 65536);  // off the pixel grid
+    for (const auto [preset, offset, light] :
+         {std::tuple{UF3_QUALITY_LOW, 0.0, UF3_LIGHT_DIRECTIONAL}, {UF3_QUALITY_LOW, 5.0, UF3_LIGHT_DIRECTIONAL},
+          {UF3_QUALITY_MODERATE, 5.0, UF3_LIGHT_DIRECTIONAL}, {UF3_QUALITY_MODERATE, 0.0, UF3_LIGHT_POINT}}) {
+        SCOPED_TRACE(testing::Message() << "preset " << preset << ", offset " << offset << ", light " << light);
+        Set(UF3_QUALITY_PRESET, preset);
+        Set(UF3_LIGHT_TYPE, light);
+        Float(UF3_SHADOW_OFFSET_DIR, offset);
+        Float(UF3_ALPHA_THRESHOLD, 0.75);
+        square(0.76f);
+        const Frame above = Render(32);
+        square(0.75f);
+        const Frame at = Render(32);
+        ASSERT_EQ(at.err, PF_Err_NONE) << Log();
+        EXPECT_EQ(differ(at, above), 0) << "a 75 % layer at threshold 0.75, 32 bits";
+
+        square(1);
+        Float(UF3_ALPHA_THRESHOLD, 0.99);
+        const Frame below = Render(8);
+        Float(UF3_ALPHA_THRESHOLD, 1);
+        EXPECT_EQ(differ(Render(8), below), 0) << "an opaque layer at threshold 1, 8 bits";
+    }
 }
 
 TEST_F(RaytracedRender, PresetsSetSamplesAndFieldResolutionInThePaddedInputsSpace) {

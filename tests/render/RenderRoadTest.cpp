@@ -89,53 +89,86 @@ TEST_F(RenderRoad, AMissingPreRenderBlockFailsTheRender) {
     EXPECT_NE(Log().find("failed to acquire preRenderData"), std::string::npos);
 }
 
-// A damaged project may hold stops at NaN or infinite positions; the stored
-// data stays as it is, but every frame keeps to the colours of the stops.
+// A damaged project may hold stops at NaN, infinite or huge positions, also in
+// keyframes; the stored data stays as it is, but every frame keeps to the
+// colours of the stops, and a gradient that starts red shows red.
 TEST_F(RenderRoad, DamagedGradientPositionsGiveFramesWithinTheStopsColours) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     const float lo = 0.2f, hi = 0.8f;
-    // Before the first finite stop t would be formed from -inf, after the last from NaN.
-    const std::vector<ArbGradientPt> stops = {{-kInf, {1, hi, lo, lo}}, {0.5, {1, lo, hi, lo}}, {NAN, {1, lo, lo, hi}}};
+    const PF_PixelFloat red = {1, hi, lo, lo}, green = {1, lo, hi, lo}, blue = {1, lo, lo, hi};
+    struct Case {
+        std::vector<ArbGradientPt> stops, otherKey;  // a second key makes the frame fall halfway between
+        bool startsRed;
+    };
+    const Case cases[] = {
+        // Before the first finite stop t would be formed from -inf, after the last from NaN.
+        {{{-kInf, red}, {0.5, green}, {NAN, blue}}, {}, false},
+        // Beyond single precision: a shader reading them as floats would divide infinities.
+        {{{-1e300, red}, {0.5, green}, {1e39, blue}}, {}, true},
+        // Equal keys: in single precision inf + (inf - inf) * t is NaN.
+        {{{0.0, red}, {kInf, blue}}, {{0.0, red}, {kInf, blue}}, true},
+        // A stop the other key lacks is looked up at 1.7e308, between -1.7e308 and 1.75e308.
+        {{{-1.7e308, red}, {1.75e308, blue}}, {{-1.7e308, red}, {1.75e308, blue}, {1.7e308, green}}, true},
+    };
     const PF_HandleSuite1* hs = host::HandleTable::Instance().Suite();
-    PF_Handle h = nullptr;
-    ASSERT_EQ(Set_Arb_Gradient(hs, &h, unsigned(stops.size()), stops.data()), PF_Err_NONE);
-    H().SetArbitraryValue(UF3_COLOR_GRADIENT, h);
-    host::HandleTable::Instance().Dispose(h);
     Set(UF3_FILL_MODE, UF3_FILL_GRADIENT);
     Check(UF3_LINEAR_BLENDING, false);
     Set(UF3_LIGHT_TYPE, UF3_LIGHT_DIRECTIONAL);
     Set(UF3_QUALITY_PRESET, UF3_QUALITY_LOW);
     Float(UF3_SHADOW_LENGTH, 40);
     Float(UF3_SAMPLES, 40);
-    for (const int renderer : {UF3_RENDERER_STANDARD, UF3_RENDERER_RAYTRACED})
-        for (const short depth : {8, 32}) {
-            SCOPED_TRACE(testing::Message() << "renderer " << renderer << ", " << depth << " bits");
-            Set(UF3_RENDERER, renderer);
-            const Frame f = Render(depth);
-            ASSERT_EQ(f.err, PF_Err_NONE) << Log();
-            float most = 0, least = 1;
-            int shadowed = 0;
-            for (int y = f.originY; y < f.originY + f.height; ++y)
-                for (int x = f.originX; x < f.originX + f.width; ++x) {
-                    const auto p = f.At(x, y);
-                    for (float c : p) ASSERT_TRUE(std::isfinite(c) && c >= 0 && c <= 1) << x << "," << y << ": " << c;
-                    // Away from the source and where the 8-bit colour is well resolved.
-                    if (x >= kLeft - 1 && x <= kRight && y >= kTop - 1 && y <= kBottom) continue;
-                    if (p[0] < 0.5f) continue;
-                    ++shadowed;
-                    for (int c = 1; c < 4; ++c) most = std::max(most, p[size_t(c)]), least = std::min(least, p[size_t(c)]);
-                }
-            EXPECT_GT(shadowed, 100);
-            // 8 bits round on read-back and composite; 32 bits pass half-float work buffers.
-            const float step = depth == 8 ? 2.5f / 255 : 2e-3f;
-            EXPECT_LE(most, hi + step);
-            EXPECT_GE(least, lo - step);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        PF_Handle h = nullptr, other = nullptr;
+        ASSERT_EQ(Set_Arb_Gradient(hs, &h, unsigned(c.stops.size()), c.stops.data()), PF_Err_NONE);
+        H().ClearKeyframes(UF3_COLOR_GRADIENT);
+        H().SetArbitraryValue(UF3_COLOR_GRADIENT, h);
+        H().In().current_time = 0;
+        if (!c.otherKey.empty()) {
+            ASSERT_EQ(Set_Arb_Gradient(hs, &other, unsigned(c.otherKey.size()), c.otherKey.data()), PF_Err_NONE);
+            PF_ParamDef key = H().Param(UF3_COLOR_GRADIENT);
+            key.u.arb_d.value = h;
+            H().SetKeyframe(UF3_COLOR_GRADIENT, 0.0, key);
+            key.u.arb_d.value = other;
+            H().SetKeyframe(UF3_COLOR_GRADIENT, 1.0, key);
+            H().In().current_time = H().In().time_scale / 2;
+            host::HandleTable::Instance().Dispose(other);
         }
-    const std::vector<ArbGradientPt> stored =
-        CreateGradientStdVecFromArb(hs, H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
-    ASSERT_EQ(stored.size(), stops.size());
-    EXPECT_TRUE(stored[0].position == -kInf && std::isnan(stored[2].position))
-        << "the stored stops are left as they were";
+        host::HandleTable::Instance().Dispose(h);
+        for (const int renderer : {UF3_RENDERER_STANDARD, UF3_RENDERER_RAYTRACED})
+            for (const short depth : {8, 32}) {
+                SCOPED_TRACE(testing::Message() << "renderer " << renderer << ", " << depth << " bits");
+                Set(UF3_RENDERER, renderer);
+                const Frame f = Render(depth);
+                ASSERT_EQ(f.err, PF_Err_NONE) << Log();
+                float most = 0, least = 1;
+                int shadowed = 0, reddish = 0;
+                for (int y = f.originY; y < f.originY + f.height; ++y)
+                    for (int x = f.originX; x < f.originX + f.width; ++x) {
+                        const auto p = f.At(x, y);
+                        for (float v : p) ASSERT_TRUE(std::isfinite(v) && v >= 0 && v <= 1) << x << "," << y << ": " << v;
+                        // Away from the source and where the 8-bit colour is well resolved.
+                        if (x >= kLeft - 1 && x <= kRight && y >= kTop - 1 && y <= kBottom) continue;
+                        if (p[0] < 0.5f) continue;
+                        ++shadowed;
+                        reddish += p[1] > p[3] + 0.2f;
+                        for (int k = 1; k < 4; ++k) most = std::max(most, p[size_t(k)]), least = std::min(least, p[size_t(k)]);
+                    }
+                EXPECT_GT(shadowed, 100);
+                // 8 bits round on read-back and composite; 32 bits pass half-float work buffers.
+                const float step = depth == 8 ? 2.5f / 255 : 2e-3f;
+                EXPECT_LE(most, hi + step);
+                EXPECT_GE(least, lo - step);
+                if (c.startsRed) EXPECT_GT(reddish, 0) << "the first stop's colour is shown";
+            }
+        const std::vector<ArbGradientPt> stored =
+            CreateGradientStdVecFromArb(hs, H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
+        ASSERT_EQ(stored.size(), c.stops.size());
+        for (size_t i = 0; i < stored.size(); ++i)
+            EXPECT_EQ(std::memcmp(&stored[i].position, &c.stops[i].position, 8), 0) << "the stored stops are left as they were";
+    }
+    H().ClearKeyframes(UF3_COLOR_GRADIENT);
+    H().In().current_time = 0;
 }
 
 // Every GL object a render made on this thread's context is gone: only the

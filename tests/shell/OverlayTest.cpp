@@ -32,17 +32,18 @@ TEST(OverlayCopy, UnpremultipliesOneRowIntoPaddedWorlds) {
     PF_EffectWorld w8{}, wf{};
     Worlds().New(3, 2, true, PF_PixelFormat_ARGB32, &w8);
     Worlds().New(3, 2, true, PF_PixelFormat_ARGB128, &wf);
-    uint32_t surface[2][3] = {{}, {0xBFBF6400u, 0x00FFFFFFu, 0x40800000u}};  // A191 R191 G100; A0; A64 R128
+    uint32_t surface[2][3] = {{}, {0xBFBF6420u, 0x00FFFFFFu, 0x40800000u}};  // A191 R191 G100 B32; A0; A64 R128
     CairoCopyRefcon rc{&w8, reinterpret_cast<unsigned char*>(surface), int(sizeof surface[0])};
     *sampleIntegralCairo8(w8, 1, 1) = {9, 7, 7, 7};
     cairoCopy8(&rc, 0, 1, 2);
-    EXPECT_EQ(Ch(sampleIntegralCairo8(w8, 0, 1)), (Px{191, 255, 133, 0}));
+    EXPECT_EQ(Ch(sampleIntegralCairo8(w8, 0, 1)), (Px{191, 255, 133, 42}));
     EXPECT_EQ(Ch(sampleIntegralCairo8(w8, 1, 1)), (Px{0, 7, 7, 7}));
     EXPECT_EQ(Ch(sampleIntegralCairo8(w8, 2, 1)), (Px{64, 255, 0, 0}));
     rc.world = &wf;
     cairoCopy32(&rc, 0, 1, 2);
     const PF_PixelFloat* f = sampleIntegralCairo32(wf, 0, 1);
     EXPECT_FLOAT_EQ(f[0].green, 100 / 191.0f);
+    EXPECT_FLOAT_EQ(f[0].blue, 32 / 191.0f);
     EXPECT_TRUE(f[1].red == 0.0f && f[2].red == 2.0f);  // zero alpha skipped; no clamping
     Worlds().Reset();
 }

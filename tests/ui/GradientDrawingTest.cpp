@@ -62,9 +62,28 @@ TEST_F(GradientDrawing, BarImageAtTwiceTheBarsResolution) {
     ExpectColour(At(b.X + 1.25, b.T + 10), {1, 0, 0, 1}, "column 2");
     ExpectColour(At(b.X + b.W - 1.25, b.T + 10), {0, 0, 1, 1}, "column 597");
     ExpectColour(At(b.X + 0.25, b.T + 10), {0, 0, 0, 1}, "the frame");
+    ExpectColour(At(b.X + b.W / 2, b.T + 0.25), {0, 0, 0, 1}, "the frame's top edge");
+    ExpectColour(At(b.X + b.W - 0.25, b.T + 10), {0, 0, 0, 1}, "the frame's right edge");
     EXPECT_NEAR(At(b.X + b.W / 2, b.T + 10).red, 0.5f, 2.0f / 255);
     EXPECT_EQ(Labels(), (std::set<std::string>{"\u2190 Shift", "Shift \u2192", "Reverse", "Gamma 2.2",
                                                 "Interpolate", "Reset"}));
+}
+
+// Damaged positions: each marker at the end it is taken as, and every button still drawn.
+TEST_F(GradientDrawing, DamagedPositionsDrawEveryMarkerAndButton) {
+    const Bar b = BarOf();
+    for (const double odd : {double(NAN), -1e39}) {
+        SetStops({Stop(odd, 1, 0, 0), Stop(0.5, 0, 1, 0), Stop(1e300, 0, 0, 1)});
+        ASSERT_EQ(Draw(), PF_Err_NONE) << odd;
+        ExpectColour(At(b.X, b.B + 12), {1, 0, 0, 1}, "the first marker");
+        ExpectColour(At(b.X + b.W / 2, b.B + 12), {0, 1, 0, 1}, "the middle marker");
+        ExpectColour(At(b.X + b.W, b.B + 12), {0, 0, 1, 1}, "the last marker");
+        EXPECT_EQ(Labels().size(), 6u);
+    }
+    SetStops({Stop(0.25, 1, 0, 0), Stop(NAN, 0, 1, 0), Stop(1, 0, 0, 1)});
+    ASSERT_EQ(Draw(), PF_Err_NONE);
+    ExpectColour(At(b.X + b.W, b.B + 12), {0, 0, 1, 1}, "the marker after a NaN one");
+    EXPECT_EQ(Labels().size(), 6u);
 }
 
 TEST_F(GradientDrawing, DisabledControlDrawsTheBarAtQuarterAlpha) {

@@ -75,6 +75,14 @@ TEST_F(GradientEditor, SelectionPublishesThePointLocation) {
     // A marker's hit box starts one unit above the bar's bottom.
     ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, -1)), PF_Err_NONE);
     EXPECT_EQ(Selected(), 2);
+    // A damaged stop past the end is shown, grabbed and published at the end.
+    for (const double far : {1e300, double(INFINITY)}) {
+        SetStops({Stop(0, 1, 0, 0), Stop(far, 0, 0, 1)});
+        ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(1.0, 10)), PF_Err_NONE);
+        EXPECT_EQ(Selected(), 1);
+        EXPECT_EQ(H().Param(UF3_POINT_LOCATION).u.fd.value, 100 << 16) << far;
+    }
+    SetStops({Stop(0, 1, 0, 0), Stop(0.25, 0, 1, 0), Stop(1, 0, 0, 1)});
 
     // Empty space (under the markers, above the buttons): nothing selected, the gradient written back.
     const PF_Handle before = GradientHandle();
@@ -182,6 +190,12 @@ TEST_F(GradientEditor, ButtonsRewriteTheStoredOrder) {
     EXPECT_DOUBLE_EQ(Stops()[0].position, 1.0);
     ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0, 10)), PF_Err_NONE);
     EXPECT_EQ(Selected(), 2) << "the stop at 0 is stored last";
+
+    // A damaged stop at NaN sorts as the start, not wherever a raw comparison leaves it.
+    SetStops({Stop(0.5, 0, 1, 0), Stop(NAN, 1, 0, 0), Stop(1, 0, 0, 1)});
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Button(2)), PF_Err_NONE);
+    EXPECT_EQ(reds(), (std::vector<float>{4, 2, 1})) << "Reverse";
+    EXPECT_TRUE(std::isnan(Stops()[0].position));
 }
 
 TEST_F(GradientEditor, CursorShowsWhatAClickWouldDo) {

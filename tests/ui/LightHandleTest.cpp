@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include <cairo.h>
@@ -110,9 +111,10 @@ TEST_F(LightHandle, DragsSetTheActiveRadiusThroughCompositionSpace) {
 TEST_F(LightHandle, TheOutlineTurnsWithTheLayerAndEverySquareGrabs) {
     Open({.width = 600, .height = 500});
     PointLight(200, 100, 40);
-    for (const double degrees : {0.0, 30.0, 90.0}) {
-        SCOPED_TRACE(testing::Message() << degrees << " degrees");
-        win->Placement() = {.positionX = 300, .positionY = 250, .anchorX = 160, .anchorY = 120, .rotation = degrees};
+    for (const auto [degrees, scaleX, scaleY] : {std::tuple{0.0, 1.0, 1.0}, {30.0, 1.0, 1.0}, {90.0, 1.0, 1.0}, {30.0, 1.6, 0.8}}) {
+        SCOPED_TRACE(testing::Message() << degrees << " degrees, scale " << scaleX << " x " << scaleY);
+        win->Placement() = {.positionX = 300, .positionY = 250, .anchorX = 160, .anchorY = 120, .rotation = degrees,
+                            .scaleX = scaleX, .scaleY = scaleY};
         win->Canvas().Fill({0, 0, 0, 1});
         ASSERT_EQ(win->Draw(), PF_Err_NONE);
         // Squares: every 4 x 4 block of foreground, gathered by square.
@@ -138,15 +140,59 @@ TEST_F(LightHandle, TheOutlineTurnsWithTheLayerAndEverySquareGrabs) {
             ASSERT_EQ(win->Release(centre), PF_Err_NONE);
             PointLight(200, 100, 40);
         }
-        // Out from the light's centre in every direction the stroke comes about a radius away.
+        // Out from the light's centre in every direction the stroke lies on the layer's circle as the
+        // window shows it: a direction turned back and unscaled into the layer must be a radius long there.
         const PF_Point light = At(200, 100);
         for (int d = 0; d < 16; ++d) {
-            const double a = d * M_PI / 8;
+            const double a = d * M_PI / 8, back = a - degrees * M_PI / 180;
+            const double expected = 40 / std::hypot(std::cos(back) / scaleX, std::sin(back) / scaleY);
             double hit = 0;
             for (double t = 1; t < 80 && hit == 0; t += 0.5)
                 if (win->Canvas().At(light.h + 0.5 + t * std::cos(a), light.v + 0.5 + t * std::sin(a)).blue > 0.3f) hit = t;
-            EXPECT_NEAR(hit, 40, 3) << "direction " << d << " of 16";
+            EXPECT_NEAR(hit, expected, 3) << "direction " << d << " of 16";
         }
+    }
+}
+
+// Unturned, the squares sit on the exact box's corners rounded half up in the window, and the
+// ellipse is the whole-pixel one of the box they make: it reaches L - 1 .. L + 2 * ((R - L) / 2).
+TEST_F(LightHandle, AnUnturnedOutlineRoundsTheExactBoxHalfUp) {
+    struct Case {
+        PF_WindowType type;
+        double zoom;
+        A_long L, T, R, B;
+    };
+    for (const Case c : {Case{PF_Window_COMP, 1, 248, 84, 323, 159}, {PF_Window_COMP, 1.5, 360, 114, 472, 226},
+                         {PF_Window_LAYER, 1, 188, 64, 263, 139}, {PF_Window_LAYER, 1.5, 270, 84, 382, 196}}) {
+        SCOPED_TRACE(testing::Message() << (c.type == PF_Window_COMP ? "composition" : "layer") << " window, zoom " << c.zoom);
+        Open({.type = c.type, .width = 520, .height = 260, .zoom = c.zoom, .panX = 24, .panY = 24});
+        win->Placement() = {.positionX = 100, .positionY = 50, .anchorX = 40, .anchorY = 30};
+        PointLight(201.5, 77.25, 37.3);
+        win->Canvas().Fill({0, 0, 0, 1});
+        ASSERT_EQ(win->Draw(), PF_Err_NONE);
+        // The foreground pixels round each corner: the 6 x 6 square from corner - 3.
+        for (const auto [x, y] : {std::pair{c.L, c.T}, {c.R, c.T}, {c.L, c.B}, {c.R, c.B}}) {
+            A_long l = x + 9, t = y + 9, r = x - 9, b = y - 9;
+            for (A_long v = y - 8; v <= y + 8; ++v)
+                for (A_long h = x - 8; h <= x + 8; ++h)
+                    if (IsForeground(win->Canvas().At(h + 0.5, v + 0.5)))
+                        l = std::min(l, h), t = std::min(t, v), r = std::max(r, h), b = std::max(b, v);
+            EXPECT_EQ(l, x - 3) << "square at " << x << "," << y;
+            EXPECT_EQ(t, y - 3) << "square at " << x << "," << y;
+            EXPECT_EQ(r, x + 2) << "square at " << x << "," << y;
+            EXPECT_EQ(b, y + 2) << "square at " << x << "," << y;
+        }
+        const A_long half = (c.R - c.L) / 2, halfV = (c.B - c.T) / 2;
+        auto stroked = [&](A_long h, A_long v) { return win->Canvas().At(h + 0.5, v + 0.5).blue > 0.3f; };
+        A_long left = c.R, right = c.L, top = c.B, bottom = c.T;
+        for (A_long h = c.L - 4; h <= c.R + 4; ++h)
+            if (stroked(h, c.T + halfV)) left = std::min(left, h), right = std::max(right, h);
+        for (A_long v = c.T - 4; v <= c.B + 4; ++v)
+            if (stroked(c.L + half, v)) top = std::min(top, v), bottom = std::max(bottom, v);
+        EXPECT_EQ(left, c.L - 1);
+        EXPECT_EQ(right, c.L + 2 * half);
+        EXPECT_EQ(top, c.T - 1);
+        EXPECT_EQ(bottom, c.T + 2 * halfV);
     }
 }
 
