@@ -12,9 +12,14 @@ PF_PixelFloat* FloatRow(PF_EffectWorld& w, A_long y) {
 }
 }  // namespace
 
-void PaintSampleScene(PF_EffectWorld& layer) {
+bool PaintSampleScene(PF_EffectWorld& layer) {
     int w = layer.width, h = layer.height;
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    // Without memory cairo hands back an error surface with no pixels.
+    if (!layer.data || cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return false;
+    }
     cairo_t* cr = cairo_create(surface);
     double u = std::min(w, h) / 540.0;
     cairo_set_source_rgba(cr, 0.95, 0.55, 0.15, 1.0);
@@ -52,5 +57,6 @@ void PaintSampleScene(PF_EffectWorld& layer) {
         }
     }
     cairo_surface_destroy(surface);
+    return true;
 }
 

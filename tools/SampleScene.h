@@ -1,7 +1,8 @@
 // The built-in sample scene: a few shapes and letters on transparency, drawn
-// into a layer's straight-alpha float pixels.
+// into a layer's straight-alpha float pixels. False where there was no memory
+// to draw it.
 #pragma once
 
 #include "AE_Effect.h"
 
-void PaintSampleScene(PF_EffectWorld& layer);
+[[nodiscard]] bool PaintSampleScene(PF_EffectWorld& layer);

@@ -17,8 +17,8 @@ struct Session {
     bool ready = false;
     explicit Session(A_long width, A_long height) {
         if (!host.Load(UMBRAFEX_MODULE_PATH)) return;
-        ready = !host.GlobalSetup() && !host.Send(PF_Cmd_PARAMS_SETUP) && !host.SequenceSetup();
-        PaintSampleScene(host.SetLayerSize(host.EffectLayer(), width, height));
+        ready = !host.GlobalSetup() && !host.Send(PF_Cmd_PARAMS_SETUP) && !host.SequenceSetup() &&
+                PaintSampleScene(host.SetLayerSize(host.EffectLayer(), width, height));
     }
     ~Session() {
         if (host.SequenceData()) host.SequenceSetdown();

@@ -185,6 +185,11 @@ PF_EffectWorld& LayerPixels(host::Host& h, host::Layer& layer, A_long width, A_l
     return world;
 }
 
+void SampleLayer(host::Host& h, const Options& o) {
+    if (!PaintSampleScene(LayerPixels(h, h.EffectLayer(), o.width, o.height)))
+        Fail("no memory to draw the " + std::to_string(o.width) + "x" + std::to_string(o.height) + " sample scene");
+}
+
 // Files whose colour is premultiplied by convention; every other format holds
 // straight colour next to its alpha.
 bool StoresPremultiplied(const std::string& formatName) { return formatName == "openexr"; }
@@ -615,7 +620,7 @@ int Run(int argc, char** argv) {
     if (PF_Err err = h.SequenceSetup()) Fail("sequence setup failed with " + ErrName(err));
 
     if (o.input.empty()) {
-        PaintSampleScene(LayerPixels(h, h.EffectLayer(), o.width, o.height));
+        SampleLayer(h, o);
         std::printf("Layer: built-in sample scene, %dx%d\n", o.width, o.height);
     } else {
         LoadImage(h, h.EffectLayer(), o.input);
@@ -727,7 +732,7 @@ int Run(int argc, char** argv) {
         const PF_EffectWorld* frame = !status && out.data ? &out : nullptr;
         if (o.downsample > 1) {
             h.In().downsample_x = h.In().downsample_y = {1, 1};
-            if (o.input.empty()) PaintSampleScene(LayerPixels(h, h.EffectLayer(), o.width, o.height));
+            if (o.input.empty()) SampleLayer(h, o);
             else LoadImage(h, h.EffectLayer(), o.input);
         }
         if (!o.compWindow.empty()) WriteWindow(h, o.compWindow, PF_Window_COMP, o, frame);
