@@ -286,11 +286,16 @@ PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
     if (!in_data || !extra || !in_data->pica_basicP) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     const SPBasicSuite* basic = in_data->pica_basicP;
     const void* suite = nullptr;
-    if (basic->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &suite) != kSPNoError)
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    if (!suite) {
-        // Handed out as null, but handed out: it still goes back.
-        basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+    const SPErr acquired = basic->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &suite);
+    // Handed out as null, but handed out: it still goes back.
+    if (acquired == kSPNoError && !suite) basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+    if (acquired != kSPNoError || !suite) {
+        // Data the host hands back must go even without the suite, or it is lost for good.
+        const PF_UtilCallbacks* utils = in_data->utils;
+        if (extra->which_function == PF_Arbitrary_DISPOSE_FUNC && utils && utils->host_dispose_handle) {
+            if (extra->u.dispose_func_params.arbH) utils->host_dispose_handle(extra->u.dispose_func_params.arbH);
+            return PF_Err_NONE;
+        }
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     const auto* hs = static_cast<const PF_HandleSuite1*>(suite);

@@ -54,10 +54,7 @@ void WriteGradient(AEGP_SuiteHandler& suites, PF_ParamDef** params, const std::v
 // A light-size target follows only when it is not animated; one whose
 // keyframes cannot be read counts as animated.
 PF_Err SetUnanimated(AEGP_SuiteHandler& suites, AEGP_EffectRefH effect, int index, double value) {
-    // Got and asked through version 7, set and disposed through 9. Both are loaded
-    // first, so that a missing one cannot strand a stream it would dispose.
-    suites.StreamSuite7();
-    suites.StreamSuite9();
+    // Got and asked through version 7, set and disposed through 9.
     UF_Stream stream(suites, &AEGP_SuiteHandler::StreamSuite9);
     PF_Err err = stream.Acquire(effect, index, &AEGP_SuiteHandler::StreamSuite7);
     if (!err) {

@@ -353,15 +353,40 @@ struct StreamSuites {
 
     // The same calls, counted by the version they came through.
     template <int Version>
+    static long StreamSuiteCalls::*Of(long StreamSuiteCalls::*v7, long StreamSuiteCalls::*v9) {
+        return Version == kAEGPStreamSuiteVersion7 ? v7 : v9;
+    }
+    template <int Version>
     static A_Err NewStreamThrough(AEGP_PluginID id, AEGP_EffectRefH effectH, PF_ParamIndex index,
                                   AEGP_StreamRefH* streamPH) {
-        Count(Version == kAEGPStreamSuiteVersion7 ? &StreamSuiteCalls::gets7 : &StreamSuiteCalls::gets9);
+        Count(Of<Version>(&StreamSuiteCalls::gets7, &StreamSuiteCalls::gets9));
         return NewStream(id, effectH, index, streamPH);
     }
     template <int Version>
     static A_Err SetStreamValueThrough(AEGP_PluginID id, AEGP_StreamRefH streamH, AEGP_StreamValue2* valueP) {
-        Count(Version == kAEGPStreamSuiteVersion7 ? &StreamSuiteCalls::sets7 : &StreamSuiteCalls::sets9);
+        Count(Of<Version>(&StreamSuiteCalls::sets7, &StreamSuiteCalls::sets9));
         return SetStreamValue(id, streamH, valueP);
+    }
+    template <int Version>
+    static A_Err IsTimeVaryingThrough(AEGP_StreamRefH streamH, A_Boolean* varies) {
+        Count(Of<Version>(&StreamSuiteCalls::varies7, &StreamSuiteCalls::varies9));
+        return IsTimeVarying(streamH, varies);
+    }
+    template <int Version>
+    static A_Err DisposeStreamThrough(AEGP_StreamRefH streamH) {
+        Count(Of<Version>(&StreamSuiteCalls::disposes7, &StreamSuiteCalls::disposes9));
+        return DisposeStream(streamH);
+    }
+    template <int Version>
+    static A_Err NewStreamValueThrough(AEGP_PluginID id, AEGP_StreamRefH streamH, AEGP_LTimeMode mode,
+                                       const A_Time* timeP, A_Boolean pre, AEGP_StreamValue2* valueP) {
+        Count(Of<Version>(&StreamSuiteCalls::values7, &StreamSuiteCalls::values9));
+        return NewStreamValue(id, streamH, mode, timeP, pre, valueP);
+    }
+    template <int Version>
+    static A_Err DisposeStreamValueThrough(AEGP_StreamValue2* valueP) {
+        Count(Of<Version>(&StreamSuiteCalls::valueDisposes7, &StreamSuiteCalls::valueDisposes9));
+        return DisposeStreamValue(valueP);
     }
     static void Count(long StreamSuiteCalls::*counter) {
         Books& b = TheBooks();
@@ -416,9 +441,10 @@ AEGP_PFInterfaceSuite1 g_pfInterface{};
 AEGP_LayerSuite13 g_layer{};
 const AEGP_EffectSuite3 kEffect = {StreamSuites::DisposeEffect, nullptr};
 template <int Version>
-constexpr AEGP_StreamSuite9 kStream = {StreamSuites::NewStreamThrough<Version>,      StreamSuites::DisposeStream,
-                                       StreamSuites::NewStreamValue,                 StreamSuites::DisposeStreamValue,
-                                       StreamSuites::SetStreamValueThrough<Version>, StreamSuites::IsTimeVarying};
+constexpr AEGP_StreamSuite9 kStream = {
+    StreamSuites::NewStreamThrough<Version>,      StreamSuites::DisposeStreamThrough<Version>,
+    StreamSuites::NewStreamValueThrough<Version>, StreamSuites::DisposeStreamValueThrough<Version>,
+    StreamSuites::SetStreamValueThrough<Version>, StreamSuites::IsTimeVaryingThrough<Version>};
 const AEGP_DynamicStreamSuite2 kDynamic = {StreamSuites::GetDynamicFlags, StreamSuites::SetDynamicFlag};
 const AEGP_UtilitySuite11 kUtility = {StreamSuites::StartUndo, StreamSuites::EndUndo, nullptr};
 const PF_ParamUtilsSuite3 kParamUtils = {StreamSuites::UpdateParamUI, nullptr, nullptr, nullptr};

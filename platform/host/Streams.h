@@ -81,10 +81,15 @@ struct StreamBooks {
 };
 StreamBooks StreamsOutstanding();
 
-// Streams got and values set through each version of the stream suite, over
-// all hosts: the versions share their calls, so only these books tell them apart.
+// Each stream call by the version of the stream suite it came through, over all
+// hosts: the versions share their calls, so only these books tell them apart.
 struct StreamSuiteCalls {
-    long gets7 = 0, gets9 = 0, sets7 = 0, sets9 = 0;
+    long gets7 = 0, gets9 = 0;                  // AEGP_GetNewEffectStreamByIndex
+    long sets7 = 0, sets9 = 0;                  // AEGP_SetStreamValue
+    long varies7 = 0, varies9 = 0;              // AEGP_IsStreamTimevarying
+    long disposes7 = 0, disposes9 = 0;          // AEGP_DisposeStream
+    long values7 = 0, values9 = 0;              // AEGP_GetNewStreamValue
+    long valueDisposes7 = 0, valueDisposes9 = 0;  // AEGP_DisposeStreamValue
 };
 StreamSuiteCalls StreamCallsByVersion();
 

@@ -49,7 +49,7 @@ PF_Err WorldTable::New(A_long width, A_long height, bool clear, PF_PixelFormat f
     size_t pixel = PixelSize(format);
     if (!pixel || width < 0 || height < 0) return PF_Err_BAD_CALLBACK_PARAM;
     std::lock_guard lock(m_mutex);
-    if (m_failIn > 0 && --m_failIn == 0) return PF_Err_OUT_OF_MEMORY;
+    if (m_failIn > 0 && --m_failIn == 0) return m_failErr;
     size_t rowbytes = (size_t(width) * pixel + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
     if (rowbytes == 0) rowbytes = kRowAlignment;
     size_t bytes = rowbytes * size_t(height > 0 ? height : 1);
@@ -111,9 +111,10 @@ long WorldTable::Allocations() const {
     return m_allocations;
 }
 
-void WorldTable::FailAllocation(long nth) {
+void WorldTable::FailAllocation(long nth, PF_Err err) {
     std::lock_guard lock(m_mutex);
     m_failIn = nth;
+    m_failErr = err;
 }
 
 void WorldTable::Reset() {

@@ -21,7 +21,9 @@ public:
     size_t Alive() const;
     long Misuses() const;
     long Allocations() const;  // worlds made so far
-    void FailAllocation(long nth);  // the n-th allocation from now fails (1 = the next); 0 clears
+    // The n-th allocation from now (1 = the next) answers `err`; 0 clears. With PF_Err_NONE it
+    // answers success and hands out a world with no pixels.
+    void FailAllocation(long nth, PF_Err err = PF_Err_OUT_OF_MEMORY);
     void Reset();
 
     const PF_WorldSuite2* Suite() const { return &m_suite; }
@@ -39,6 +41,7 @@ private:
     mutable long m_misuses = 0;
     long m_allocations = 0;
     long m_failIn = 0;
+    PF_Err m_failErr = PF_Err_OUT_OF_MEMORY;
     PF_WorldSuite2 m_suite{};
 };
 
