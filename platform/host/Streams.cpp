@@ -94,6 +94,8 @@ struct Books {
     std::map<PF_Handle, Host*> values;  // arbitrary data copied into stream values
     long misuses = 0;
     StreamSuiteCalls calls;
+    long refusable = 0;
+    long failIn = 0;
 };
 
 Books& TheBooks() {
@@ -103,12 +105,32 @@ Books& TheBooks() {
 
 bool Live(const std::set<const void*>& set, const void* p) { return p && set.count(p); }
 
+// Counts one refusable call; true when it is the one to refuse.
+bool Refused() {
+    Books& b = TheBooks();
+    std::lock_guard lock(b.mutex);
+    b.refusable++;
+    return b.failIn > 0 && --b.failIn == 0;
+}
+
 }  // namespace
 
 StreamBooks StreamsOutstanding() {
     Books& b = TheBooks();
     std::lock_guard lock(b.mutex);
     return {long(b.effects.size()), long(b.streams.size()), long(b.values.size()), b.misuses};
+}
+
+void FailStreamCall(long nth) {
+    Books& b = TheBooks();
+    std::lock_guard lock(b.mutex);
+    b.failIn = nth;
+}
+
+long StreamCalls() {
+    Books& b = TheBooks();
+    std::lock_guard lock(b.mutex);
+    return b.refusable;
 }
 
 StreamSuiteCalls StreamCallsByVersion() {
@@ -163,6 +185,7 @@ struct StreamSuites {
         auto* host = static_cast<Host*>(effect_ref);
         if (!host) return A_Err_PARAMETER;
         if (host->Panel().m_failEffectRef) return host->Panel().m_effectRefErr;
+        if (Refused()) return A_Err_ALLOC;
         auto* rec = new EffectRec{host};
         Books& b = TheBooks();
         std::lock_guard lock(b.mutex);
@@ -196,6 +219,7 @@ struct StreamSuites {
     static A_Err NewStream(AEGP_PluginID, AEGP_EffectRefH effectH, PF_ParamIndex index, AEGP_StreamRefH* streamPH) {
         if (!streamPH) return A_Err_PARAMETER;
         *streamPH = nullptr;
+        if (Refused()) return A_Err_ALLOC;
         Host* host = HostOfEffect(effectH);
         if (!host || index < 0 || index >= host->NumParams()) return A_Err_PARAMETER;
         auto* rec = new StreamRec{host, index};
@@ -220,6 +244,7 @@ struct StreamSuites {
     static A_Err IsTimeVarying(AEGP_StreamRefH streamH, A_Boolean* varies) {
         StreamRec* s = Stream(streamH);
         if (!s || !varies) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         *varies = s->host->KeyframeCount(s->index) > 0;
         return A_Err_NONE;
     }
@@ -230,6 +255,7 @@ struct StreamSuites {
                                 A_Boolean, AEGP_StreamValue2* valueP) {
         StreamRec* s = Stream(streamH);
         if (!s || !timeP || !valueP || !timeP->scale) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         Host& host = *s->host;
         double seconds = double(timeP->value) / timeP->scale;
         if (mode == AEGP_LTimeMode_CompTime) {
@@ -306,6 +332,7 @@ struct StreamSuites {
     static A_Err SetStreamValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2* valueP) {
         StreamRec* s = Stream(streamH);
         if (!s || !valueP) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         Host& host = *s->host;
         const int index = s->index;
         if (host.KeyframeCount(index) > 0) return A_Err_PARAMETER;
@@ -398,6 +425,7 @@ struct StreamSuites {
     static A_Err GetDynamicFlags(AEGP_StreamRefH streamH, AEGP_DynStreamFlags* flagsP) {
         StreamRec* s = Stream(streamH);
         if (!s || !flagsP) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         *flagsP = s->host->Panel().DynamicFlags(s->index);
         return A_Err_NONE;
     }
@@ -405,13 +433,14 @@ struct StreamSuites {
     static A_Err SetDynamicFlag(AEGP_StreamRefH streamH, AEGP_DynStreamFlags flag, A_Boolean, A_Boolean set) {
         StreamRec* s = Stream(streamH);
         if (!s) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         AEGP_DynStreamFlags& flags = s->host->Panel().DynamicFlags(s->index);
         flags = set ? (flags | flag) : (flags & ~flag);
         return A_Err_NONE;
     }
 
     // -- Undo.
-    static A_Err StartUndo(const A_char* name) { return UndoJournal::Instance().Start(name); }
+    static A_Err StartUndo(const A_char* name) { return Refused() ? A_Err_ALLOC : UndoJournal::Instance().Start(name); }
     static A_Err EndUndo() { return UndoJournal::Instance().End(); }
 
     // -- The panel: the name, the UI flags and the twirl of a control; never its value.
@@ -419,6 +448,7 @@ struct StreamSuites {
         auto* host = static_cast<Host*>(effect_ref);
         if (!host || !defP) return PF_Err_BAD_CALLBACK_PARAM;
         if (index < 0 || index >= host->NumParams()) return PF_Err_INVALID_INDEX;
+        if (Refused()) return A_Err_ALLOC;
         PF_ParamDef& current = host->Param(index);
         if (defP->param_type != current.param_type) return PF_Err_BAD_CALLBACK_PARAM;
         // The panel reads the name as a C string: one that fills its buffer unended is refused.

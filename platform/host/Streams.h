@@ -93,6 +93,12 @@ struct StreamSuiteCalls {
 };
 StreamSuiteCalls StreamCallsByVersion();
 
+// Fault injection: the n-th call from now (1 = the next) that takes an effect reference,
+// takes or reads or sets a stream, reads or sets its flags, opens an undo group or refreshes
+// a control answers A_Err_ALLOC, over all hosts; 0 clears. Disposals are never refused.
+void FailStreamCall(long nth);
+long StreamCalls();  // such calls so far, refused ones included
+
 // One host's side: the panel state of its controls and its faults.
 class PanelState {
 public:

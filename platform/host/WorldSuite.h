@@ -14,7 +14,9 @@ class WorldTable {
 public:
     static WorldTable& Instance();
 
-    PF_Err New(A_long width, A_long height, bool clear, PF_PixelFormat format, PF_EffectWorld* world);
+    // `forEffect`: asked for through the world suite.
+    PF_Err New(A_long width, A_long height, bool clear, PF_PixelFormat format, PF_EffectWorld* world,
+               bool forEffect = false);
     PF_Err Dispose(PF_EffectWorld* world);
     PF_Err Format(const PF_EffectWorld* world, PF_PixelFormat* format) const;
 
@@ -22,7 +24,7 @@ public:
     long Misuses() const;
     long Allocations() const;  // worlds made so far
     // The n-th allocation from now (1 = the next) answers `err`; 0 clears. With PF_Err_NONE it
-    // answers success and hands out a world with no pixels.
+    // answers the effect success and hands out a world with no pixels.
     void FailAllocation(long nth, PF_Err err = PF_Err_OUT_OF_MEMORY);
     void Reset();
 
