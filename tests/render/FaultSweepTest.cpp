@@ -1,7 +1,7 @@
 // Every command a host sends, under a host or driver that refuses at every position the
 // command reaches: its n-th world (or a world handed out with no pixels), handle, handle lock,
 // suite (missing, or handed out null), stream, panel or undo call, GL object, or the n-th
-// iterate interrupted. After each refusal: the command's result, nothing left undisposed
+// iterate interrupted or handing a pixel outside its area. After each refusal: the command's result, nothing left undisposed
 // (worlds, handles, locks, suites, effect references, streams, drawings, checkouts, the
 // host's arbitrary data) and the host's context current again. Renders are swept on every
 // road, with a texture layer; a refused world or handle there has its error come back and its
@@ -45,7 +45,7 @@ struct Refusal {
     bool cancel = false;  // an interrupt, not a failure
 };
 
-enum { kWorld, kEmptyWorld, kHandle, kLock, kMissingSuite, kNullSuite, kHostCall, kGLObject, kIterate };
+enum { kWorld, kEmptyWorld, kHandle, kLock, kMissingSuite, kNullSuite, kHostCall, kGLObject, kIterate, kStray };
 const Refusal kRefusals[] = {
     {"world", [] { return host::WorldTable::Instance().Allocations(); },
      [](long n) { host::WorldTable::Instance().FailAllocation(n); }},
@@ -62,6 +62,7 @@ const Refusal kRefusals[] = {
     {"host call", [] { return host::StreamCalls(); }, [](long n) { host::FailStreamCall(n); }},
     {"GL object", [] { return gl_refusal::Created(); }, [](long n) { gl_refusal::Refuse(n); }},
     {"iterate", [] { return host::IterateCalls(); }, [](long n) { host::SetIterateCancelAt(n); }, true},
+    {"stray pixel", [] { return host::IterateCalls(); }, [](long n) { host::SetIterateStrayAt(n); }},
 };
 
 bool g_gpuReached = false;
