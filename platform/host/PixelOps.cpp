@@ -313,13 +313,6 @@ PF_Err IterateImpl(PF_EffectWorld* src, const PF_Rect* area, void* refcon, Pixel
     if (r.Empty()) return PF_Err_NONE;
 
     using P = std::conditional_t<std::is_same_v<PixelFn, PF_IteratePixel8Func>, PF_Pixel8, PF_PixelFloat>;
-    if (stray) {
-        // One opaque white pixel just right of the area, in no world's memory.
-        using C = decltype(P{}.alpha);
-        const C full = std::is_same_v<P, PF_Pixel8> ? C(255) : C(1);
-        P in{full, full, full, full}, out = in;
-        if (PF_Err e = pix_fn(refcon, A_long(r.r), A_long(r.t), &in, &out)) return e;
-    }
     FirstError first;
     std::atomic<long> rowsDone{0};
     ForRows(r.t, r.b, [&](int64_t y) {
@@ -334,6 +327,13 @@ PF_Err IterateImpl(PF_EffectWorld* src, const PF_Rect* area, void* refcon, Pixel
         }
         if (cancelAfter > 0 && rowsDone.fetch_add(1) + 1 >= cancelAfter) first.Set(PF_Interrupt_CANCEL);
     });
+    if (stray && !first.err.load()) {
+        // One opaque white pixel just right of the area's first row, in no world's memory.
+        using C = decltype(P{}.alpha);
+        const C full = std::is_same_v<P, PF_Pixel8> ? C(255) : C(1);
+        P in{full, full, full, full}, out = in;
+        return pix_fn(refcon, A_long(r.r), A_long(r.t), &in, &out);
+    }
     return first.err.load();
 }
 

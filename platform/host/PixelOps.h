@@ -64,8 +64,8 @@ PF_Err IterateGeneric(A_long iterations, void* refcon,
 void SetIterateCancelAfterRows(long rows);
 // The n-th iterate call from now (1 = the next) is cancelled after its first row; 0 clears.
 void SetIterateCancelAt(long nth);
-// The n-th iterate call from now (1 = the next) first hands the callback a pixel just right
-// of its area, as a faulty host would; 0 clears.
+// The n-th iterate call from now (1 = the next) hands the callback, after its area, a pixel
+// just right of it, as a faulty host would; 0 clears.
 void SetIterateStrayAt(long nth);
 long IterateCalls();  // iterate calls so far
 // Worker threads for iterate, iterate_generic and the compositing calls:

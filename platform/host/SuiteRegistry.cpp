@@ -97,6 +97,11 @@ long SuiteRegistry::Acquisitions() const {
     return m_acquisitions;
 }
 
+std::string SuiteRegistry::LastRefused() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastRefused;
+}
+
 SPErr SuiteRegistry::Acquire(const char* name, int32_t version, const void** suite) {
     if (!name || !suite) return kSPBadParameterError;
     std::lock_guard lock(m_mutex);
@@ -104,6 +109,7 @@ SPErr SuiteRegistry::Acquire(const char* name, int32_t version, const void** sui
     auto it = m_suites.find(key);
     m_acquisitions++;
     const bool refused = m_failAcquisitionIn > 0 && --m_failAcquisitionIn == 0;
+    if (refused) m_lastRefused = name;
     if (it == m_suites.end() || m_missing.count(key) || (refused && !m_failAsNull)) {
         *suite = nullptr;
         return kSPSuiteNotFoundError;

@@ -38,6 +38,7 @@ public:
     // with `null` handed out as a null pointer; 0 clears.
     void FailAcquisition(long nth, bool null = false);
     long Acquisitions() const;  // acquisitions asked for so far, refused ones included
+    std::string LastRefused() const;  // the name of the suite refused last by FailAcquisition
     void ClearFaults();
 
     // Books.
@@ -68,6 +69,7 @@ private:
     long m_acquisitions = 0;
     long m_failAcquisitionIn = 0;
     bool m_failAsNull = false;
+    std::string m_lastRefused;
     SPBasicSuite m_basic{};
 };
 
