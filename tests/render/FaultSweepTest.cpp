@@ -315,23 +315,39 @@ TEST_P(FaultSweep, RefusedRenderFailsCleanly) {
     // A refusal drawn over the frame while the overlay's own world is handed out empty: the
     // first failure is the answer, and the frame is left cleared.
     if (road.debug) {
+        // The log's messages without their times.
+        auto messages = [&](size_t from) {
+            std::string text = Log().substr(from), out;
+            for (size_t at = 0; at < text.size();) {
+                const size_t end = std::min(text.find('\n', at), text.size());
+                const size_t colon = text.find(": ", at);
+                if (colon < end) out += text.substr(colon, end - colon) + "\n";
+                at = end + 1;
+            }
+            return out;
+        };
         long made = 0;
+        std::string logged;
         {
             const long before = host::WorldTable::Instance().Allocations();
+            const size_t logBefore = Log().size();
             host::RenderJob counted;
             gl_refusal::Refuse(1);
             EXPECT_NE(Render(counted), PF_Err_NONE);
             made = host::WorldTable::Instance().Allocations() - before;
+            logged = messages(logBefore);
             EXPECT_GT(Look(counted.output).text, 20) << "the message drawn over the frame";
         }
         const size_t worlds = host::WorldTable::Instance().Alive(), handles = host::HandleTable::Instance().Alive();
         {
+            const size_t logBefore = Log().size();
             host::RenderJob job;
             gl_refusal::Refuse(1);
             host::WorldTable::Instance().FailAllocation(made, PF_Err_NONE);  // the overlay's, the last made
             EXPECT_EQ(Render(job), PF_Err_OUT_OF_MEMORY);
             ClearRefusals();
             EXPECT_EQ(Look(job.output).drawn, 0) << "an overlay with no pixels drew";
+            EXPECT_EQ(messages(logBefore), logged) << "an overlay with no pixels went on";
         }
         ExpectNothingLeft(worlds, handles);
     }
