@@ -1,14 +1,14 @@
 // Every command a host sends, under a host or driver that refuses at every position the
-// command reaches: its n-th world (or a world handed out with no pixels), handle, handle lock,
-// suite (missing, or handed out null), stream, panel or undo call, GL object, or the n-th
-// iterate interrupted or handing a pixel outside its area. After each refusal: the command's result, nothing left undisposed
-// (worlds, handles, locks, suites, effect references, streams, drawings, checkouts, the
-// host's arbitrary data) and the host's context current again. Renders are swept on every
-// road, with a texture layer; a refused world or handle there has its error come back and its
-// line logged once, the output stays cleared until the passes draw into it (the message over
-// it with Debug Analysis) and the texture goes back unless a thrown refusal cut the road
-// short. A render thread whose context or render data was refused draws the message and
-// renders the clean frame on its next render.
+// command reaches: its n-th world (or a world handed out with no pixels), handle, handle
+// lock, suite (missing, or handed out null), stream, panel or undo call, GL object, or its
+// n-th iterate interrupted or handing a pixel outside its area. After each refusal: the
+// command's result, nothing left undisposed (worlds, handles, locks, suites, effect
+// references, streams, drawings, checkouts, the host's arbitrary data) and the host's context
+// current again. Renders are swept on every road, with a texture layer; a refused world or
+// handle there has its error come back and its line logged once, the output stays cleared
+// until the passes draw into it (the message over it with Debug Analysis) and the texture
+// goes back unless a thrown refusal cut the road short. A render thread whose context or
+// render data was refused draws the message and renders the clean frame on its next render.
 #include <gtest/gtest.h>
 
 #include <cstdio>
