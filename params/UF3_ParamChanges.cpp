@@ -45,7 +45,7 @@ bool IsGradientCompanion(int index) {
 }
 
 // Writes a stop list as parameter 41's new value in the command's array; a refused handle
-// leaves the value as it was, and is the command's error.
+// leaves the value as it was, unflagged.
 PF_Err WriteGradient(AEGP_SuiteHandler& suites, PF_ParamDef** params, const std::vector<ArbGradientPt>& stops) {
     PF_ParamDef* gradient = params[UF3_COLOR_GRADIENT];
     const PF_Err err =

@@ -340,7 +340,9 @@ PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, myParams& params) {
     m_taoV.push_back(0);
     const UnpackState unpack;
     glGenTextures(1, &m_taoV[0]);
-    if (m_taoV[0] == 0) Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World glGenTextures failed with res: " + sizes);
+    if (m_taoV[0] == 0) {
+        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World glGenTextures failed with res: " + sizes);
+    }
     glBindTexture(GL_TEXTURE_2D, m_taoV[0]);
     // Draft, Low and Moderate sample the input shrunk: mipmaps keep that smooth.
     const bool mipmaps = params.qualityPreset < 4;

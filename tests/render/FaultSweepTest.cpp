@@ -621,10 +621,11 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
     ASSERT_EQ(panel.DrawPanel(), PF_Err_NONE);
     const std::vector<unsigned char> cleanPanel = drawn(panel.Canvas());
     // Without the application's suite its colours fall back to defaults, with the message.
-    Report("panel draw", Sweep("panel draw", nothing, [&] { return panel.DrawPanel(); }, [&](const Refusal&, PF_Err err) {
-               return !err && (drawn(panel.Canvas()) == cleanPanel ||
-                               host::SuiteRegistry::Instance().LastRefused() == kPFAppSuite);
-           }));
+    auto soundPanel = [&](const Refusal&, PF_Err err) {
+        return !err && (drawn(panel.Canvas()) == cleanPanel ||
+                        host::SuiteRegistry::Instance().LastRefused() == kPFAppSuite);
+    };
+    Report("panel draw", Sweep("panel draw", nothing, [&] { return panel.DrawPanel(); }, soundPanel));
     for (bool layerWindow : {false, true}) {
         host::WindowView view;
         view.type = layerWindow ? PF_Window_LAYER : PF_Window_COMP;
