@@ -462,7 +462,9 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
                EXPECT_EQ(H().SequenceSetdown(), PF_Err_NONE);
                const PF_Err err = H().SequenceSetup();
                ClearRefusals();
-               if (!H().SequenceData()) EXPECT_EQ(H().SequenceSetup(), PF_Err_NONE);
+               if (!H().SequenceData()) {
+                   EXPECT_EQ(H().SequenceSetup(), PF_Err_NONE);
+               }
                return err;
            }));
     Report("flatten", Sweep("flatten", nothing, [&] { return H().SequenceFlatten(); }));
@@ -584,8 +586,12 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
         }
         const PF_Err err = H().ArbitraryRequest(extra);
         // Handed back to the effect: it is gone whatever the effect was refused.
-        if (which == PF_Arbitrary_DISPOSE_FUNC) EXPECT_FALSE(handles.IsAlive(a)) << "data handed back not disposed";
-        if (which == PF_Arbitrary_COMPARE_FUNC && !err) EXPECT_EQ(same, PF_ArbCompare_NOT_EQUAL);
+        if (which == PF_Arbitrary_DISPOSE_FUNC) {
+            EXPECT_FALSE(handles.IsAlive(a)) << "data handed back not disposed";
+        }
+        if (which == PF_Arbitrary_COMPARE_FUNC && !err) {
+            EXPECT_EQ(same, PF_ArbCompare_NOT_EQUAL);
+        }
         for (PF_Handle h : {a, b, made})
             if (h && handles.IsAlive(h)) handles.Dispose(h);
         a = b = made = nullptr;
