@@ -96,6 +96,7 @@ struct Books {
     StreamSuiteCalls calls;
     long refusable = 0;
     long failIn = 0;
+    bool failNull = false;
 };
 
 Books& TheBooks() {
@@ -105,13 +106,20 @@ Books& TheBooks() {
 
 bool Live(const std::set<const void*>& set, const void* p) { return p && set.count(p); }
 
-// Counts one refusable call; true when it is the one to refuse.
-bool Refused() {
+}  // namespace
+
+CallFault TakeCallFault() {
     Books& b = TheBooks();
     std::lock_guard lock(b.mutex);
     b.refusable++;
-    return b.failIn > 0 && --b.failIn == 0;
+    if (b.failIn > 0 && --b.failIn == 0) return b.failNull ? CallFault::kNull : CallFault::kRefuse;
+    return CallFault::kNone;
 }
+
+namespace {
+
+// Counts one refusable call that hands out no reference; true when it is to be refused.
+bool Refused() { return TakeCallFault() != CallFault::kNone; }
 
 }  // namespace
 
@@ -121,10 +129,11 @@ StreamBooks StreamsOutstanding() {
     return {long(b.effects.size()), long(b.streams.size()), long(b.values.size()), b.misuses};
 }
 
-void FailStreamCall(long nth) {
+void FailStreamCall(long nth, bool null) {
     Books& b = TheBooks();
     std::lock_guard lock(b.mutex);
     b.failIn = nth;
+    b.failNull = null;
 }
 
 long StreamCalls() {

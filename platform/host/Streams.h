@@ -96,8 +96,14 @@ StreamSuiteCalls StreamCallsByVersion();
 // Fault injection: the n-th call from now (1 = the next) that takes an effect reference,
 // takes or reads or sets a stream, reads or sets its flags, opens an undo group or refreshes
 // a control answers A_Err_ALLOC, over all hosts; 0 clears. Disposals are never refused.
-void FailStreamCall(long nth);
+// With `null`, the calls that hand out the effect's layer, a layer's composition, a drawing
+// or its supplier or surface answer success with nothing instead (the others still refuse).
+void FailStreamCall(long nth, bool null = false);
 long StreamCalls();  // such calls so far, refused ones included
+
+// For the suites served elsewhere: counts one call; kNull when it is to hand out nothing.
+enum class CallFault { kNone, kRefuse, kNull };
+CallFault TakeCallFault();
 
 // One host's side: the panel state of its controls and its faults.
 class PanelState {
