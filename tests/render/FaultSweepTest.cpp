@@ -385,6 +385,7 @@ void FaultSweep::SweepNewThreads() {
         PF_Err first = -1, second = -1;
         Drawn firstOutput;
         std::vector<unsigned char> second8;
+        std::string secondLog;
         CGLContextObj current = nullptr;
     };
     // Renders twice on a thread of its own, the first after `refuse`.
@@ -400,7 +401,9 @@ void FaultSweep::SweepNewThreads() {
                 o.firstOutput = job.output.data ? Look(job.output) : Drawn{};
             }
             host::RenderJob job;
+            const size_t logBefore = Log().size();
             o.second = Render(job, nullptr);
+            o.secondLog = Log().substr(logBefore);
             if (job.output.data) o.second8 = Pixels(job.output);
             o.current = CGLGetCurrentContext();
         });
@@ -448,6 +451,7 @@ void FaultSweep::SweepNewThreads() {
         EXPECT_GT(o.firstOutput.text, 20) << "the message drawn over the frame";
         EXPECT_EQ(o.second, PF_Err_NONE);
         EXPECT_EQ(o.second8, clean.second8) << "the next render on the thread is not the clean frame";
+        EXPECT_EQ(o.secondLog, "") << "the next render found something to report";
         EXPECT_EQ(o.current, nullptr) << "the thread's own context left current";
         EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
         ExpectNothingLeft(worlds, handles);
