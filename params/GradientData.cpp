@@ -179,11 +179,15 @@ PF_Err Set_Arb_Gradient(const PF_HandleSuite1* handles, PF_Handle* out, unsigned
     return PF_Err_NONE;
 }
 
-std::vector<ArbGradientPt> CreateGradientStdVecFromArb(const PF_HandleSuite1* handles, PF_Handle h) {
+std::vector<ArbGradientPt> CreateGradientStdVecFromArb(const PF_HandleSuite1* handles, PF_Handle h,
+                                                       PF_Err* err) {
     std::vector<ArbGradientPt> stops;
     if (!handles || !h) return stops;
     const auto* data = static_cast<const unsigned char*>(handles->host_lock_handle(h));
-    if (!data) return stops;
+    if (!data) {
+        if (err) *err = PF_Err_OUT_OF_MEMORY;
+        return stops;
+    }
     // The stored count is trusted only as far as the handle's own size goes.
     const A_HandleSize size = handles->host_get_handle_size(h);
     if (size >= kCountBytes) {
@@ -235,8 +239,10 @@ PF_PixelFloat Get_Gradient_Color_At_Position(unsigned n, const ArbGradientPt* st
 PF_Err Arb_Gradient_Interpolate(const PF_HandleSuite1* handles, double t, PF_Handle* left, PF_Handle* right,
                                 PF_Handle* result) {
     if (!left || !right || !result || !handles) return PF_Err_BAD_CALLBACK_PARAM;
-    const std::vector<ArbGradientPt> L = CreateGradientStdVecFromArb(handles, *left);
-    const std::vector<ArbGradientPt> R = CreateGradientStdVecFromArb(handles, *right);
+    PF_Err err = PF_Err_NONE;
+    const std::vector<ArbGradientPt> L = CreateGradientStdVecFromArb(handles, *left, &err);
+    const std::vector<ArbGradientPt> R = CreateGradientStdVecFromArb(handles, *right, &err);
+    if (err) return err;
     const size_t n = std::min<size_t>(std::max(L.size(), R.size()), UF3_MAX_GRADIENT_STOPS);
 
     if (n == 0) {
@@ -286,11 +292,16 @@ PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
     if (!in_data || !extra || !in_data->pica_basicP) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     const SPBasicSuite* basic = in_data->pica_basicP;
     const void* suite = nullptr;
-    if (basic->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &suite) != kSPNoError)
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    if (!suite) {
-        // Handed out as null, but handed out: it still goes back.
-        basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+    const SPErr acquired = basic->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &suite);
+    // Handed out as null, but handed out: it still goes back.
+    if (acquired == kSPNoError && !suite) basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+    if (acquired != kSPNoError || !suite) {
+        // Data the host hands back must go even without the suite, or it is lost for good.
+        const PF_UtilCallbacks* utils = in_data->utils;
+        if (extra->which_function == PF_Arbitrary_DISPOSE_FUNC && utils && utils->host_dispose_handle) {
+            if (extra->u.dispose_func_params.arbH) utils->host_dispose_handle(extra->u.dispose_func_params.arbH);
+            return PF_Err_NONE;
+        }
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     const auto* hs = static_cast<const PF_HandleSuite1*>(suite);

@@ -44,20 +44,20 @@ bool IsGradientCompanion(int index) {
     return index == UF3_COLOR_GRADIENT || index == UF3_GRADIENT_PT_SELECT || index == UF3_POINT_LOCATION;
 }
 
-// Writes a stop list as parameter 41's new value in the command's array.
-void WriteGradient(AEGP_SuiteHandler& suites, PF_ParamDef** params, const std::vector<ArbGradientPt>& stops) {
+// Writes a stop list as parameter 41's new value in the command's array; a refused handle
+// leaves the value as it was, unflagged.
+PF_Err WriteGradient(AEGP_SuiteHandler& suites, PF_ParamDef** params, const std::vector<ArbGradientPt>& stops) {
     PF_ParamDef* gradient = params[UF3_COLOR_GRADIENT];
-    Set_Arb_Gradient(suites.HandleSuite1(), &gradient->u.arb_d.value, unsigned(stops.size()), stops.data());
-    gradient->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
+    const PF_Err err =
+        Set_Arb_Gradient(suites.HandleSuite1(), &gradient->u.arb_d.value, unsigned(stops.size()), stops.data());
+    if (!err) gradient->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
+    return err;
 }
 
 // A light-size target follows only when it is not animated; one whose
 // keyframes cannot be read counts as animated.
 PF_Err SetUnanimated(AEGP_SuiteHandler& suites, AEGP_EffectRefH effect, int index, double value) {
-    // Got and asked through version 7, set and disposed through 9. Both are loaded
-    // first, so that a missing one cannot strand a stream it would dispose.
-    suites.StreamSuite7();
-    suites.StreamSuite9();
+    // Got and asked through version 7, set and disposed through 9.
     UF_Stream stream(suites, &AEGP_SuiteHandler::StreamSuite9);
     PF_Err err = stream.Acquire(effect, index, &AEGP_SuiteHandler::StreamSuite7);
     if (!err) {
@@ -113,15 +113,17 @@ PF_Err ResetRange(AEGP_SuiteHandler& suites, PF_InData* in_data, PF_OutData* out
 }
 
 PF_Err SetGradientPosition(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_Err e) {
+    PF_Err read = PF_Err_NONE;
     std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), params[UF3_COLOR_GRADIENT]->u.arb_d.value);
+        CreateGradientStdVecFromArb(suites.HandleSuite1(), params[UF3_COLOR_GRADIENT]->u.arb_d.value, &read);
+    UF_Keep(e, read);
     const A_long selected = params[UF3_GRADIENT_PT_SELECT]->u.sd.value;
     if (selected < 0 || size_t(selected) >= stops.size()) return e;
     UF_UndoGroup group;
     if (!e) e = group.Start(suites.UtilitySuite7(), UF3_UNDO_GRADIENT_POSITION);
     // Point Location is a 16.16 percentage.
     stops[size_t(selected)].position = float(params[UF3_POINT_LOCATION]->u.fd.value / 65536.0 / 100.0);
-    WriteGradient(suites, params, stops);
+    UF_Keep(e, WriteGradient(suites, params, stops));
     UF_Keep(e, group.End());
     return e;
 }
@@ -129,14 +131,16 @@ PF_Err SetGradientPosition(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_E
 PF_Err ShiftColors(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_Err e) {
     UF_UndoGroup group;
     if (!e) e = group.Start(suites.UtilitySuite7(), UF3_UNDO_SHIFT_COLORS);
+    PF_Err read = PF_Err_NONE;
     std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), params[UF3_COLOR_GRADIENT]->u.arb_d.value);
+        CreateGradientStdVecFromArb(suites.HandleSuite1(), params[UF3_COLOR_GRADIENT]->u.arb_d.value, &read);
+    UF_Keep(e, read);
     const size_t n = stops.size();
     std::vector<PF_PixelFloat> colors;
     for (const ArbGradientPt& stop : stops) colors.push_back(stop.color);
     for (size_t i = 0; i < n; ++i) stops[i].color = colors[(i + n - 1) % n];
     if (n) {
-        WriteGradient(suites, params, stops);
+        UF_Keep(e, WriteGradient(suites, params, stops));
     } else {
         params[UF3_COLOR_GRADIENT]->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
     }
@@ -184,6 +188,7 @@ PF_Err ResetGrad(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
         if (!err) err = streams[i]->SetScalar(kResets[i].value);
         UF_Keep(err, streams[i]->Dispose());
     }
+    // Parameter 41's stream was set to its default above, so only the stream errors count.
     WriteGradient(suites, params, {defaultGrad.begin(), defaultGrad.end()});
     return err;
 }

@@ -15,25 +15,21 @@ using UF_StreamSuiteFn = const AEGP_StreamSuite9* (AEGP_SuiteHandler::*)() const
 class UF_EffectRef {
 public:
     UF_EffectRef(AEGP_SuiteHandler& suites, UF_EffectSuiteFn suite) : m_suites(suites), m_suite(suite) {}
-    ~UF_EffectRef() {
-        try {
-            Dispose();
-        } catch (...) {
-            // Without the suite there is nothing to give it back through.
-        }
-    }
+    ~UF_EffectRef() { Dispose(); }
     UF_EffectRef(const UF_EffectRef&) = delete;
     UF_EffectRef& operator=(const UF_EffectRef&) = delete;
 
-    // This effect instance's reference (plugin id 0).
+    // This effect instance's reference (plugin id 0). The suite that gives it back is held
+    // before it is taken: a missing one throws while there is nothing to give back yet.
     PF_Err Acquire(PF_InData* in_data) {
+        m_disposer = (m_suites.*m_suite)();
         return m_suites.PFInterfaceSuite1()->AEGP_GetNewEffectForEffect(0, in_data->effect_ref, &m_ref);
     }
     PF_Err Dispose() {
         if (!m_ref) return PF_Err_NONE;
         AEGP_EffectRefH ref = m_ref;
         m_ref = nullptr;
-        return (m_suites.*m_suite)()->AEGP_DisposeEffect(ref);
+        return m_disposer->AEGP_DisposeEffect(ref);
     }
     AEGP_EffectRefH& Get() { return m_ref; }
     explicit operator bool() const { return m_ref != nullptr; }
@@ -41,24 +37,22 @@ public:
 private:
     AEGP_SuiteHandler& m_suites;
     UF_EffectSuiteFn m_suite;
+    const AEGP_EffectSuite3* m_disposer = nullptr;
     AEGP_EffectRefH m_ref = nullptr;
 };
 
 class UF_Stream {
 public:
     UF_Stream(AEGP_SuiteHandler& suites, UF_StreamSuiteFn suite) : m_suites(suites), m_suite(suite) {}
-    ~UF_Stream() {
-        try {
-            Dispose();
-        } catch (...) {
-        }
-    }
+    ~UF_Stream() { Dispose(); }
     UF_Stream(const UF_Stream&) = delete;
     UF_Stream& operator=(const UF_Stream&) = delete;
 
     // `through`: the suite version the stream is got with, when it is not the one it is used with.
+    // The suite that disposes the stream is held before the stream is taken.
     PF_Err Acquire(AEGP_EffectRefH effect, int index, UF_StreamSuiteFn through = nullptr) {
-        const AEGP_StreamSuite9* getter = through ? (m_suites.*through)() : Suite();
+        m_disposer = Suite();
+        const AEGP_StreamSuite9* getter = through ? (m_suites.*through)() : m_disposer;
         return getter->AEGP_GetNewEffectStreamByIndex(0, effect, index, &m_stream);
     }
     // Sets a value record cleared to zero but for its scalar.
@@ -72,7 +66,7 @@ public:
         if (!m_stream) return PF_Err_NONE;
         AEGP_StreamRefH stream = m_stream;
         m_stream = nullptr;
-        return Suite()->AEGP_DisposeStream(stream);
+        return m_disposer->AEGP_DisposeStream(stream);
     }
     AEGP_StreamRefH Get() const { return m_stream; }
     explicit operator bool() const { return m_stream != nullptr; }
@@ -82,6 +76,7 @@ private:
 
     AEGP_SuiteHandler& m_suites;
     UF_StreamSuiteFn m_suite;
+    const AEGP_StreamSuite9* m_disposer = nullptr;
     AEGP_StreamRefH m_stream = nullptr;
 };
 

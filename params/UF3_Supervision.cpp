@@ -85,8 +85,9 @@ PF_Err GetLayerHandleFromLayerParamIndex(PF_InData* in_data, AEGP_LayerH* layer,
         AEGP_CompH comp = nullptr;
         AEGP_LayerH chosen = nullptr;
         err = suites.PFInterfaceSuite1()->AEGP_GetEffectLayer(in_data->effect_ref, &own);
-        if (!err) err = suites.LayerSuite11()->AEGP_GetLayerParentComp(own, &comp);
-        if (!err) err = suites.LayerSuite13()->AEGP_GetLayerFromLayerID(comp, value.val.layer_id, &chosen);
+        // A host that answers with no layer or composition has no texture layer to offer.
+        if (!err && own) err = suites.LayerSuite11()->AEGP_GetLayerParentComp(own, &comp);
+        if (!err && comp) err = suites.LayerSuite13()->AEGP_GetLayerFromLayerID(comp, value.val.layer_id, &chosen);
         if (!err && layer) *layer = chosen;
     }
     if (haveValue) UF_Keep(err, suites.StreamSuite9()->AEGP_DisposeStreamValue(&value));

@@ -50,6 +50,29 @@ bool InitPrograms(std::array<Program, kProgramSlotCount>& programs, PF_OutData* 
     return allBuilt;
 }
 
+namespace {
+
+bool Complete(const LocalGLStruct& record) {
+    if (record.quadVAO == 0) return false;
+    for (const int slot : kProgramBuildOrder) {
+        const Program& program = record.programs[size_t(slot)];
+        if (!program.initialised || program.id == 0) return false;
+    }
+    return true;
+}
+
+// Programs and quad, on the record's current context: whatever a refusal left unbuilt is
+// built now, so that one refused object does not break the thread for good.
+void BuildRenderData(LocalGLStruct& record, PF_OutData* out_data) {
+    const bool programsBuilt = InitPrograms(record.programs, out_data);
+    // The quad even when a program failed: the record stays, and later renders draw with it.
+    const bool quadBuilt = record.quadVAO != 0 || InitQuad(&record.quadVAO, &record.quadVBO);
+    if (!programsBuilt) throw std::string("InitThreadLocalRenderData:!InitPrograms");
+    if (!quadBuilt) throw std::string("InitThreadLocalRenderData:!InitQuad");
+}
+
+}  // namespace
+
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data) {
     // One thread at a time makes a context, compiles, or makes its context current here.
     static std::mutex tls_mutex;
@@ -57,6 +80,7 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data) {
 
     if (local_render_data && local_render_data->local_ctx != nullptr) {
         SetCurrentContext(local_render_data->local_ctx, true);
+        if (!Complete(*local_render_data)) BuildRenderData(*local_render_data, out_data);
         return;
     }
 
@@ -76,11 +100,7 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data) {
     }
     SetCurrentContext(record->local_ctx, true);
     local_render_data = std::move(record);
-
-    const bool programsBuilt = InitPrograms(local_render_data->programs, out_data);
-    // The quad even when a program failed: the record stays, and later renders draw with it.
-    InitQuad(&local_render_data->quadVAO, &local_render_data->quadVBO);
-    if (!programsBuilt) throw std::string("InitThreadLocalRenderData:!InitPrograms");
+    BuildRenderData(*local_render_data, out_data);
 }
 
 LocalGLStruct& ThreadGL(const char* caller) {

@@ -28,10 +28,12 @@ struct tls_ctx_deleter {
 extern thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
 
 // Makes this thread's record exist with its context current, building context, programs and
-// quad on the first call. Later calls only make the context current again. Throws a
-// std::string: "InitThreadLocalRenderData:!local_render_data->local_ctx" when no context
-// could be made (the next call tries again), "InitThreadLocalRenderData:!InitPrograms" when
-// a program failed (the record keeps what did build), or the CGL failure text.
+// quad on the first call. Later calls make the context current again and build only what an
+// earlier call failed to build. Throws a std::string:
+// "InitThreadLocalRenderData:!local_render_data->local_ctx" when no context could be made
+// (the next call tries again), "InitThreadLocalRenderData:!InitPrograms" when a program
+// failed or "InitThreadLocalRenderData:!InitQuad" when the quad did (the record keeps what
+// did build), or the CGL failure text.
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);
 
 // Builds every slot of `sources` that is not built yet, in kProgramBuildOrder; one failure

@@ -28,7 +28,9 @@ void DrawQuad() { glDrawArrays(GL_TRIANGLE_FAN, 0, 4); }
 // The ratio quad of one render, deleted on every way out.
 class RatioQuad {
 public:
-    RatioQuad(float rx, float ry) { InitQuadRatio(&m_vao, &m_vbo, rx, ry); }
+    RatioQuad(float rx, float ry) {
+        if (!InitQuadRatio(&m_vao, &m_vbo, rx, ry)) throw UF_Err(PF_Err_OUT_OF_MEMORY, "InitQuadRatio failed");
+    }
     ~RatioQuad() { DeleteQuad(&m_vao, &m_vbo); }
     RatioQuad(const RatioQuad&) = delete;
     RatioQuad& operator=(const RatioQuad&) = delete;

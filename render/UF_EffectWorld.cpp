@@ -3,9 +3,6 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/UF3.h"
 
-namespace {
-using WorldSuite = AEFX_SuiteScoper<PF_WorldSuite2>;
-}
 
 UF_EffectWorld::UF_EffectWorld(PF_InData* in, PF_LayerDef templateWorld)
     : in_data(in), effect_ref(in ? static_cast<PF_ProgPtr>(in->effect_ref) : nullptr) {
@@ -27,8 +24,9 @@ PF_Err UF_EffectWorld::InitStructWorld(PF_InData* in, PF_LayerDef templateWorld,
 }
 
 PF_Err UF_EffectWorld::ActuallyInit() {
-    WorldSuite worlds(in_data, kPFWorldSuite, kPFWorldSuiteVersion2);
     if (initialised) ThrowErr(PF_Err_INVALID_CALLBACK, "tried to init already initialised UF_EffectWorld");
+    // The suite that disposes the world is held from before it is made.
+    const WorldSuite& worlds = m_worlds.emplace(in_data, kPFWorldSuite, kPFWorldSuiteVersion2);
     if (width > 0 || height > 0) {
         if (!err) err = worlds->PF_NewWorld(effect_ref, width, height, true, pixel_format, &world);
         if (!world.data)
@@ -40,14 +38,8 @@ PF_Err UF_EffectWorld::ActuallyInit() {
 }
 
 UF_EffectWorld::~UF_EffectWorld() {
-    if (!in_data || !initialised) return;
-    try {
-        WorldSuite worlds(in_data, kPFWorldSuite, kPFWorldSuiteVersion2);
-        dispose_err = worlds->PF_DisposeWorld(effect_ref, &world);
-    } catch (...) {
-        // No world suite now: the world cannot go back, but a destructor must not throw.
-        dispose_err = kAEFX_MissingSuiteThrow;
-    }
+    if (!in_data || !initialised || !m_worlds) return;
+    dispose_err = (*m_worlds)->PF_DisposeWorld(effect_ref, &world);
     if (dispose_err && !err) err = dispose_err;
 }
 

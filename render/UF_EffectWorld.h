@@ -2,9 +2,11 @@
 // until the size is known, disposal in the destructor, which never throws.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "AE_EffectSuites.h"
+#include "shell/AEFX_SuiteHelper.h"
 
 class UF_EffectWorld {
 public:
@@ -27,4 +29,8 @@ public:
     PF_PixelFormat pixel_format = 0;
     A_long width = 0;
     A_long height = 0;
+
+private:
+    using WorldSuite = AEFX_SuiteScoper<PF_WorldSuite2>;
+    std::optional<WorldSuite> m_worlds;  // from allocation to disposal
 };

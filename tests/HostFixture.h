@@ -57,6 +57,7 @@ protected:
         EXPECT_EQ(host::ColorProfilesAlive(), 0);
         if (m_host) {
             EXPECT_EQ(m_host->CheckoutsOutstanding(), 0);
+            EXPECT_EQ(m_host->ArbDisposalsRefused(), 0) << "the effect refused to dispose arbitrary data";
         }
     }
 

@@ -266,8 +266,11 @@ PF_Err JuceGradientParameter::Draw() {
 
     const bool enabled = !(m_params[m_paramIndex]->ui_flags & PF_PUI_DISABLED);
     const GradientGeometry g = GradientGeometryOf(m_extra);
+    // A gradient the host will not let us read is not drawn as an empty one.
+    PF_Err read = PF_Err_NONE;
     std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value);
+        CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value, &read);
+    if (read) return read;
     const bool linearParam = m_params[UF3_LINEAR_BLENDING]->u.bd.value != 0;
     const bool interp = m_params[UF3_INTERPOLATE]->u.bd.value != 0;
     bool linear = linearParam;

@@ -69,6 +69,8 @@ PF_Err DrawEvent(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]
     DRAWBOT_SurfaceRef surface = nullptr;
     err = drawSuite->GetSupplier(drawing, &supplier);
     if (!err) err = drawSuite->GetSurface(drawing, &surface);
+    // A drawing with nothing to draw with or on is left undrawn.
+    if (!err && (!supplier || !surface)) return PF_Err_NONE;
 
     if (extra->effect_win.area == PF_EA_CONTROL) {
         const PF_HandleSuite1* handles = suites.HandleSuite1();

@@ -150,6 +150,15 @@ PF_Err IterateWorld(const AEGP_SuiteHandler& suites, PF_InData* in_data, int bit
     return suites.Iterate8Suite1()->iterate(in_data, 0, world->height, world, nullptr, &staging, pix8, world);
 }
 
+// Whether level 0 of the bound 2D texture got its storage: a driver out of memory leaves it
+// without, and an upload into it would be lost without a word.
+bool LevelAllocated(GLint width, GLint height) {
+    GLint w = 0, h = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+    return w == width && h == height;
+}
+
 std::string Resolution(const PF_LayerDef* world) {
     return std::to_string(world->width) + std::to_string(world->height);
 }
@@ -267,6 +276,11 @@ bool Framebuffer::FramebufferInit(int width, int height, int count, int bitdepth
         m_taoV.push_back(0);
         glGenFramebuffers(1, &m_fboV[i]);
         glGenTextures(1, &m_taoV[i]);
+        // A refused name would attach to the GL's default objects.
+        if (m_fboV[i] == 0 || m_taoV[i] == 0) {
+            Throw(PF_Err_OUT_OF_MEMORY, "FramebufferInit failed, resolution: " + std::to_string(width) + "x" +
+                                            std::to_string(height));
+        }
         glBindFramebuffer(GL_FRAMEBUFFER, m_fboV[i]);
         glBindTexture(GL_TEXTURE_2D, m_taoV[i]);
         glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, width, height, 0, format, type, nullptr);
@@ -326,6 +340,9 @@ PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, myParams& params) {
     m_taoV.push_back(0);
     const UnpackState unpack;
     glGenTextures(1, &m_taoV[0]);
+    if (m_taoV[0] == 0) {
+        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World glGenTextures failed with res: " + sizes);
+    }
     glBindTexture(GL_TEXTURE_2D, m_taoV[0]);
     // Draft, Low and Moderate sample the input shrunk: mipmaps keep that smooth.
     const bool mipmaps = params.qualityPreset < 4;
@@ -336,6 +353,10 @@ PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, myParams& params) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, m_channels);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
     glTexImage2D(GL_TEXTURE_2D, 0, GLint(m_internalFormat), m_width, m_height, 0, m_format, m_type, nullptr);
+    if (!LevelAllocated(m_width, m_height)) {
+        glBindTexture(GL_TEXTURE_2D, 0);
+        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World glTexImage2D failed with res: " + sizes);
+    }
 
     const bool linear = params.fillMode == 2 && params.renderer == 1 && params.fillInfluence < 1.0 &&
                         params.linearBlending;
@@ -415,6 +436,10 @@ bool Framebuffer::NoiseTexInit(const unsigned char* table) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, kNoiseSize, kNoiseSize, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
+    if (!LevelAllocated(kNoiseSize, kNoiseSize)) {
+        glBindTexture(GL_TEXTURE_2D, 0);
+        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::NoiseTexInit glTexImage2D failed");
+    }
     // Handed over as RGBA: the R8 texture keeps each pixel's first byte.
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kNoiseSize, kNoiseSize, GL_RGBA, GL_UNSIGNED_BYTE, table);
     glBindTexture(GL_TEXTURE_2D, 0);

@@ -15,6 +15,10 @@ constexpr GLsizei kInfoLogSize = 512;
 // returned even then, so the caller can still attach and delete it.
 bool CompileStage(GLenum stage, const char* source, PF_OutData* out_data, GLuint& shader) {
     shader = glCreateShader(stage);
+    if (shader == 0) {
+        ::SendMessage("glCreateShader failed", out_data);
+        return false;
+    }
     glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
     GLint status = GL_FALSE;
@@ -63,8 +67,16 @@ bool Program::InitInternal(const char* vertexSource, const char* fragmentSource,
     if (!CompileStage(GL_FRAGMENT_SHADER, fragmentSource, out_data, fragment)) initialised = false;
 
     id = glCreateProgram();
-    glAttachShader(id, vertex);
-    glAttachShader(id, fragment);
+    if (id == 0) {
+        SendMessage("glCreateProgram failed", out_data);
+        // 0 names no shader: deleting it is silently ignored.
+        glDeleteShader(vertex);
+        glDeleteShader(fragment);
+        initialised = false;
+        return false;
+    }
+    if (vertex != 0) glAttachShader(id, vertex);
+    if (fragment != 0) glAttachShader(id, fragment);
     glBindAttribLocation(id, 0, "geoPos");
     glBindAttribLocation(id, 1, "geoUVs");
     glLinkProgram(id);
@@ -77,8 +89,8 @@ bool Program::InitInternal(const char* vertexSource, const char* fragmentSource,
         initialised = false;
     }
 
-    glDetachShader(id, vertex);
-    glDetachShader(id, fragment);
+    if (vertex != 0) glDetachShader(id, vertex);
+    if (fragment != 0) glDetachShader(id, fragment);
     glDeleteShader(vertex);
     glDeleteShader(fragment);
     return initialised;

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "shell/UF3.h"
+
 const GLfloat quad_vertices[16] = {
     -1.0f, -1.0f, 0.0f, 1.0f,
     1.0f, -1.0f, 0.0f, 1.0f,
@@ -20,10 +22,17 @@ namespace {
 
 constexpr GLsizei kQuadStride = 5 * sizeof(GLfloat);
 
-void MakeInterleavedQuad(GLuint* vao, GLuint* vbo, const GLfloat (&vertices)[20]) {
+bool MakeInterleavedQuad(GLuint* vao, GLuint* vbo, const GLfloat (&vertices)[20]) {
     glGenVertexArrays(1, vao);
-    glBindVertexArray(*vao);
     glGenBuffers(1, vbo);
+    // A refused name would bind the GL's default object and draw nothing.
+    if (*vao == 0 || *vbo == 0) {
+        DeleteQuad(vao, vbo);
+        *vao = 0;
+        *vbo = 0;
+        return false;
+    }
+    glBindVertexArray(*vao);
     glBindBuffer(GL_ARRAY_BUFFER, *vbo);
     glBufferData(GL_ARRAY_BUFFER, sizeof vertices, vertices, GL_STATIC_DRAW);
     glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, kQuadStride, nullptr);
@@ -33,21 +42,22 @@ void MakeInterleavedQuad(GLuint* vao, GLuint* vbo, const GLfloat (&vertices)[20]
     glEnableVertexAttribArray(1);
     glBindVertexArray(0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+    return true;
 }
 
 }  // namespace
 
-void InitQuad(GLuint* vao, GLuint* vbo) {
+bool InitQuad(GLuint* vao, GLuint* vbo) {
     static const GLfloat vertices[20] = {
         -1.0f, -1.0f, 0.0f, 0.0f, 0.0f,
         -1.0f, 1.0f, 0.0f, 0.0f, 1.0f,
         1.0f, 1.0f, 0.0f, 1.0f, 1.0f,
         1.0f, -1.0f, 0.0f, 1.0f, 0.0f,
     };
-    MakeInterleavedQuad(vao, vbo, vertices);
+    return MakeInterleavedQuad(vao, vbo, vertices);
 }
 
-void InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry) {
+bool InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry) {
     const GLfloat x = 2.0f * rx - 1.0f;
     const GLfloat y = 2.0f * ry - 1.0f;
     const GLfloat vertices[20] = {
@@ -56,7 +66,7 @@ void InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry) {
         x, y, 0.0f, 1.0f, 1.0f,
         -1.0f, y, 0.0f, 0.0f, 1.0f,
     };
-    MakeInterleavedQuad(vao, vbo, vertices);
+    return MakeInterleavedQuad(vao, vbo, vertices);
 }
 
 void DeleteQuad(GLuint* vao, GLuint* vbo) {
@@ -94,6 +104,10 @@ GL_Pod CreateQuadFromVertices(GLuint program, const UniformMap& uniforms, const 
     pod.buffers.reserve(2);
     pod.buffers.push_back(CreateBuffer(vertices, sizeof vertices, GL_ARRAY_BUFFER, GL_STATIC_DRAW));
     pod.buffers.push_back(CreateBuffer(texCoords, sizeof texCoords, GL_ARRAY_BUFFER, GL_STATIC_DRAW));
+    if (pod.buffers[0] == 0 || pod.buffers[1] == 0) {
+        for (GLuint buffer : pod.buffers) DeleteBuffer(buffer);
+        throw UF_Err(PF_Err_OUT_OF_MEMORY, "CreateQuadFromVertices: glGenBuffers failed");
+    }
     pod.attributes["vertex"].buffer = pod.buffers[0];
     pod.attributes["tex"].buffer = pod.buffers[1];
     pod.attributes["texCoordIn"].buffer = pod.buffers[1];

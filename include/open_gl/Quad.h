@@ -14,11 +14,12 @@ extern const GLfloat quad_tex[8];
 
 // The per-thread unit quad: a vertex array over one interleaved buffer of four vertices
 // (position x, y, z at attribute 0, texture u, v at attribute 1), drawn as a triangle fan.
-void InitQuad(GLuint* vao, GLuint* vbo);
+// False, with both names 0, when the GL refused either.
+bool InitQuad(GLuint* vao, GLuint* vbo);
 
 // The same layout covering the lower-left rx by ry fraction of the viewport with the whole
 // texture.
-void InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry);
+bool InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry);
 
 // Deletes whichever of the two names is not 0; the names are left as they were.
 void DeleteQuad(GLuint* vao, GLuint* vbo);
@@ -40,7 +41,7 @@ struct GL_Pod {
 
 // A pod for `program` drawing four corners as a triangle strip, with two new buffers
 // (positions, then texture coordinates) behind the attributes "vertex", "tex" and
-// "texCoordIn".
+// "texCoordIn". Throws a UF_Err 4 when the GL refuses a buffer.
 GL_Pod CreateQuadFromVertices(GLuint program, const UniformMap& uniforms, const GLfloat (&vertices)[16],
                               const GLfloat (&texCoords)[8]);
 

@@ -2,6 +2,7 @@
 
 #include "open_gl/Quad.h"
 #include "resources/BlueNoise.h"
+#include "shell/UF3.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ void RenderGeneric(Vec4i viewport, const std::array<GLuint, 11>& settings, GLuin
 
     GLuint vao = 0;
     glGenVertexArrays(1, &vao);
+    if (vao == 0) throw UF_Err(PF_Err_OUT_OF_MEMORY, "RenderGeneric: glGenVertexArrays failed");
     glBindVertexArray(vao);
     glDrawArrays(GL_TRIANGLES, 0, 6);
     glBindVertexArray(0);
@@ -53,6 +55,7 @@ void RenderQuadFBO(GLuint framebuffer, int width, int height, GLuint program, co
     objects.buffers = &pod.buffers;
 
     glGenVertexArrays(1, &objects.vao);
+    if (objects.vao == 0) throw UF_Err(PF_Err_OUT_OF_MEMORY, "RenderQuadFBO: glGenVertexArrays failed");
     SetProgramAttributes(objects.vao, program, pod.attributes);
     SetProgramUniforms(program, pod.uniforms);
     // A program without the array ignores it: its location is -1.

@@ -1,5 +1,7 @@
 #include "host/Composition.h"
 
+#include "host/Streams.h"
+
 #include <atomic>
 #include <cmath>
 #include <mutex>
@@ -49,6 +51,9 @@ A_Err DisposeProfile(AEGP_ColorProfileP profile) {
 A_Err GetEffectLayer(void* effect_ref, AEGP_LayerH* out) {
     Layer* layer = g_layerOf ? g_layerOf(effect_ref) : nullptr;
     if (!out) return A_Err_PARAMETER;
+    *out = nullptr;
+    if (const CallFault fault = TakeCallFault(); fault != CallFault::kNone)
+        return fault == CallFault::kNull ? A_Err_NONE : A_Err_ALLOC;
     *out = reinterpret_cast<AEGP_LayerH>(layer);
     return layer ? A_Err_NONE : A_Err_GENERIC;
 }
@@ -96,6 +101,9 @@ A_Err EffectToCompTime(void* effect_ref, A_long what_time, A_u_long time_scale, 
 A_Err GetParentComp(AEGP_LayerH layerH, AEGP_CompH* out) {
     auto* layer = reinterpret_cast<Layer*>(layerH);
     if (!layer || !out) return A_Err_PARAMETER;
+    *out = nullptr;
+    if (const CallFault fault = TakeCallFault(); fault != CallFault::kNone)
+        return fault == CallFault::kNull ? A_Err_NONE : A_Err_ALLOC;
     *out = reinterpret_cast<AEGP_CompH>(layer->comp);
     return layer->comp ? A_Err_NONE : A_Err_GENERIC;
 }

@@ -1,4 +1,5 @@
 #include "host/DrawbotHost.h"
+#include "host/Streams.h"
 
 #include <cairo.h>
 
@@ -269,6 +270,9 @@ A_Err GetSupplier(DRAWBOT_DrawRef ref, DRAWBOT_SupplierRef* out) {
     std::lock_guard lock(b.mutex);
     Canvas* c = CanvasOf(ref, RefKind::Draw);
     if (!c) return A_Err_PARAMETER;
+    *out = nullptr;
+    if (const CallFault fault = TakeCallFault(); fault != CallFault::kNone)
+        return fault == CallFault::kNull ? A_Err_NONE : A_Err_ALLOC;
     *out = reinterpret_cast<DRAWBOT_SupplierRef>(&c->tags[1]);
     return A_Err_NONE;
 }
@@ -279,6 +283,9 @@ A_Err GetSurface(DRAWBOT_DrawRef ref, DRAWBOT_SurfaceRef* out) {
     std::lock_guard lock(b.mutex);
     Canvas* c = CanvasOf(ref, RefKind::Draw);
     if (!c) return A_Err_PARAMETER;
+    *out = nullptr;
+    if (const CallFault fault = TakeCallFault(); fault != CallFault::kNone)
+        return fault == CallFault::kNull ? A_Err_NONE : A_Err_ALLOC;
     *out = reinterpret_cast<DRAWBOT_SurfaceRef>(&c->tags[2]);
     return A_Err_NONE;
 }

@@ -40,6 +40,8 @@ PF_Err GetDrawingReference(const PF_ContextH contextH, DRAWBOT_DrawRef* out) {
     std::lock_guard lock(c.mutex);
     auto it = c.canvases.find(contextH);
     if (it == c.canvases.end() || contextH->magic != kContextMagic) return PF_Err_BAD_CALLBACK_PARAM;
+    if (const CallFault fault = TakeCallFault(); fault != CallFault::kNone)
+        return fault == CallFault::kNull ? PF_Err_NONE : PF_Err(A_Err_ALLOC);
     *out = it->second->Ref();
     return PF_Err_NONE;
 }

@@ -57,6 +57,7 @@ void* HandleTable::Lock(PF_Handle h) {
         m_misuses++;
         return nullptr;
     }
+    m_lockCalls++;
     if (m_failLockIn > 0 && --m_failLockIn == 0) return nullptr;
     block->locks++;
     return block->data;
@@ -144,6 +145,11 @@ long HandleTable::Allocations() const {
     return m_allocations;
 }
 
+long HandleTable::LockCalls() const {
+    std::lock_guard lock(m_mutex);
+    return m_lockCalls;
+}
+
 void HandleTable::FailAllocation(long nth) {
     std::lock_guard lock(m_mutex);
     m_failAllocationIn = nth;
@@ -169,6 +175,7 @@ void HandleTable::Reset() {
     m_blocks.clear();
     m_misuses = 0;
     m_allocations = 0;
+    m_lockCalls = 0;
     m_failAllocationIn = 0;
     m_failLockIn = 0;
 }

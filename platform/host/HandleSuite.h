@@ -28,6 +28,7 @@ public:
     bool IsAlive(PF_Handle h) const;
     long Misuses() const;            // unknown handles disposed, locked or unlocked; unlocks below zero
     long Allocations() const;
+    long LockCalls() const;          // locks asked for so far, refused ones included
 
     // Fault injection: the n-th allocation from now (1 = the next) fails;
     // 0 clears. Likewise for locks.
@@ -55,6 +56,7 @@ private:
     long m_allocations = 0;
     long m_failAllocationIn = 0;
     long m_failLockIn = 0;
+    long m_lockCalls = 0;
     PF_HandleSuite1 m_suite{};
 };
 

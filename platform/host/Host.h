@@ -160,6 +160,8 @@ public:
 
     // Arbitrary-data requests for the effect's parameter, served by the effect.
     PF_Err ArbitraryRequest(PF_ArbParamsExtra& extra);
+    // Arbitrary data the effect's dispose callback refused to give back: each is a leak.
+    long ArbDisposalsRefused() const { return m_arbDisposalsRefused; }
 
     // ---- Streams, the Effect Controls panel and undo (Streams.cpp) ----
     PanelState& Panel() { return m_panel; }
@@ -186,6 +188,7 @@ private:
     PF_Err CopyArb(PF_Handle src, PF_Handle* dst);
     PF_Err NewArb(PF_Handle* dst);
     bool SameArb(PF_Handle a, PF_Handle b);
+    // A handle the effect refused to dispose stays alive and is counted.
     void DisposeArb(PF_Handle h);
     PF_Err InterpolateArb(PF_Handle left, PF_Handle right, double t, PF_Handle* out);
     // Runs one command on the given records with a fresh parameter array.
@@ -227,6 +230,7 @@ private:
     int m_failCheckoutIndex = -1;
     PF_Err m_failCheckoutErr = PF_Err_NONE;
     std::vector<int> m_checkoutLog;
+    long m_arbDisposalsRefused = 0;
     std::multimap<PF_ParamDef*, PF_Handle> m_checkedOut;  // record checked out -> its arbitrary data
 
     Comp m_comp;

@@ -167,7 +167,7 @@ void Host::DisposeArb(PF_Handle h) {
     extra.which_function = PF_Arbitrary_DISPOSE_FUNC;
     extra.id = ArbId(m_defs);
     extra.u.dispose_func_params.arbH = h;
-    ArbitraryRequest(extra);
+    if (ArbitraryRequest(extra) != PF_Err_NONE) m_arbDisposalsRefused++;
 }
 
 PF_Err Host::InterpolateArb(PF_Handle left, PF_Handle right, double t, PF_Handle* out) {

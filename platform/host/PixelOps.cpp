@@ -49,6 +49,9 @@ struct HandOff {
 };
 
 std::atomic<long> g_cancelAfterRows{0};
+std::atomic<long> g_cancelAtCall{0};
+std::atomic<long> g_strayAtCall{0};
+std::atomic<long> g_iterateCalls{0};
 std::atomic<int> g_threads{0};
 
 enum class Depth { k8, k16, k32 };
@@ -303,7 +306,10 @@ PF_Err IterateImpl(PF_EffectWorld* src, const PF_Rect* area, void* refcon, Pixel
     }
     if (area) r = Intersect(r, FromPF(*area));
 
-    const long cancelAfter = g_cancelAfterRows.exchange(0);
+    long cancelAfter = g_cancelAfterRows.exchange(0);
+    g_iterateCalls++;
+    if (g_cancelAtCall.load() > 0 && g_cancelAtCall.fetch_sub(1) == 1) cancelAfter = 1;
+    const bool stray = g_strayAtCall.load() > 0 && g_strayAtCall.fetch_sub(1) == 1;
     if (r.Empty()) return PF_Err_NONE;
 
     using P = std::conditional_t<std::is_same_v<PixelFn, PF_IteratePixel8Func>, PF_Pixel8, PF_PixelFloat>;
@@ -321,6 +327,13 @@ PF_Err IterateImpl(PF_EffectWorld* src, const PF_Rect* area, void* refcon, Pixel
         }
         if (cancelAfter > 0 && rowsDone.fetch_add(1) + 1 >= cancelAfter) first.Set(PF_Interrupt_CANCEL);
     });
+    if (stray && !first.err.load()) {
+        // One opaque white pixel just right of the area's first row, in no world's memory.
+        using C = decltype(P{}.alpha);
+        const C full = std::is_same_v<P, PF_Pixel8> ? C(255) : C(1);
+        P in{full, full, full, full}, out = in;
+        return pix_fn(refcon, A_long(r.r), A_long(r.t), &in, &out);
+    }
     return first.err.load();
 }
 
@@ -550,6 +563,9 @@ PF_Err IterateGeneric(A_long iterations, void* refcon,
 }
 
 void SetIterateCancelAfterRows(long rows) { g_cancelAfterRows.store(rows > 0 ? rows : 0); }
+void SetIterateCancelAt(long nth) { g_cancelAtCall.store(nth > 0 ? nth : 0); }
+void SetIterateStrayAt(long nth) { g_strayAtCall.store(nth > 0 ? nth : 0); }
+long IterateCalls() { return g_iterateCalls.load(); }
 void SetIterateThreads(int n) { g_threads.store(n > 0 ? n : 0); }
 
 const PF_WorldTransformSuite1* WorldTransformSuite() {

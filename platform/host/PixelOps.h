@@ -62,6 +62,12 @@ PF_Err IterateGeneric(A_long iterations, void* refcon,
 // Interrupt injection: the next iterate call returns PF_Interrupt_CANCEL once
 // about this many rows are done (0: off). The setting is spent by that call.
 void SetIterateCancelAfterRows(long rows);
+// The n-th iterate call from now (1 = the next) is cancelled after its first row; 0 clears.
+void SetIterateCancelAt(long nth);
+// The n-th iterate call from now (1 = the next) hands the callback, after its area, a pixel
+// just right of it, as a faulty host would; 0 clears.
+void SetIterateStrayAt(long nth);
+long IterateCalls();  // iterate calls so far
 // Worker threads for iterate, iterate_generic and the compositing calls:
 // 1 runs them on one thread, 0 restores the default.
 void SetIterateThreads(int n);

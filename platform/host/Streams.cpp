@@ -94,6 +94,9 @@ struct Books {
     std::map<PF_Handle, Host*> values;  // arbitrary data copied into stream values
     long misuses = 0;
     StreamSuiteCalls calls;
+    long refusable = 0;
+    long failIn = 0;
+    bool failNull = false;
 };
 
 Books& TheBooks() {
@@ -105,10 +108,38 @@ bool Live(const std::set<const void*>& set, const void* p) { return p && set.cou
 
 }  // namespace
 
+CallFault TakeCallFault() {
+    Books& b = TheBooks();
+    std::lock_guard lock(b.mutex);
+    b.refusable++;
+    if (b.failIn > 0 && --b.failIn == 0) return b.failNull ? CallFault::kNull : CallFault::kRefuse;
+    return CallFault::kNone;
+}
+
+namespace {
+
+// Counts one refusable call that hands out no reference; true when it is to be refused.
+bool Refused() { return TakeCallFault() != CallFault::kNone; }
+
+}  // namespace
+
 StreamBooks StreamsOutstanding() {
     Books& b = TheBooks();
     std::lock_guard lock(b.mutex);
     return {long(b.effects.size()), long(b.streams.size()), long(b.values.size()), b.misuses};
+}
+
+void FailStreamCall(long nth, bool null) {
+    Books& b = TheBooks();
+    std::lock_guard lock(b.mutex);
+    b.failIn = nth;
+    b.failNull = null;
+}
+
+long StreamCalls() {
+    Books& b = TheBooks();
+    std::lock_guard lock(b.mutex);
+    return b.refusable;
 }
 
 StreamSuiteCalls StreamCallsByVersion() {
@@ -163,6 +194,7 @@ struct StreamSuites {
         auto* host = static_cast<Host*>(effect_ref);
         if (!host) return A_Err_PARAMETER;
         if (host->Panel().m_failEffectRef) return host->Panel().m_effectRefErr;
+        if (Refused()) return A_Err_ALLOC;
         auto* rec = new EffectRec{host};
         Books& b = TheBooks();
         std::lock_guard lock(b.mutex);
@@ -196,6 +228,7 @@ struct StreamSuites {
     static A_Err NewStream(AEGP_PluginID, AEGP_EffectRefH effectH, PF_ParamIndex index, AEGP_StreamRefH* streamPH) {
         if (!streamPH) return A_Err_PARAMETER;
         *streamPH = nullptr;
+        if (Refused()) return A_Err_ALLOC;
         Host* host = HostOfEffect(effectH);
         if (!host || index < 0 || index >= host->NumParams()) return A_Err_PARAMETER;
         auto* rec = new StreamRec{host, index};
@@ -220,6 +253,7 @@ struct StreamSuites {
     static A_Err IsTimeVarying(AEGP_StreamRefH streamH, A_Boolean* varies) {
         StreamRec* s = Stream(streamH);
         if (!s || !varies) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         *varies = s->host->KeyframeCount(s->index) > 0;
         return A_Err_NONE;
     }
@@ -230,6 +264,7 @@ struct StreamSuites {
                                 A_Boolean, AEGP_StreamValue2* valueP) {
         StreamRec* s = Stream(streamH);
         if (!s || !timeP || !valueP || !timeP->scale) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         Host& host = *s->host;
         double seconds = double(timeP->value) / timeP->scale;
         if (mode == AEGP_LTimeMode_CompTime) {
@@ -306,6 +341,7 @@ struct StreamSuites {
     static A_Err SetStreamValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2* valueP) {
         StreamRec* s = Stream(streamH);
         if (!s || !valueP) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         Host& host = *s->host;
         const int index = s->index;
         if (host.KeyframeCount(index) > 0) return A_Err_PARAMETER;
@@ -353,15 +389,40 @@ struct StreamSuites {
 
     // The same calls, counted by the version they came through.
     template <int Version>
+    static long StreamSuiteCalls::*Of(long StreamSuiteCalls::*v7, long StreamSuiteCalls::*v9) {
+        return Version == kAEGPStreamSuiteVersion7 ? v7 : v9;
+    }
+    template <int Version>
     static A_Err NewStreamThrough(AEGP_PluginID id, AEGP_EffectRefH effectH, PF_ParamIndex index,
                                   AEGP_StreamRefH* streamPH) {
-        Count(Version == kAEGPStreamSuiteVersion7 ? &StreamSuiteCalls::gets7 : &StreamSuiteCalls::gets9);
+        Count(Of<Version>(&StreamSuiteCalls::gets7, &StreamSuiteCalls::gets9));
         return NewStream(id, effectH, index, streamPH);
     }
     template <int Version>
     static A_Err SetStreamValueThrough(AEGP_PluginID id, AEGP_StreamRefH streamH, AEGP_StreamValue2* valueP) {
-        Count(Version == kAEGPStreamSuiteVersion7 ? &StreamSuiteCalls::sets7 : &StreamSuiteCalls::sets9);
+        Count(Of<Version>(&StreamSuiteCalls::sets7, &StreamSuiteCalls::sets9));
         return SetStreamValue(id, streamH, valueP);
+    }
+    template <int Version>
+    static A_Err IsTimeVaryingThrough(AEGP_StreamRefH streamH, A_Boolean* varies) {
+        Count(Of<Version>(&StreamSuiteCalls::varies7, &StreamSuiteCalls::varies9));
+        return IsTimeVarying(streamH, varies);
+    }
+    template <int Version>
+    static A_Err DisposeStreamThrough(AEGP_StreamRefH streamH) {
+        Count(Of<Version>(&StreamSuiteCalls::disposes7, &StreamSuiteCalls::disposes9));
+        return DisposeStream(streamH);
+    }
+    template <int Version>
+    static A_Err NewStreamValueThrough(AEGP_PluginID id, AEGP_StreamRefH streamH, AEGP_LTimeMode mode,
+                                       const A_Time* timeP, A_Boolean pre, AEGP_StreamValue2* valueP) {
+        Count(Of<Version>(&StreamSuiteCalls::values7, &StreamSuiteCalls::values9));
+        return NewStreamValue(id, streamH, mode, timeP, pre, valueP);
+    }
+    template <int Version>
+    static A_Err DisposeStreamValueThrough(AEGP_StreamValue2* valueP) {
+        Count(Of<Version>(&StreamSuiteCalls::valueDisposes7, &StreamSuiteCalls::valueDisposes9));
+        return DisposeStreamValue(valueP);
     }
     static void Count(long StreamSuiteCalls::*counter) {
         Books& b = TheBooks();
@@ -373,6 +434,7 @@ struct StreamSuites {
     static A_Err GetDynamicFlags(AEGP_StreamRefH streamH, AEGP_DynStreamFlags* flagsP) {
         StreamRec* s = Stream(streamH);
         if (!s || !flagsP) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         *flagsP = s->host->Panel().DynamicFlags(s->index);
         return A_Err_NONE;
     }
@@ -380,13 +442,14 @@ struct StreamSuites {
     static A_Err SetDynamicFlag(AEGP_StreamRefH streamH, AEGP_DynStreamFlags flag, A_Boolean, A_Boolean set) {
         StreamRec* s = Stream(streamH);
         if (!s) return A_Err_PARAMETER;
+        if (Refused()) return A_Err_ALLOC;
         AEGP_DynStreamFlags& flags = s->host->Panel().DynamicFlags(s->index);
         flags = set ? (flags | flag) : (flags & ~flag);
         return A_Err_NONE;
     }
 
     // -- Undo.
-    static A_Err StartUndo(const A_char* name) { return UndoJournal::Instance().Start(name); }
+    static A_Err StartUndo(const A_char* name) { return Refused() ? A_Err_ALLOC : UndoJournal::Instance().Start(name); }
     static A_Err EndUndo() { return UndoJournal::Instance().End(); }
 
     // -- The panel: the name, the UI flags and the twirl of a control; never its value.
@@ -394,6 +457,7 @@ struct StreamSuites {
         auto* host = static_cast<Host*>(effect_ref);
         if (!host || !defP) return PF_Err_BAD_CALLBACK_PARAM;
         if (index < 0 || index >= host->NumParams()) return PF_Err_INVALID_INDEX;
+        if (Refused()) return A_Err_ALLOC;
         PF_ParamDef& current = host->Param(index);
         if (defP->param_type != current.param_type) return PF_Err_BAD_CALLBACK_PARAM;
         // The panel reads the name as a C string: one that fills its buffer unended is refused.
@@ -416,9 +480,10 @@ AEGP_PFInterfaceSuite1 g_pfInterface{};
 AEGP_LayerSuite13 g_layer{};
 const AEGP_EffectSuite3 kEffect = {StreamSuites::DisposeEffect, nullptr};
 template <int Version>
-constexpr AEGP_StreamSuite9 kStream = {StreamSuites::NewStreamThrough<Version>,      StreamSuites::DisposeStream,
-                                       StreamSuites::NewStreamValue,                 StreamSuites::DisposeStreamValue,
-                                       StreamSuites::SetStreamValueThrough<Version>, StreamSuites::IsTimeVarying};
+constexpr AEGP_StreamSuite9 kStream = {
+    StreamSuites::NewStreamThrough<Version>,      StreamSuites::DisposeStreamThrough<Version>,
+    StreamSuites::NewStreamValueThrough<Version>, StreamSuites::DisposeStreamValueThrough<Version>,
+    StreamSuites::SetStreamValueThrough<Version>, StreamSuites::IsTimeVaryingThrough<Version>};
 const AEGP_DynamicStreamSuite2 kDynamic = {StreamSuites::GetDynamicFlags, StreamSuites::SetDynamicFlag};
 const AEGP_UtilitySuite11 kUtility = {StreamSuites::StartUndo, StreamSuites::EndUndo, nullptr};
 const PF_ParamUtilsSuite3 kParamUtils = {StreamSuites::UpdateParamUI, nullptr, nullptr, nullptr};

@@ -81,12 +81,29 @@ struct StreamBooks {
 };
 StreamBooks StreamsOutstanding();
 
-// Streams got and values set through each version of the stream suite, over
-// all hosts: the versions share their calls, so only these books tell them apart.
+// Each stream call by the version of the stream suite it came through, over all
+// hosts: the versions share their calls, so only these books tell them apart.
 struct StreamSuiteCalls {
-    long gets7 = 0, gets9 = 0, sets7 = 0, sets9 = 0;
+    long gets7 = 0, gets9 = 0;                  // AEGP_GetNewEffectStreamByIndex
+    long sets7 = 0, sets9 = 0;                  // AEGP_SetStreamValue
+    long varies7 = 0, varies9 = 0;              // AEGP_IsStreamTimevarying
+    long disposes7 = 0, disposes9 = 0;          // AEGP_DisposeStream
+    long values7 = 0, values9 = 0;              // AEGP_GetNewStreamValue
+    long valueDisposes7 = 0, valueDisposes9 = 0;  // AEGP_DisposeStreamValue
 };
 StreamSuiteCalls StreamCallsByVersion();
+
+// Fault injection: the n-th call from now (1 = the next) that takes an effect reference,
+// takes or reads or sets a stream, reads or sets its flags, opens an undo group or refreshes
+// a control answers A_Err_ALLOC, over all hosts; 0 clears. Disposals are never refused.
+// With `null`, the calls that hand out the effect's layer, a layer's composition, a drawing
+// or its supplier or surface answer success with nothing instead (the others still refuse).
+void FailStreamCall(long nth, bool null = false);
+long StreamCalls();  // such calls so far, refused ones included
+
+// For the suites served elsewhere: counts one call; kNull when it is to hand out nothing.
+enum class CallFault { kNone, kRefuse, kNull };
+CallFault TakeCallFault();
 
 // One host's side: the panel state of its controls and its faults.
 class PanelState {

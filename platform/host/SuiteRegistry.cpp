@@ -83,6 +83,23 @@ void SuiteRegistry::ClearFaults() {
     std::lock_guard lock(m_mutex);
     m_missing.clear();
     m_null.clear();
+    m_failAcquisitionIn = 0;
+}
+
+void SuiteRegistry::FailAcquisition(long nth, bool null) {
+    std::lock_guard lock(m_mutex);
+    m_failAcquisitionIn = nth;
+    m_failAsNull = null;
+}
+
+long SuiteRegistry::Acquisitions() const {
+    std::lock_guard lock(m_mutex);
+    return m_acquisitions;
+}
+
+std::string SuiteRegistry::LastRefused() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastRefused;
 }
 
 SPErr SuiteRegistry::Acquire(const char* name, int32_t version, const void** suite) {
@@ -90,11 +107,14 @@ SPErr SuiteRegistry::Acquire(const char* name, int32_t version, const void** sui
     std::lock_guard lock(m_mutex);
     SuiteKey key{name, version};
     auto it = m_suites.find(key);
-    if (it == m_suites.end() || m_missing.count(key)) {
+    m_acquisitions++;
+    const bool refused = m_failAcquisitionIn > 0 && --m_failAcquisitionIn == 0;
+    if (refused) m_lastRefused = name;
+    if (it == m_suites.end() || m_missing.count(key) || (refused && !m_failAsNull)) {
         *suite = nullptr;
         return kSPSuiteNotFoundError;
     }
-    *suite = m_null.count(key) ? nullptr : it->second;
+    *suite = (m_null.count(key) || refused) ? nullptr : it->second;
     // A null hand-out still counts: the caller was told it succeeded.
     m_books[key].acquired++;
     return kSPNoError;
@@ -122,6 +142,7 @@ void SuiteRegistry::ResetBooks() {
     std::lock_guard lock(m_mutex);
     m_books.clear();
     m_overReleased = 0;
+    m_acquisitions = 0;
 }
 
 long SuiteRegistry::Outstanding() const {

@@ -34,6 +34,11 @@ public:
     // out as a null pointer with no error.
     void SetMissing(const std::string& name, int version, bool missing = true);
     void SetNull(const std::string& name, int version, bool null = true);
+    // The n-th acquisition from now (1 = the next), of any suite, is refused as missing, or
+    // with `null` handed out as a null pointer; 0 clears.
+    void FailAcquisition(long nth, bool null = false);
+    long Acquisitions() const;  // acquisitions asked for so far, refused ones included
+    std::string LastRefused() const;  // the name of the suite refused last by FailAcquisition
     void ClearFaults();
 
     // Books.
@@ -61,6 +66,10 @@ private:
     std::set<SuiteKey> m_missing;
     std::set<SuiteKey> m_null;
     long m_overReleased = 0;
+    long m_acquisitions = 0;
+    long m_failAcquisitionIn = 0;
+    bool m_failAsNull = false;
+    std::string m_lastRefused;
     SPBasicSuite m_basic{};
 };
 

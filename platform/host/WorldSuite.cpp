@@ -11,7 +11,7 @@ namespace {
 constexpr A_long kRowAlignment = 64;
 
 PF_Err NewCB(void*, A_long w, A_long h, PF_Boolean clear, PF_PixelFormat format, PF_EffectWorld* world) {
-    return WorldTable::Instance().New(w, h, clear, format, world);
+    return WorldTable::Instance().New(w, h, clear, format, world, true);
 }
 PF_Err DisposeCB(void*, PF_EffectWorld* world) { return WorldTable::Instance().Dispose(world); }
 PF_Err FormatCB(const PF_EffectWorld* world, PF_PixelFormat* format) {
@@ -45,13 +45,15 @@ size_t WorldTable::PixelSize(PF_PixelFormat format) {
     }
 }
 
-PF_Err WorldTable::New(A_long width, A_long height, bool clear, PF_PixelFormat format, PF_EffectWorld* world) {
+PF_Err WorldTable::New(A_long width, A_long height, bool clear, PF_PixelFormat format, PF_EffectWorld* world,
+                       bool forEffect) {
     if (!world) return PF_Err_BAD_CALLBACK_PARAM;
     *world = PF_EffectWorld{};
     size_t pixel = PixelSize(format);
     if (!pixel || width < 0 || height < 0) return PF_Err_BAD_CALLBACK_PARAM;
     std::lock_guard lock(m_mutex);
-    if (m_failIn > 0 && --m_failIn == 0) return PF_Err_OUT_OF_MEMORY;
+    // The host's own buffers are refused for memory only.
+    if (m_failIn > 0 && --m_failIn == 0) return forEffect ? m_failErr : PF_Err_OUT_OF_MEMORY;
     size_t rowbytes = (size_t(width) * pixel + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
     if (rowbytes == 0) rowbytes = kRowAlignment;
     size_t bytes = rowbytes * size_t(height > 0 ? height : 1);
@@ -113,9 +115,10 @@ long WorldTable::Allocations() const {
     return m_allocations;
 }
 
-void WorldTable::FailAllocation(long nth) {
+void WorldTable::FailAllocation(long nth, PF_Err err) {
     std::lock_guard lock(m_mutex);
     m_failIn = nth;
+    m_failErr = err;
 }
 
 void WorldTable::Reset() {

@@ -3,6 +3,8 @@
 // and the log and web buttons, each checked in the host's records.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,16 +232,18 @@ TEST_F(ParamChanges, LightSizesFollowEachOtherOnBothRenderers) {
     EXPECT_EQ(H().KeyframeCount(UF3_LIGHT_RADIUS_STD), 2u);
     ExpectOneStep("", {UF3_LIGHT_RADIUS_RT});
 
-    // The targets are read through version 7 of the stream suite and set through 9;
-    // the keyframed one is read and left alone.
+    // The targets are got and read through version 7 of the stream suite, set and disposed
+    // through 9; the keyframed one is read and left alone.
     const host::StreamSuiteCalls before = host::StreamCallsByVersion();
     PF_UserChangedParamExtra changed{UF3_LIGHT_SOFTNESS};
     ASSERT_EQ(H().Send(PF_Cmd_USER_CHANGED_PARAM, &changed), PF_Err_NONE);
     const host::StreamSuiteCalls after = host::StreamCallsByVersion();
-    EXPECT_EQ(after.gets7 - before.gets7, 2);
-    EXPECT_EQ(after.gets9 - before.gets9, 0);
-    EXPECT_EQ(after.sets9 - before.sets9, 1);
-    EXPECT_EQ(after.sets7 - before.sets7, 0);
+    using C = host::StreamSuiteCalls;
+    for (auto [v7, v9, through7, through9] : {std::tuple{&C::gets7, &C::gets9, 2, 0}, {&C::varies7, &C::varies9, 2, 0},
+                                              {&C::sets7, &C::sets9, 0, 1}, {&C::disposes7, &C::disposes9, 0, 2}}) {
+        EXPECT_EQ(after.*v7 - before.*v7, through7);
+        EXPECT_EQ(after.*v9 - before.*v9, through9);
+    }
     host::SuiteRegistry::Instance().SetMissing(kAEGPStreamSuite, kAEGPStreamSuiteVersion9);
     EXPECT_NE(H().Send(PF_Cmd_USER_CHANGED_PARAM, &changed), PF_Err_NONE);
     host::SuiteRegistry::Instance().ClearFaults();
