@@ -125,7 +125,7 @@ TEST_F(PointLight, LightRadiusBlursAndShadowOffsetScalesEveryCopyAtEitherQuality
 // edge (the square scaled by 2) rises from 10 % to 90 % over 0.8 of that buffer's texels, or
 // 1.6 where resampling down left a step between two, each texel 2 / scale pixels wide.
 TEST_F(PointLight, EachQualityResamplesTheCopiesAtItsScale) {
-    for (const auto [quality, scale] : {std::pair{UF3_QUALITY_EXTREME, 1.0}, {UF3_QUALITY_MODERATE, 0.6},
+    for (const auto& [quality, scale] : {std::pair{UF3_QUALITY_EXTREME, 1.0}, {UF3_QUALITY_MODERATE, 0.6},
                                         {UF3_QUALITY_LOW, 0.4}}) {
         SCOPED_TRACE(quality);
         Set(UF3_QUALITY_PRESET, quality);

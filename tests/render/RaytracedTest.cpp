@@ -513,7 +513,7 @@ TEST_F(RaytracedRender, AnAlphaEqualToTheThresholdSeedsAtEitherFieldSize) {
     };
     H().Param(UF3_LIGHT_DIRECTION).u.ad.value = 90 << 16;
     H().Param(UF3_LIGHT_ORIGIN).u.td.x_value = PF_Fixed(20.3 * 65536);  // off the pixel grid
-    for (const auto [preset, offset, light] :
+    for (const auto& [preset, offset, light] :
          {std::tuple{UF3_QUALITY_LOW, 0.0, UF3_LIGHT_DIRECTIONAL}, {UF3_QUALITY_LOW, 5.0, UF3_LIGHT_DIRECTIONAL},
           {UF3_QUALITY_MODERATE, 5.0, UF3_LIGHT_DIRECTIONAL}, {UF3_QUALITY_MODERATE, 0.0, UF3_LIGHT_POINT}}) {
         SCOPED_TRACE(testing::Message() << "preset " << preset << ", offset " << offset << ", light " << light);

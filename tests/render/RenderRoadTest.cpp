@@ -159,7 +159,9 @@ TEST_F(RenderRoad, DamagedGradientPositionsGiveFramesWithinTheStopsColours) {
                 const float step = depth == 8 ? 2.5f / 255 : 2e-3f;
                 EXPECT_LE(most, hi + step);
                 EXPECT_GE(least, lo - step);
-                if (c.startsRed) EXPECT_GT(reddish, 0) << "the first stop's colour is shown";
+                if (c.startsRed) {
+                    EXPECT_GT(reddish, 0) << "the first stop's colour is shown";
+                }
             }
         const std::vector<ArbGradientPt> stored =
             CreateGradientStdVecFromArb(hs, H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);

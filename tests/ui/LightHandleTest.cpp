@@ -111,7 +111,7 @@ TEST_F(LightHandle, DragsSetTheActiveRadiusThroughCompositionSpace) {
 TEST_F(LightHandle, TheOutlineTurnsWithTheLayerAndEverySquareGrabs) {
     Open({.width = 600, .height = 500});
     PointLight(200, 100, 40);
-    for (const auto [degrees, scaleX, scaleY] : {std::tuple{0.0, 1.0, 1.0}, {30.0, 1.0, 1.0}, {90.0, 1.0, 1.0}, {30.0, 1.6, 0.8}}) {
+    for (const auto& [degrees, scaleX, scaleY] : {std::tuple{0.0, 1.0, 1.0}, {30.0, 1.0, 1.0}, {90.0, 1.0, 1.0}, {30.0, 1.6, 0.8}}) {
         SCOPED_TRACE(testing::Message() << degrees << " degrees, scale " << scaleX << " x " << scaleY);
         win->Placement() = {.positionX = 300, .positionY = 250, .anchorX = 160, .anchorY = 120, .rotation = degrees,
                             .scaleX = scaleX, .scaleY = scaleY};
@@ -171,7 +171,7 @@ TEST_F(LightHandle, AnUnturnedOutlineRoundsTheExactBoxHalfUp) {
         win->Canvas().Fill({0, 0, 0, 1});
         ASSERT_EQ(win->Draw(), PF_Err_NONE);
         // The foreground pixels round each corner: the 6 x 6 square from corner - 3.
-        for (const auto [x, y] : {std::pair{c.L, c.T}, {c.R, c.T}, {c.L, c.B}, {c.R, c.B}}) {
+        for (const auto& [x, y] : {std::pair{c.L, c.T}, {c.R, c.T}, {c.L, c.B}, {c.R, c.B}}) {
             A_long l = x + 9, t = y + 9, r = x - 9, b = y - 9;
             for (A_long v = y - 8; v <= y + 8; ++v)
                 for (A_long h = x - 8; h <= x + 8; ++h)
