@@ -58,7 +58,8 @@ PF_Err ReadGradient(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& suites, 
     const PF_HandleSuite1* handles = suites.HandleSuite1();
     const std::lock_guard<std::mutex> lock(param_checkout_mutex);
     PF_Err err = Checkout(in_data, UF3_COLOR_GRADIENT, def);
-    if (!err) p.gradient = CreateGradientStdVecFromArb(handles, def->u.arb_d.value);
+    // A gradient that cannot be locked fails the frame rather than drawing without it.
+    if (!err) p.gradient = CreateGradientStdVecFromArb(handles, def->u.arb_d.value, &err);
     const PF_Err inErr = Checkin(in_data, def);
     if (!err) err = inErr;
     // The record's copy, not the stored stops, takes the positions lookups use:

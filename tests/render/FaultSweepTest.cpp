@@ -36,6 +36,7 @@ struct Road {
     const char* name;
     int renderer, light;
     bool inner, debug;
+    bool gradient = false;  // Fill Mode Gradient, so a gradient the road cannot read shows
 };
 
 // One way of refusing, by position: `refuse(n)` refuses the n-th from now (0 clears);
@@ -121,6 +122,7 @@ protected:
         Set(UF3_QUALITY_PRESET, 1);  // small buffers keep the sweep quick
         Check(UF3_INNER_SHADOW, road.inner);
         Check(UF3_DEBUG_ANALYSIS_ENABLE, road.debug);
+        if (road.gradient) Set(UF3_FILL_MODE, UF3_FILL_GRADIENT);
         H().SetLayerSize(H().TextureLayer(), kW, kH);
         H().SetTextureLayerPresent(true);
         m_hostContext = MakeHostContext();
@@ -654,7 +656,7 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Roads, FaultSweep,
                          ::testing::Values(Road{"standard-point", 1, 2, false, false},
-                                           Road{"standard-directional", 1, 1, false, false},
+                                           Road{"standard-directional", 1, 1, false, false, true},
                                            Road{"standard-inner", 1, 1, true, true},
                                            Road{"raytraced-directional", 2, 1, false, false},
                                            Road{"raytraced-point", 2, 2, false, true}),
