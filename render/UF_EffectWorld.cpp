@@ -1,8 +1,6 @@
 #include "render/UF_EffectWorld.h"
 
-#include "shell/AEFX_SuiteHelper.h"
 #include "shell/UF3.h"
-
 
 UF_EffectWorld::UF_EffectWorld(PF_InData* in, PF_LayerDef templateWorld)
     : in_data(in), effect_ref(in ? static_cast<PF_ProgPtr>(in->effect_ref) : nullptr) {
