@@ -297,6 +297,13 @@ TEST(GradientLabels, ConvertToUtf16WithinTheirBuffers) {
     EXPECT_EQ(Units(label, label + 4), (Units{'a', 0xD83D, 0xDE00, 0}));
     copyConvertStringLiteralIntoUTF16(L"ab\U0001F600", label);
     EXPECT_EQ(Units(label, label + 4), (Units{'a', 'b', 0, 0}));
+    // A one-unit buffer holds the terminator alone; a buffer of none is not touched.
+    label[0] = label[1] = 0xBEEF;
+    copyConvertStringLiteralIntoUTF16(L"ab", label, 1);
+    EXPECT_EQ(Units(label, label + 2), (Units{0, 0xBEEF}));
+    label[0] = 0xBEEF;
+    copyConvertStringLiteralIntoUTF16(L"ab", label, 0);
+    EXPECT_EQ(label[0], 0xBEEF) << "written into a buffer of no units";
     // Longer text than a label holds is cut at the buffer's end, terminator included.
     StringToWideCharArr(std::string(400, 'x'), label);
     EXPECT_EQ(label[UF3_LABEL_UNITS - 2], 'x');
