@@ -1,5 +1,6 @@
 // The host's side of the effect's parameters: declarations, current values,
 // keyframes, check-out at a time, and arbitrary data served by the effect.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -13,7 +14,13 @@ namespace {
 
 Host* HostOf(void* effect_ref) { return static_cast<Host*>(effect_ref); }
 
-double Lerp(double a, double b, double t) { return a + (b - a) * t; }
+// Always between a and b: near the largest double b - a overflows, and
+// a + inf * 0 would be NaN.
+double Lerp(double a, double b, double t) {
+    const double d = b - a;
+    const double v = std::isfinite(d) ? a + d * t : a * (1 - t) + b * t;
+    return std::clamp(v, std::min(a, b), std::max(a, b));
+}
 A_long LerpRound(A_long a, A_long b, double t) { return A_long(std::lround(Lerp(a, b, t))); }
 A_u_char LerpByte(A_u_char a, A_u_char b, double t) { return A_u_char(std::lround(Lerp(a, b, t))); }
 
@@ -258,7 +265,8 @@ PF_Err Host::ValueAt(int index, double seconds, PF_ParamDef* out) {
         return arb ? CopyArb(key.u.arb_d.value, &out->u.arb_d.value) : PF_Err_NONE;
     }
     auto left = std::prev(right);
-    double t = (seconds - left->first) / (right->first - left->first);
+    // Halved first: keys far apart near the largest double would overflow.
+    double t = (seconds / 2 - left->first / 2) / (right->first / 2 - left->first / 2);
     if (arb) {
         *out = left->second;
         return InterpolateArb(left->second.u.arb_d.value, right->second.u.arb_d.value, t, &out->u.arb_d.value);

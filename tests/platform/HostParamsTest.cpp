@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "AE_GeneralPlug.h"
 #include "host/Composition.h"
@@ -93,6 +96,34 @@ TEST_F(HostParams, ScalarKeyframesInterpolateAndOthersHold) {
     h.ClearKeyframes(1);
     EXPECT_EQ(h.KeyframeCount(1), 0u);
     EXPECT_DOUBLE_EQ(CheckOut(1, 15).u.fs_d.value, 10.0);
+
+    // Finite keys give a finite value between them, however far apart the keys lie in time
+    // and in value: neither the time fraction nor the difference of the values may overflow.
+    constexpr double kMax = std::numeric_limits<double>::max();
+    struct Span { double t0, v0, t1, v1; };
+    const Span spans[] = {{-1.5e308, -kMax, 1.5e308, kMax}, {0, kMax, 2, -kMax}, {-kMax, 1, kMax, 3},
+                          {-1.5e308, kMax, 1.5e308, kMax}};
+    for (const Span& k : spans) {
+        h.ClearKeyframes(1);
+        h.SetKeyframe(1, k.t0, FloatSlider(5, k.v0));
+        h.SetKeyframe(1, k.t1, FloatSlider(5, k.v1));
+        double previous = k.v0;
+        for (const double f : {0.0, 1e-300, 0.25, 0.5, 0.75, 1 - 1e-16, 1.0}) {
+            const double seconds = k.t0 * (1 - f) + k.t1 * f;
+            PF_ParamDef v{};
+            ASSERT_EQ(h.ValueAt(1, seconds, &v), PF_Err_NONE);
+            const double x = v.u.fs_d.value;
+            EXPECT_TRUE(std::isfinite(x) && x >= std::min(k.v0, k.v1) && x <= std::max(k.v0, k.v1))
+                << x << " at " << seconds << " s between keys " << k.v0 << " at " << k.t0 << " s and " << k.v1
+                << " at " << k.t1 << " s";
+            EXPECT_TRUE(k.v1 >= k.v0 ? x >= previous : x <= previous) << "not on the way from key to key at " << seconds;
+            previous = x;
+        }
+        PF_ParamDef mid{};
+        ASSERT_EQ(h.ValueAt(1, k.t0 / 2 + k.t1 / 2, &mid), PF_Err_NONE);
+        EXPECT_DOUBLE_EQ(mid.u.fs_d.value, k.v0 / 2 + k.v1 / 2) << "half way between " << k.t0 << " and " << k.t1;
+    }
+    h.ClearKeyframes(1);
 }
 
 TEST_F(HostParams, CheckoutFailuresAndBooks) {
