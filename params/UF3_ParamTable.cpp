@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "params/GradientData.h"
@@ -391,9 +393,19 @@ void HoldToValidRange(int index, PF_ParamDef& def) {
     const Row& row = kTable[size_t(index - 1)];
     if (def.param_type != row.type) return;  // not checked out
     if (row.type == PF_Param_FLOAT_SLIDER) {
-        // The range as declared, in single precision.
-        const double lo = PF_FpShort(row.validMin), hi = PF_FpShort(row.validMax);
-        def.u.fs_d.value = std::clamp(def.u.fs_d.value, lo, hi);
+        double& value = def.u.fs_d.value;
+        // NaN has no nearest value: it renders as the slider's default.
+        if (std::isnan(value)) value = row.dflt;
+        // The range as declared, in single precision. The ease factors are
+        // capped at 1 where they are formed, so Easing Master and the four
+        // easings it scales keep a value past their top (a saved 150 or 300
+        // still eases as it did); infinity is held to the largest finite value,
+        // so that a factor of 0 stays 0.
+        const bool capsItself =
+            index == UF3_EASING_MASTER || (index >= UF3_EASE_DISTANCE && index <= UF3_EASE_GRADIENT_ADV);
+        const double lo = PF_FpShort(row.validMin);
+        const double hi = capsItself ? std::numeric_limits<double>::max() : PF_FpShort(row.validMax);
+        value = std::clamp(value, lo, hi);
     } else if (row.type == PF_Param_POPUP && row.text) {
         def.u.pd.value = std::clamp<A_long>(def.u.pd.value, 1, row.choices);
     }

@@ -28,9 +28,10 @@ std::string GenBlendingTableStr();
 PF_TransferMode EnumerateBlend(UF3_FULL_BLEND_TABLE_ENUM position);
 
 // Holds a checked-out value to what its parameter declares: a slider to its
-// valid range, a popup to its first or last position. Blend popups keep their
-// position (outside 2..44 they composite normally); other types have no range
-// the render reads. Only the caller's copy changes.
+// valid range (NaN to its default; Easing Master and the four per-attribute
+// easings at their low end only), a popup to its first or last position.
+// Blend popups keep their position (outside 2..44 they composite normally);
+// other types have no range the render reads. Only the caller's copy changes.
 void HoldToValidRange(int index, PF_ParamDef& def);
 
 // Standard output of a shell command; empty when it cannot be started.

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -273,18 +275,90 @@ TEST_F(RenderRecord, WholePixelCountsRoundUp) {
     EXPECT_EQ(quarter.bufferMargin, 1);  // ceil(0.375)
     EXPECT_EQ(quarter.lightRadiusSD, 2.5f);
 
-    // Each easing is scaled by the master; a value past its range is held to the range first.
-    Float(UF3_EASING_MASTER, 50);
-    Float(UF3_EASE_DISTANCE, 40);
-    Float(UF3_EASE_SOFTNESS_ADV, 300);
-    Float(UF3_EASE_OPACITY_ADV, 60);
-    Float(UF3_EASE_GRADIENT_ADV, 10);
-    myParams eased{};
-    Render(eased);
-    EXPECT_DOUBLE_EQ(eased.easeDistance, 0.2);
-    EXPECT_EQ(eased.easeSoftness, 0.5);
-    EXPECT_DOUBLE_EQ(eased.easeOpacity, 0.3);
-    EXPECT_DOUBLE_EQ(eased.easeGradient, 0.05);
+    // Each easing is scaled by the master and capped at 1 there: a value past the top of the
+    // master or of an easing (a saved project, an expression) keeps counting up to the cap; one
+    // below 0 is held at 0, infinity as the largest value, NaN as the default.
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    struct Easing { double master, distance, softness, opacity, gradient, want[4]; };
+    const Easing easings[] = {
+        {50, 40, 300, 60, 10, {0.2, 1, 0.3, 0.05}},
+        {150, 40, 80, -20, 300, {0.6, 1, 0, 1}},
+        {-50, 40, 300, 60, 10, {0, 0, 0, 0}},
+        {kInf, 0, 1e-300, -kInf, kInf, {0, 1, 0, 1}},
+        {0.5, kInf, 100, 0, 50, {1, 0.005, 0, 0.0025}},
+        {std::nan(""), 40, std::nan(""), 60, 10, {0.4, 1, 0.6, 0.1}},  // defaults 100 and 100
+    };
+    for (const Easing& e : easings) {
+        Float(UF3_EASING_MASTER, e.master);
+        Float(UF3_EASE_DISTANCE, e.distance);
+        Float(UF3_EASE_SOFTNESS_ADV, e.softness);
+        Float(UF3_EASE_OPACITY_ADV, e.opacity);
+        Float(UF3_EASE_GRADIENT_ADV, e.gradient);
+        myParams eased{};
+        Render(eased);
+        const double got[] = {eased.easeDistance, eased.easeSoftness, eased.easeOpacity, eased.easeGradient};
+        for (int k = 0; k < 4; ++k)
+            EXPECT_NEAR(got[k], e.want[k], 1e-12)
+                << "factor " << k << " (distance, softness, opacity, gradient) with master " << e.master << " and "
+                << e.distance << ", " << e.softness << ", " << e.opacity << ", " << e.gradient;
+    }
+}
+
+// Between a slider's end and its valid end a value is typed in or set by an expression, and is
+// the user's: every slider the render reads that can hold such a value shows it in the record.
+TEST_F(RenderRecord, ValuesPastTheSliderButWithinTheValidRangeAreKept) {
+    struct Case {
+        int index;
+        double value;
+        int renderer;
+        double (*field)(const myParams&);
+        double want;
+    };
+    constexpr int kStd = UF3_RENDERER_STANDARD, kRt = UF3_RENDERER_RAYTRACED;
+    const Case cases[] = {
+        {UF3_LIGHT_RADIUS_STD, 1500, kStd, [](const myParams& p) { return p.lightRadius; }, 1500},
+        {UF3_LIGHT_RADIUS_RT, 60000, kRt, [](const myParams& p) { return double(p.lightRadiusSD); }, 120000},
+        {UF3_SHADOW_LENGTH, 3000, kRt, [](const myParams& p) { return double(p.shadowLengthSD); }, 3000},
+        {UF3_SHADOW_LENGTH, -2500, kStd,
+         [](const myParams& p) { return p.inverseShadow ? -p.shadowLength : p.shadowLength; }, -2500},
+        {UF3_MATTE_GAMMA, 4, kStd, [](const myParams& p) { return p.shadowGamma; }, 0.25},
+        {UF3_MATTE_GAMMA, 0.1, kRt, [](const myParams& p) { return p.shadowGamma; }, 10},
+        {UF3_SAMPLES, 1500, kStd, [](const myParams& p) { return double(p.samples.size()); }, 1500},
+        {UF3_BUFFER_EXPANSION, 900, kStd, [](const myParams& p) { return double(p.bufferMargin); }, 450},
+        {UF3_DEBUG_LEFT, -4000, kStd, [](const myParams& p) { return p.debugLeft; }, -4000},
+        {UF3_DEBUG_LEFT, 4000, kRt, [](const myParams& p) { return p.debugLeft; }, 4000},
+        {UF3_DEBUG_TOP, 4500, kRt, [](const myParams& p) { return p.debugTop; }, 4500},
+        {UF3_DEBUG_TOP, -4500, kStd, [](const myParams& p) { return p.debugTop; }, -4500},
+        {UF3_DEBUG_SCALE, 4000, kStd, [](const myParams& p) { return p.debugScale; }, 40},
+        {UF3_DEBUG_SCALE, -3000, kRt, [](const myParams& p) { return p.debugScale; }, -30},
+        {UF3_JFA_PADDING, 800, kRt, [](const myParams& p) { return double(p.padOffset - 1); }, 800},
+    };
+    // Declared with such a range, but read by no render.
+    const int unread[] = {UF3_DEBUG_RIGHT, UF3_DEBUG_BOTTOM, UF3_RENDER_LOOPS};
+    for (int i = 1; i < UF3_NUM_PARAMS; ++i) {
+        const PF_ParamDef& d = H().ParamDefs()[size_t(i)];
+        if (d.param_type != PF_Param_FLOAT_SLIDER) continue;
+        // Each side with room between the slider's end and the valid end needs a case on that side.
+        for (const bool top : {false, true}) {
+            const bool room = top ? d.u.fs_d.slider_max < d.u.fs_d.valid_max : d.u.fs_d.slider_min > d.u.fs_d.valid_min;
+            if (!room || std::count(std::begin(unread), std::end(unread), i)) continue;
+            const bool covered = std::any_of(std::begin(cases), std::end(cases), [&](const Case& c) {
+                return c.index == i && (top ? c.value > d.u.fs_d.slider_max && c.value <= d.u.fs_d.valid_max
+                                            : c.value < d.u.fs_d.slider_min && c.value >= d.u.fs_d.valid_min);
+            });
+            EXPECT_TRUE(covered) << "parameter " << i << " has no case past its slider's " << (top ? "top" : "bottom");
+        }
+    }
+    for (const Case& c : cases) {
+        const PF_ParamDef saved = H().Param(c.index);
+        Popup(UF3_RENDERER, c.renderer);
+        Float(c.index, c.value);
+        myParams p{};
+        p.noise_worldP = &m_input;  // a texture, so that Matte Gamma is read
+        EXPECT_EQ(Render(p), PF_Err_NONE) << c.index;
+        EXPECT_NEAR(c.field(p), c.want, 1e-9 * std::fabs(c.want)) << "parameter " << c.index << " at " << c.value;
+        H().Param(c.index) = saved;
+    }
 }
 
 TEST_F(RenderRecord, QualityPresetDecidesRaytracedSampling) {

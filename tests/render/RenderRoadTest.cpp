@@ -2,12 +2,14 @@
 // message), a missing pre-render block, and several threads rendering at
 // once.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "OpenGL/gl3.h"
 #include "cgl/CGLTesting.h"
@@ -304,9 +306,11 @@ TEST_F(RenderRoad, ALayerWhosePixelsStartOffTheOriginGivesTheSameFrameMoved) {
     }
 }
 
-// A host's expression or a damaged project may hand a slider a value past its valid range, or a
-// popup a position it does not have. Every value the render reads then renders as the nearest
-// valid one (a popup's first or last position), the blend popups outside 2..44 as Normal.
+// A host's expression or a damaged project may hand a slider a value past its valid range or NaN,
+// or a popup a position it does not have. Every value the render reads then renders as the
+// nearest valid one (a popup's first or last position), NaN as the slider's default, the blend
+// popups outside 2..44 as Normal. The ease factors cap themselves, so Easing Master and the four
+// easings it scales keep a value past their top: that frame is one of valid values elsewhere.
 TEST_F(RenderRoad, ValuesPastTheirRangeRenderAsTheNearestValidValue) {
     constexpr int kLW = 64, kLH = 48;
     PF_EffectWorld& layer = H().SetLayerSize(H().EffectLayer(), kLW, kLH);
@@ -346,6 +350,7 @@ TEST_F(RenderRoad, ValuesPastTheirRangeRenderAsTheNearestValidValue) {
         int light = UF3_LIGHT_DIRECTIONAL, fill = UF3_FILL_SOLID;
         bool inner = false;
         int shrink = 1;
+        bool keepsTop = false;  // past the top it is not held, see below
     };
     constexpr int kPoint = UF3_LIGHT_POINT, kGradient = UF3_FILL_GRADIENT;
     const Case cases[] = {
@@ -353,14 +358,16 @@ TEST_F(RenderRoad, ValuesPastTheirRangeRenderAsTheNearestValidValue) {
         {UF3_LIGHT_RADIUS_RT, kPoint}, {.index = UF3_SHADOW_LENGTH, .shrink = 16},
         {.index = UF3_INNER_BLEND_MODE, .inner = true}, {UF3_OPACITY_START_RT}, {UF3_OPACITY_END_RT},
         {UF3_OPACITY_START_STD}, {UF3_OPACITY_END_STD}, {UF3_FILL_MODE}, {UF3_FILL_INFLUENCE}, {UF3_EASE_OPACITY},
-        {UF3_EASE_SOFTNESS}, {.index = UF3_EASE_GRADIENT, .fill = kGradient}, {UF3_EASING_MASTER},
-        {UF3_EASE_DISTANCE}, {UF3_EASE_SOFTNESS_ADV}, {UF3_EASE_OPACITY_ADV},
-        {.index = UF3_EASE_GRADIENT_ADV, .fill = kGradient}, {UF3_TEXTURE_BLEND_MODE}, {UF3_TEXTURE_STRENGTH},
+        {UF3_EASE_SOFTNESS}, {.index = UF3_EASE_GRADIENT, .fill = kGradient},
+        {.index = UF3_EASING_MASTER, .keepsTop = true}, {.index = UF3_EASE_DISTANCE, .keepsTop = true},
+        {.index = UF3_EASE_SOFTNESS_ADV, .keepsTop = true}, {.index = UF3_EASE_OPACITY_ADV, .keepsTop = true},
+        {.index = UF3_EASE_GRADIENT_ADV, .fill = kGradient, .keepsTop = true}, {UF3_TEXTURE_BLEND_MODE}, {UF3_TEXTURE_STRENGTH},
         {UF3_TEXTURE_ALPHA_BIAS}, {UF3_MATTE_GAMMA}, {UF3_SAMPLES}, {UF3_ALPHA_THRESHOLD}, {UF3_QUALITY_PRESET},
         {UF3_SOURCE_BLEND_MODE}, {UF3_SOURCE_OPACITY}, {UF3_SHADOW_OPACITY}, {UF3_SHADOW_OFFSET_DIR},
         {UF3_SHADOW_OFFSET_POINT, kPoint}, {.index = UF3_BUFFER_EXPANSION, .shrink = 8},
         {.index = UF3_VIEW_INNER_CPU_COMP, .inner = true}, {UF3_SD_DEBUG_VIEW}, {.index = UF3_JFA_PADDING, .shrink = 8},
     };
+    const auto shape = [](const Frame& g) { return std::tuple(g.err, g.originX, g.originY, g.width, g.height); };
     int wrong = 0, total = 0;
     for (const Case& c : cases) {
         const PF_ParamDef& declared = H().ParamDefs()[size_t(c.index)];
@@ -372,19 +379,19 @@ TEST_F(RenderRoad, ValuesPastTheirRangeRenderAsTheNearestValidValue) {
         Set(UF3_FILL_MODE, c.fill);
         Check(UF3_INNER_SHADOW, c.inner);
         H().In().downsample_x = H().In().downsample_y = {1, A_u_long(c.shrink)};
-        // (past the end, nearest valid value) at each end.
-        std::pair<double, double> ends[2];
+        // (past the end or NaN, the valid value it renders as).
+        std::vector<std::pair<double, double>> ends;
         if (popup) {
             const int last = declared.u.pd.num_choices;
-            ends[0] = {0, 1};
-            ends[1] = {last + 1, blend ? UF3_BLEND_NORMAL : last};
+            ends.push_back({0, 1});
+            ends.push_back({last + 1, blend ? UF3_BLEND_NORMAL : last});
         } else {
             const double lo = declared.u.fs_d.valid_min, hi = declared.u.fs_d.valid_max;
             const double step = (0.04 + (hi - lo) * 0.01) * c.shrink;
-            ends[0] = {lo - step, lo};
-            ends[1] = {hi + step, hi};
+            ends.push_back({lo - step, lo});
+            if (!c.keepsTop) ends.push_back({hi + step, hi});
+            ends.push_back({std::nan(""), declared.u.fs_d.dephault});
         }
-        const auto shape = [](const Frame& g) { return std::tuple(g.err, g.originX, g.originY, g.width, g.height); };
         for (const int renderer : {UF3_RENDERER_STANDARD, UF3_RENDERER_RAYTRACED})
             for (const short depth : {8, 32})
                 for (const auto& [past, nearest] : ends) {
@@ -397,18 +404,46 @@ TEST_F(RenderRoad, ValuesPastTheirRangeRenderAsTheNearestValidValue) {
                     const Frame f = render(past), want = render(nearest);
                     H().Param(c.index) = saved;
                     ++total;
-                    if (want.err == PF_Err_NONE && shape(f) == shape(want) &&
+                    const long nanPixels = std::count_if(f.argb.begin(), f.argb.end(), [](const auto& q) {
+                        return std::any_of(q.begin(), q.end(), [](float v) { return std::isnan(v); });
+                    });
+                    if (want.err == PF_Err_NONE && shape(f) == shape(want) && nanPixels == 0 &&
                         std::memcmp(f.argb.data(), want.argb.data(), f.argb.size() * sizeof f.argb[0]) == 0)
                         continue;
                     ++wrong;
                     ADD_FAILURE() << "parameter " << c.index << " at " << past << " (as " << nearest << "), renderer "
                                   << renderer << ", " << depth << " bits: result " << f.err << " against " << want.err
                                   << ", " << f.width << "x" << f.height << " against " << want.width << "x"
-                                  << want.height;
+                                  << want.height << ", " << nanPixels << " NaN pixels";
                 }
     }
     H().In().downsample_x = H().In().downsample_y = {1, 1};
     EXPECT_EQ(wrong, 0) << "of " << total;
+
+    // Each ease factor is its easing / 100 x the master / 100, capped at 1, so a master or an
+    // easing past 100 renders as valid values with the same factors (all exact in binary):
+    // 150 x 50 as 75 x 100, and 50 x 300 (capped) as 100 x 100.
+    const int easings[] = {UF3_EASING_MASTER, UF3_EASE_DISTANCE, UF3_EASE_SOFTNESS_ADV, UF3_EASE_OPACITY_ADV,
+                           UF3_EASE_GRADIENT_ADV};
+    const std::array<double, 5> past[][2] = {{{150, 50, 50, 50, 50}, {75, 100, 100, 100, 100}},
+                                             {{50, 300, 50, 25, 75}, {100, 100, 25, 12.5, 37.5}}};
+    Set(UF3_RENDERER, UF3_RENDERER_STANDARD);
+    Set(UF3_FILL_MODE, UF3_FILL_GRADIENT);
+    Check(UF3_INNER_SHADOW, false);
+    for (const auto& [over, as] : past)
+        for (const int light : {UF3_LIGHT_DIRECTIONAL, UF3_LIGHT_POINT}) {
+            Set(UF3_LIGHT_TYPE, light);
+            auto render = [&](const std::array<double, 5>& values) {
+                for (size_t k = 0; k < values.size(); ++k) Float(easings[k], values[k]);
+                return Render(32, {0, 0, kLW, kLH});
+            };
+            const Frame f = render(over), want = render(as);
+            EXPECT_TRUE(f.err == PF_Err_NONE && want.err == PF_Err_NONE && shape(f) == shape(want) &&
+                        std::memcmp(f.argb.data(), want.argb.data(), f.argb.size() * sizeof f.argb[0]) == 0)
+                << "master " << over[0] << " with " << over[1] << ", " << over[2] << ", " << over[3] << ", "
+                << over[4] << " against master " << as[0] << " with " << as[1] << ", " << as[2] << ", " << as[3]
+                << ", " << as[4] << ", light " << light;
+        }
 }
 
 }  // namespace
