@@ -116,7 +116,8 @@ TEST_F(HostParams, ScalarKeyframesInterpolateAndOthersHold) {
             EXPECT_TRUE(std::isfinite(x) && x >= std::min(k.v0, k.v1) && x <= std::max(k.v0, k.v1))
                 << x << " at " << seconds << " s between keys " << k.v0 << " at " << k.t0 << " s and " << k.v1
                 << " at " << k.t1 << " s";
-            EXPECT_TRUE(k.v1 >= k.v0 ? x >= previous : x <= previous) << "not on the way from key to key at " << seconds;
+            EXPECT_TRUE(k.v1 >= k.v0 ? x >= previous : x <= previous)
+                << "not on the way from key to key at " << seconds;
             previous = x;
         }
         PF_ParamDef mid{};
