@@ -61,7 +61,7 @@ PF_Err ReadGradient(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& suites, 
     // A gradient that cannot be locked fails a frame coloured with it rather than drawing
     // without it; a solid fill does without.
     PF_Err readErr = PF_Err_NONE;
-    if (!err) p.gradient = CreateGradientStdVecFromArb(handles, def->u.arb_d.value, &readErr);
+    if (!err) readErr = CreateGradientStdVecFromArb(handles, def->u.arb_d.value, &p.gradient);
     if (used && !err) err = readErr;
     const PF_Err inErr = Checkin(in_data, def);
     if (!err) err = inErr;

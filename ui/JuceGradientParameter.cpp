@@ -8,6 +8,7 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
+#include "shell/UF_Handle.h"
 
 namespace {
 
@@ -188,16 +189,6 @@ void StringToWideCharArr(std::string s, unsigned short* out, size_t capacity) {
 
 float lerp(float a, float b, float t) { return a - (a - b) * t; }
 
-SequenceDataLock::SequenceDataLock(PF_InData* in_data) {
-    if (!in_data || !in_data->sequence_data || !in_data->utils || !in_data->utils->host_lock_handle) return;
-    m_data = static_cast<SequenceData*>(in_data->utils->host_lock_handle(in_data->sequence_data));
-    if (m_data) m_in_data = in_data;
-}
-
-SequenceDataLock::~SequenceDataLock() {
-    if (m_data && m_in_data->utils->host_unlock_handle) m_in_data->utils->host_unlock_handle(m_in_data->sequence_data);
-}
-
 // ---- The control ----
 
 JuceGradientParameter::JuceGradientParameter(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
@@ -254,8 +245,8 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
     };
 
     if (drag) {
-        SequenceDataLock sequence(m_in_data);
-        if (SequenceData* seq = sequence.get()) {
+        const UF_HandleLock sequence(m_in_data->utils, m_in_data->sequence_data);
+        if (auto* seq = sequence.As<SequenceData>()) {
             seq->lastMouseH = mx;
             seq->lastMouseV = my;
         }
@@ -263,9 +254,9 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
 
     const PF_HandleSuite1* handles = suites.HandleSuite1();
     const PF_ParamUtilsSuite3* paramUtils = suites.ParamUtilsSuite3();
-    PF_Err err = PF_Err_NONE;
+    std::vector<ArbGradientPt> stops;
     // A gradient that cannot be read is not taken for one without stops.
-    std::vector<ArbGradientPt> stops = CreateGradientStdVecFromArb(handles, p->u.arb_d.value, &err);
+    PF_Err err = CreateGradientStdVecFromArb(handles, p->u.arb_d.value, &stops);
     if (err) return refused(err);
     PF_ParamDef linear = *m_params[UF3_LINEAR_BLENDING], interp = *m_params[UF3_INTERPOLATE];
     const GradientGeometry g = GradientGeometryOf(m_extra);
@@ -352,9 +343,11 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
     }
 
     // The new handle is made first: when the host cannot supply it the old value stays.
-    PF_Handle fresh = nullptr;
+    UF_Handle fresh;
     if (write && !stops.empty()) {
-        err = Set_Arb_Gradient(handles, &fresh, unsigned(stops.size()), stops.data());
+        PF_Handle made = nullptr;
+        err = Set_Arb_Gradient(handles, &made, unsigned(stops.size()), stops.data());
+        fresh = UF_Handle(handles, made);
         if (!err && !fresh) err = PF_Err_OUT_OF_MEMORY;
         if (err) return refused(err);
     }
@@ -364,18 +357,12 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
         err = paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_positionParam, &location);
         if (err) paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_selectParam, m_params[m_selectParam]);
     }
-    if (err) {
-        if (fresh) handles->host_dispose_handle(fresh);
-        return refused(err);
-    }
+    if (err) return refused(err);
 
     // Nothing can fail from here on.
     if (fresh) {
-        if (p->u.arb_d.value) {
-            handles->host_unlock_handle(p->u.arb_d.value);
-            handles->host_dispose_handle(p->u.arb_d.value);
-        }
-        p->u.arb_d.value = fresh;
+        UF_Handle(handles, p->u.arb_d.value).UnlockAndDispose();
+        p->u.arb_d.value = fresh.Release();
         p->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
     }
     *m_params[UF3_LINEAR_BLENDING] = linear;
@@ -394,8 +381,8 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
 PF_Err JuceGradientParameter::MouseHover() {
     PF_AdjustCursorEventInfo& cursor = m_extra->u.adjust_cursor;
     {
-        SequenceDataLock sequence(m_in_data);
-        if (SequenceData* seq = sequence.get()) {
+        const UF_HandleLock sequence(m_in_data->utils, m_in_data->sequence_data);
+        if (auto* seq = sequence.As<SequenceData>()) {
             seq->lastMouseH = cursor.screen_point.h;
             seq->lastMouseV = cursor.screen_point.v;
         }
@@ -403,13 +390,16 @@ PF_Err JuceGradientParameter::MouseHover() {
     const float mx = float(cursor.screen_point.h), my = float(cursor.screen_point.v);
     const GradientGeometry g = GradientGeometryOf(m_extra);
     const DRAWBOT_RectF32& a = g.area;
-    if (a.left <= mx && mx <= a.left + a.width && a.top <= my && my <= a.top + a.height)
-        cursor.set_cursor = m_defaultCursor;
-    if (InAddStrip(g, mx, my)) cursor.set_cursor = UF3_CURSOR_ADD_STOP;
+    PF_CursorType shown = cursor.set_cursor;
+    if (a.left <= mx && mx <= a.left + a.width && a.top <= my && my <= a.top + a.height) shown = m_defaultCursor;
+    if (InAddStrip(g, mx, my)) shown = UF3_CURSOR_ADD_STOP;
 
     AEGP_SuiteHandler suites(m_in_data->pica_basicP);
-    const std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value);
-    if (HitStop(stops, g, mx, my) >= 0) cursor.set_cursor = UF3_CURSOR_ON_STOP;
+    std::vector<ArbGradientPt> stops;
+    // Without the stops the cursor cannot say what a click would do: the host's stays.
+    if (PF_Err err = CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value, &stops))
+        return err;
+    if (HitStop(stops, g, mx, my) >= 0) shown = UF3_CURSOR_ON_STOP;
+    cursor.set_cursor = shown;
     return PF_Err_NONE;
 }

@@ -9,6 +9,7 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
+#include "shell/UF_Handle.h"
 #include "ui/JuceGradientParameter.h"
 
 namespace {
@@ -261,16 +262,15 @@ PF_Err JuceGradientParameter::DrawRectUsingDrawBot(PF_InData* in_data, PF_OutDat
 
 PF_Err JuceGradientParameter::Draw() {
     AEGP_SuiteHandler suites(m_in_data->pica_basicP);
-    SequenceDataLock sequence(m_in_data);
-    const SequenceData* seq = sequence.get();
+    const UF_HandleLock sequence(m_in_data->utils, m_in_data->sequence_data);
+    const auto* seq = sequence.As<const SequenceData>();
 
     const bool enabled = !(m_params[m_paramIndex]->ui_flags & PF_PUI_DISABLED);
     const GradientGeometry g = GradientGeometryOf(m_extra);
     // A gradient the host will not let us read is not drawn as an empty one.
-    PF_Err read = PF_Err_NONE;
-    std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value, &read);
-    if (read) return read;
+    std::vector<ArbGradientPt> stops;
+    if (PF_Err read = CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value, &stops))
+        return read;
     const bool linearParam = m_params[UF3_LINEAR_BLENDING]->u.bd.value != 0;
     const bool interp = m_params[UF3_INTERPOLATE]->u.bd.value != 0;
     bool linear = linearParam;

@@ -9,6 +9,7 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
+#include "shell/UF_Handle.h"
 #include "ui/JuceGradientParameter.h"
 
 namespace {
@@ -21,25 +22,6 @@ constexpr float kHeadingScale = 1.5f;
 constexpr float kMargin = 3.0f;
 constexpr float kLineGap = 3.0f;
 
-
-// The global data stays locked for the drawing and is unlocked on every way out.
-class GlobalLock {
-public:
-    GlobalLock(const PF_HandleSuite1* handles, PF_Handle h) : m_handles(handles), m_h(h) {
-        if (m_h) m_data = static_cast<const GlobalData*>(m_handles->host_lock_handle(m_h));
-    }
-    ~GlobalLock() {
-        if (m_h) m_handles->host_unlock_handle(m_h);
-    }
-    GlobalLock(const GlobalLock&) = delete;
-    GlobalLock& operator=(const GlobalLock&) = delete;
-    const GlobalData* Data() const { return m_data; }
-
-private:
-    const PF_HandleSuite1* m_handles;
-    PF_Handle m_h;
-    const GlobalData* m_data = nullptr;
-};
 
 // A DRAWBOT object released at the end of the drawing; Release() reports the error once.
 class Owned {
@@ -152,11 +134,11 @@ PF_Err DrawDebugOverlay(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* p
     if (!result) result = db->drawSuite->GetSurface(drawing, &surface);
 
     {
-        GlobalLock global(suites.HandleSuite1(), in_data->global_data);
+        // Locked for the drawing; the host hears it done with even after a refusal.
+        const UF_HandleLock global(suites.HandleSuite1(), in_data->global_data, UF_Unlock::Always);
         UF3_DebugSpace space{};
-        if (global.Data() && !result)
-            result = DebugOverlaySpace(in_data, extra, suites.ANSICallbacksSuite1()->hypot, &space);
-        if (global.Data() && !result && !space.empty) {
+        if (global && !result) result = DebugOverlaySpace(in_data, extra, suites.ANSICallbacksSuite1()->hypot, &space);
+        if (global && !result && !space.empty) {
             const DRAWBOT_SupplierSuite1* sup = db->supplierSuite;
             const DRAWBOT_SurfaceSuite2* surf = db->surfaceSuite;
 
@@ -188,7 +170,7 @@ PF_Err DrawDebugOverlay(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* p
                 result = surf->DrawString(surface, headingBrush.As<DRAWBOT_BrushRef>(),
                                           headingFont.As<DRAWBOT_FontRef>(), text, &pen, kDRAWBOT_TextAlignment_Left,
                                           kDRAWBOT_TextTruncation_None, 0.0f);
-            for (const std::string& line : DebugOverlayLines(*global.Data())) {
+            for (const std::string& line : DebugOverlayLines(*global.As<const GlobalData>())) {
                 pen.y += fontSize + kLineGap;
                 if (result) break;
                 StringToWideCharArr(line, text, UF3_LABEL_UNITS);

@@ -6,6 +6,7 @@
 #include "resources/HeaderImage.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
+#include "shell/UF_Handle.h"
 #include "ui/JuceGradientParameter.h"
 #include "ui/UF3_CompUI.h"
 
@@ -74,12 +75,12 @@ PF_Err DrawEvent(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]
 
     if (extra->effect_win.area == PF_EA_CONTROL) {
         const PF_HandleSuite1* handles = suites.HandleSuite1();
-        PF_Handle pixelsH = handles->host_new_handle(UF3_HEADER_IMAGE_BYTES);
-        void* pixels = pixelsH ? handles->host_lock_handle(pixelsH) : nullptr;
+        const UF_Handle pixelsH = UF_Handle::New(handles, UF3_HEADER_IMAGE_BYTES);
+        const UF_HandleLock locked(handles, pixelsH.get());
+        void* pixels = locked.As<void>();
         if (!pixels) {
             // Without the copy there is nothing to draw from; the host hears why.
-            if (pixelsH) handles->host_dispose_handle(pixelsH);
-            if (!err) err = PF_Err_OUT_OF_MEMORY;
+            if (!err) err = locked.Error();
         } else {
             std::memcpy(pixels, banner5_map, UF3_HEADER_IMAGE_BYTES);
             DRAWBOT_ImageRef image = nullptr;
@@ -109,8 +110,6 @@ PF_Err DrawEvent(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]
                 const PF_Err released = supplierSuite->ReleaseObject(reinterpret_cast<DRAWBOT_ObjectRef>(image));
                 if (!err) err = released;
             }
-            handles->host_unlock_handle(pixelsH);
-            handles->host_dispose_handle(pixelsH);
         }
     }
     if (!err) extra->evt_out_flags = PF_EO_HANDLED_EVENT;
