@@ -62,10 +62,8 @@ PF_Err ArbCopy(const PF_HandleSuite1* hs, PF_ArbitraryH src, PF_ArbitraryH* dstP
         UF_HandleLock from(hs, src);
         if (!from) return from.Error();
         const A_HandleSize size = hs->host_get_handle_size(src);
-        const PF_Err err = UF_NewFilledHandle(hs, size, &copy, [&](void* to) {
-            if (size) std::memcpy(to, from.As<void>(), size);
-        });
-        if (err) return err;
+        if (PF_Err err = UF_NewFilledHandle(hs, size, &copy, [&](void* to) { std::memcpy(to, from.As<void>(), size); }))
+            return err;
     }
     {
         UF_Handle old(hs, *dstPH);
@@ -96,9 +94,7 @@ PF_Err ArbFlatten(const PF_HandleSuite1* hs, PF_ArbitraryH h, A_u_long bufSize, 
 PF_Err ArbUnflatten(const PF_HandleSuite1* hs, A_u_long bufSize, const void* buf, PF_ArbitraryH* arbPH) {
     if (!buf) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     if (!arbPH) return PF_Err_NONE;
-    return UF_NewFilledHandle(hs, bufSize, arbPH, [&](void* data) {
-        if (bufSize) std::memcpy(data, buf, bufSize);
-    });
+    return UF_NewFilledHandle(hs, bufSize, arbPH, [&](void* data) { std::memcpy(data, buf, bufSize); });
 }
 
 // Equal only when both handles are shown to hold the same bytes.

@@ -142,16 +142,15 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*) {
     PF_Handle globalH = in_data->global_data;
     CGLContextObj context = ForgetGlobalContext(globalH);
     if (globalH) {
-        UF_Handle owned(calls, globalH);
         {
-            UF_HandleLock lock(calls, globalH);
+            const UF_HandleLock lock(calls, globalH);
             if (auto* global = lock.As<GlobalData>()) {
                 if (global->context) context = global->context;
                 global->context = nullptr;
             }
             if (!err) err = lock.Error();
         }
-        const PF_Err disposed = owned.Dispose();
+        const PF_Err disposed = UF_Handle(calls, globalH).Dispose();
         if (!disposed) in_data->global_data = nullptr;
         if (!err) err = disposed;
     }
@@ -171,9 +170,8 @@ PF_Err SequenceFlatten(PF_InData* in_data, PF_OutData* out_data) {
 
 PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data) {
     if (!in_data->sequence_data) return PF_Err_NONE;
-    if (in_data->utils && in_data->utils->host_dispose_handle) {
-        UF_Handle(in_data->utils, in_data->sequence_data).Dispose();
-    } else {
+    // A host without the utility callback lends its handle suite.
+    if (UF_Handle(in_data->utils, in_data->sequence_data).Dispose()) {
         AEFX_SuiteScoper<PF_HandleSuite1> handles(in_data, kPFHandleSuite, kPFHandleSuiteVersion1, out_data);
         UF_Handle(handles.get(), in_data->sequence_data).Dispose();
     }

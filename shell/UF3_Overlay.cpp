@@ -46,8 +46,7 @@ cairoContext::cairoContext(PF_InData* in_data, const PF_HandleSuite1* handleSuit
       m_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
       m_cr(cairo_create(m_surface)),
       m_handle(UF_Handle::New(handleSuite, 4)),
-      m_lock(handleSuite, m_handle.get()),
-      m_success(bool(m_lock)) {}
+      m_lock(handleSuite, m_handle.get()) {}
 
 // The handle is unlocked and disposed after this, as the members go.
 cairoContext::~cairoContext() {
@@ -144,7 +143,7 @@ PF_Err DrawErrorString(myParams& params, const std::string& message, PF_LayerDef
         cairoContext myCairo(in_data, handleSuite, params.pixelFormat, int(temp.world.width),
                              int(temp.world.height));
         unsigned char* pixels = cairo_image_surface_get_data(myCairo.m_surface);
-        if (!myCairo.m_success) {
+        if (!myCairo.m_lock) {
             LogError("err DrawString() !myCairo.m_success", &params);
             err = PF_Err_OUT_OF_MEMORY;
         } else if (cairo_surface_status(myCairo.m_surface) != CAIRO_STATUS_SUCCESS) {

@@ -26,8 +26,7 @@ struct cairoContext {
     cairo_surface_t* m_surface = nullptr;
     cairo_t* m_cr = nullptr;
     UF_Handle m_handle;
-    UF_HandleLock m_lock;
-    bool m_success = false;  // handle allocated and locked
+    UF_HandleLock m_lock;  // held when the host could still allocate
 };
 
 // What the row callbacks read and write: the temporary world and cairo's

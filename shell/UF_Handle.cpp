@@ -2,20 +2,12 @@
 
 #include <utility>
 
-UF_Handle UF_Handle::New(UF_HandleCalls calls, A_HandleSize size) {
-    return UF_Handle(calls, calls.host_new_handle ? calls.host_new_handle(size) : nullptr);
-}
-
-UF_Handle::UF_Handle(UF_Handle&& other) noexcept
-    : m_calls(other.m_calls), m_h(std::exchange(other.m_h, nullptr)), m_record(std::exchange(other.m_record, nullptr)) {}
-
 UF_Handle& UF_Handle::operator=(UF_Handle&& other) noexcept {
-    if (this != &other) {
-        Dispose();
-        m_calls = other.m_calls;
-        m_h = std::exchange(other.m_h, nullptr);
-        m_record = std::exchange(other.m_record, nullptr);
-    }
+    if (this == &other) return *this;
+    Dispose();
+    m_calls = other.m_calls;
+    m_h = std::exchange(other.m_h, nullptr);
+    m_record = std::exchange(other.m_record, nullptr);
     return *this;
 }
 
@@ -35,11 +27,6 @@ PF_Err UF_Handle::Dispose() {
 PF_Err UF_Handle::UnlockAndDispose() {
     if (m_h && m_calls.host_unlock_handle) m_calls.host_unlock_handle(m_h);
     return Dispose();
-}
-
-void UF_Handle::RecordIn(PF_Handle& record) {
-    m_record = &record;
-    record = m_h;
 }
 
 UF_HandleLock::UF_HandleLock(UF_HandleCalls calls, PF_Handle h, UF_Unlock unlock) : m_calls(calls), m_h(h) {

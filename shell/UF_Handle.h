@@ -16,13 +16,10 @@ struct UF_HandleCalls {
 
     UF_HandleCalls() = default;
     template <typename Calls>  // PF_HandleSuite1 or PF_UtilCallbacks
-    UF_HandleCalls(const Calls* calls) {
-        if (!calls) return;
-        host_new_handle = calls->host_new_handle;
-        host_lock_handle = calls->host_lock_handle;
-        host_unlock_handle = calls->host_unlock_handle;
-        host_dispose_handle = calls->host_dispose_handle;
-    }
+    UF_HandleCalls(const Calls* c)
+        : host_new_handle(c ? c->host_new_handle : nullptr), host_lock_handle(c ? c->host_lock_handle : nullptr),
+          host_unlock_handle(c ? c->host_unlock_handle : nullptr),
+          host_dispose_handle(c ? c->host_dispose_handle : nullptr) {}
 };
 
 class UF_Handle {
@@ -30,24 +27,23 @@ public:
     UF_Handle() = default;
     UF_Handle(UF_HandleCalls calls, PF_Handle adopted) : m_calls(calls), m_h(adopted) {}
     // Empty when the host refuses the handle.
-    static UF_Handle New(UF_HandleCalls calls, A_HandleSize size);
+    static UF_Handle New(UF_HandleCalls calls, A_HandleSize size) {
+        return UF_Handle(calls, calls.host_new_handle ? calls.host_new_handle(size) : nullptr);
+    }
     ~UF_Handle() { Dispose(); }
-    UF_Handle(UF_Handle&& other) noexcept;
+    UF_Handle(UF_Handle&& other) noexcept { *this = static_cast<UF_Handle&&>(other); }
     UF_Handle& operator=(UF_Handle&& other) noexcept;
-    UF_Handle(const UF_Handle&) = delete;
-    UF_Handle& operator=(const UF_Handle&) = delete;
 
     explicit operator bool() const { return m_h != nullptr; }
     PF_Handle get() const { return m_h; }
     // Handed over (to the host, into a parameter): no longer disposed here.
     PF_Handle Release();
-    // PF_Err_BAD_CALLBACK_PARAM when the host gives no call to dispose with; the handle is
-    // forgotten either way.
+    // PF_Err_BAD_CALLBACK_PARAM when the host gives no call to dispose with; forgotten either way.
     PF_Err Dispose();
     // For a value the host hands back, which may still be locked.
     PF_Err UnlockAndDispose();
     // `record` names the handle while this owner holds it, and is cleared when it stops.
-    void RecordIn(PF_Handle& record);
+    void RecordIn(PF_Handle& record) { m_record = &record, record = m_h; }
 
 private:
     UF_HandleCalls m_calls;
@@ -67,10 +63,7 @@ public:
     UF_HandleLock& operator=(const UF_HandleLock&) = delete;
 
     explicit operator bool() const { return m_data != nullptr; }
-    template <typename T>
-    T* As() const {
-        return static_cast<T*>(m_data);
-    }
+    template <typename T> T* As() const { return static_cast<T*>(m_data); }
     // PF_Err_OUT_OF_MEMORY when the lock was refused.
     PF_Err Error() const { return m_data ? PF_Err_NONE : PF_Err_OUT_OF_MEMORY; }
     // Early, where the host's order needs it; the destructor then does nothing.
@@ -89,7 +82,7 @@ template <typename Fill>
 PF_Err UF_NewFilledHandle(UF_HandleCalls calls, A_HandleSize size, PF_Handle* out, Fill&& fill) {
     UF_Handle h = UF_Handle::New(calls, size);
     {
-        UF_HandleLock lock(calls, h.get());
+        const UF_HandleLock lock(calls, h.get());
         if (!lock) return lock.Error();
         fill(lock.As<void>());
     }

@@ -387,19 +387,18 @@ PF_Err JuceGradientParameter::MouseHover() {
             seq->lastMouseV = cursor.screen_point.v;
         }
     }
-    const float mx = float(cursor.screen_point.h), my = float(cursor.screen_point.v);
-    const GradientGeometry g = GradientGeometryOf(m_extra);
-    const DRAWBOT_RectF32& a = g.area;
-    PF_CursorType shown = cursor.set_cursor;
-    if (a.left <= mx && mx <= a.left + a.width && a.top <= my && my <= a.top + a.height) shown = m_defaultCursor;
-    if (InAddStrip(g, mx, my)) shown = UF3_CURSOR_ADD_STOP;
-
     AEGP_SuiteHandler suites(m_in_data->pica_basicP);
     std::vector<ArbGradientPt> stops;
     // Without the stops the cursor cannot say what a click would do: the host's stays.
     if (PF_Err err = CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value, &stops))
         return err;
-    if (HitStop(stops, g, mx, my) >= 0) shown = UF3_CURSOR_ON_STOP;
-    cursor.set_cursor = shown;
+
+    const float mx = float(cursor.screen_point.h), my = float(cursor.screen_point.v);
+    const GradientGeometry g = GradientGeometryOf(m_extra);
+    const DRAWBOT_RectF32& a = g.area;
+    if (a.left <= mx && mx <= a.left + a.width && a.top <= my && my <= a.top + a.height)
+        cursor.set_cursor = m_defaultCursor;
+    if (InAddStrip(g, mx, my)) cursor.set_cursor = UF3_CURSOR_ADD_STOP;
+    if (HitStop(stops, g, mx, my) >= 0) cursor.set_cursor = UF3_CURSOR_ON_STOP;
     return PF_Err_NONE;
 }

@@ -76,18 +76,17 @@ PF_Err DrawEvent(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]
     if (extra->effect_win.area == PF_EA_CONTROL) {
         const PF_HandleSuite1* handles = suites.HandleSuite1();
         const UF_Handle pixelsH = UF_Handle::New(handles, UF3_HEADER_IMAGE_BYTES);
-        const UF_HandleLock locked(handles, pixelsH.get());
-        void* pixels = locked.As<void>();
+        const UF_HandleLock pixels(handles, pixelsH.get());
         if (!pixels) {
             // Without the copy there is nothing to draw from; the host hears why.
-            if (!err) err = locked.Error();
+            if (!err) err = pixels.Error();
         } else {
-            std::memcpy(pixels, banner5_map, UF3_HEADER_IMAGE_BYTES);
+            std::memcpy(pixels.As<void>(), banner5_map, UF3_HEADER_IMAGE_BYTES);
             DRAWBOT_ImageRef image = nullptr;
             if (!err)
                 err = supplierSuite->NewImageFromBuffer(supplier, UF3_HEADER_IMAGE_WIDTH, UF3_HEADER_IMAGE_HEIGHT,
                                                         UF3_HEADER_IMAGE_ROW_BYTES,
-                                                        kDRAWBOT_PixelLayout_32BGRA_Straight, pixels, &image);
+                                                        kDRAWBOT_PixelLayout_32BGRA_Straight, pixels.As<void>(), &image);
             if (!err && image) {
                 // Drawn at half size: the image has twice the panel's resolution.
                 const PF_Rect& frame = extra->effect_win.current_frame;
