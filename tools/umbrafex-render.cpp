@@ -79,8 +79,23 @@ const char* kHelp =
     "  --module PATH       the effect module to load\n"
     "  --help              this text\n";
 
+int gStderr = -1;  // standard error, while the image library's own printing goes nowhere
+
+// One line, last on standard error: the image library's messages come in
+// lines, some repeating others, so only those that say something new are kept.
 [[noreturn]] void Fail(const std::string& message) {
-    std::fprintf(stderr, "umbrafex-render: %s\n", message.c_str());
+    if (gStderr >= 0) ::dup2(gStderr, 2);
+    std::vector<std::string> lines;
+    std::stringstream in(message);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(line);
+    std::string text;
+    for (const std::string& line : lines)
+        if (text.find(line) == std::string::npos &&
+            std::none_of(lines.begin(), lines.end(),
+                         [&](const std::string& other) { return other != line && other.find(line) != std::string::npos; }))
+            text += (text.empty() ? "" : text.back() == ':' ? " " : "; ") + line;
+    std::fprintf(stderr, "umbrafex-render: %s\n", text.c_str());
     std::exit(2);
 }
 
@@ -190,68 +205,93 @@ void SampleLayer(host::Host& h, const Options& o) {
         Fail("no memory to draw the " + std::to_string(o.width) + "x" + std::to_string(o.height) + " sample scene");
 }
 
-// Files whose colour is premultiplied by convention; every other format holds
-// straight colour next to its alpha.
-bool StoresPremultiplied(const std::string& formatName) { return formatName == "openexr"; }
+// While the image library works, standard error goes nowhere: what its codecs
+// print (libpng's lines) is in its error state too, which Fail's message gives.
+struct Quiet {
+    Quiet() {
+        std::fflush(stderr);
+        const int null = ::open("/dev/null", O_WRONLY);
+        gStderr = ::dup(2);
+        if (null >= 0) ::dup2(null, 2), ::close(null);
+    }
+    ~Quiet() {
+        if (gStderr >= 0) ::dup2(gStderr, 2), ::close(gStderr);
+        gStderr = -1;
+    }
+};
 
-// The host's layers hold straight colour. OpenImageIO premultiplies straight
-// files on read unless asked not to, so it is asked, and only colour the file
-// itself stores premultiplied is divided out. Channels are taken by name; the
-// layer is the file's display window, transparent outside its data window.
-void LoadImage(host::Host& h, host::Layer& layer, const std::string& path) {
+// How each format holds colour beside alpha: premultiplied always (2), unless
+// the file says it is straight (1), or straight (0, every format not named);
+// and whether it keeps only an approximation of the pixels. Reading and writing
+// both go by it, so the renderer reads back what it writes.
+struct Format {
+    std::string_view name;
+    int premultiplied = 0;
+    bool lossy = false;
+};
+Format FormatOf(std::string_view name) {
+    static constexpr Format kFormats[] = {{"openexr", 2},    {"rla", 2},         {"iff", 2},        {"softimage", 2},
+                                          {"tiff", 1},       {"targa", 1},       {"jpeg", 0, true}, {"gif", 0, true},
+                                          {"webp", 0, true}, {"heif", 0, true}, {"hdr", 0, true}};
+    for (const Format& f : kFormats)
+        if (f.name == name) return f;
+    return {name};
+}
+
+// The host's layers hold straight colour, so OpenImageIO is asked for the
+// file's own values and colour its format holds premultiplied is divided out.
+// Colour comes from the first part of the file with channels named R, G, B or
+// Y (CMYK the library converts to RGB), alpha from that part's A; the layer is
+// the part's display window, transparent outside its data window, which is
+// returned.
+OIIO::ROI LoadImage(host::Host& h, host::Layer& layer, const std::string& path) {
+    Quiet quiet;
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) Fail("cannot read \"" + path + "\": " + OIIO::geterror());
-    const OIIO::ImageSpec& spec = in->spec();
-    const int n = spec.nchannels;
-    if (spec.width <= 0 || spec.height <= 0 || n <= 0) Fail("\"" + path + "\" holds no pixels");
-    const bool windowed = spec.full_width > 0 && spec.full_height > 0;
-    const int fullX = windowed ? spec.full_x : spec.x, fullY = windowed ? spec.full_y : spec.y;
-    const int fullW = windowed ? spec.full_width : spec.width, fullH = windowed ? spec.full_height : spec.height;
-    CheckSize("\"" + path + "\"", fullW, fullH);
-    CheckSize("the data window of \"" + path + "\"", spec.width, spec.height);
-
-    auto named = [&](const char* name) {
-        for (int c = 0; c < n && c < int(spec.channelnames.size()); ++c)
-            if (spec.channelnames[size_t(c)] == name) return c;
-        return -1;
-    };
-    const int alpha = spec.alpha_channel >= 0 && spec.alpha_channel < n ? spec.alpha_channel : named("A");
-    int rgb[3] = {named("R"), named("G"), named("B")};
-    if (rgb[0] < 0 && rgb[1] < 0 && rgb[2] < 0) {
-        // Grey, or channels with names of their own: taken in order, alpha aside.
-        std::vector<int> rest;
-        for (int c = 0; c < n; ++c)
-            if (c != alpha) rest.push_back(c);
-        const int grey = named("Y") >= 0 ? named("Y") : rest.empty() ? -1 : rest[0];
-        for (int c = 0; c < 3; ++c) rgb[c] = rest.size() >= 3 && named("Y") < 0 ? rest[size_t(c)] : grey;
+    if (!in) Fail("cannot read \"" + path + "\":\n" + OIIO::geterror());
+    int part = 0;
+    std::string channels;
+    for (; in->seek_subimage(part, 0); ++part) {
+        const auto& names = in->spec().channelnames;
+        if (std::any_of(names.begin(), names.end(), [](const std::string& c) { return c == "R" || c == "G" || c == "B" || c == "Y"; }))
+            break;
+        for (const std::string& c : names) channels += (channels.empty() ? "" : ", ") + c;
     }
-    const bool premultiplied = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    in->geterror();  // a part past the last is no fault of the file's
+    if (!in->seek_subimage(part, 0))
+        Fail("\"" + path + "\" holds no colour channels (R, G, B or Y), only " + channels);
+    const OIIO::ImageSpec spec = in->spec();
+    const int n = spec.nchannels;
+    const bool windowed = spec.full_width > 0 && spec.full_height > 0;
+    const OIIO::ROI full = windowed ? spec.roi_full() : spec.roi();
+    CheckSize("\"" + path + "\"", full.width(), full.height());
+    CheckSize("the data window of \"" + path + "\"", spec.width, spec.height);
+    auto channel = [&](const char* name) {
+        const auto at = std::find(spec.channelnames.begin(), spec.channelnames.end(), name);
+        return at == spec.channelnames.end() ? -1 : int(at - spec.channelnames.begin());
+    };
+    const int alpha = channel("A");
+    int rgb[3] = {channel("R"), channel("G"), channel("B")};
+    if (rgb[0] < 0 && rgb[1] < 0 && rgb[2] < 0) rgb[0] = rgb[1] = rgb[2] = channel("Y");
+    const int rule = FormatOf(in->format_name()).premultiplied;
+    const bool premultiplied = alpha >= 0 && (rule == 2 || (rule == 1 && !spec.get_int_attribute("oiio:UnassociatedAlpha")));
 
-    PF_EffectWorld& world = LayerPixels(h, layer, fullW, fullH);
-    constexpr int kBand = 16;  // rows read at once
-    std::vector<float> band(size_t(spec.width) * kBand * size_t(n));
-    for (int top = 0; top < spec.height; top += kBand) {
-        const int rows = std::min(kBand, spec.height - top);
-        if (!in->read_scanlines(0, 0, spec.y + top, spec.y + top + rows, 0, 0, n, OIIO::TypeDesc::FLOAT,
-                                band.data()))
-            Fail("cannot read \"" + path + "\": " + in->geterror());
-        for (int r = 0; r < rows; ++r) {
-            const int y = spec.y + top + r - fullY;
-            if (y < 0 || y >= fullH) continue;
-            PF_PixelFloat* row = Row<PF_PixelFloat>(world, y);
-            for (int i = 0; i < spec.width; ++i) {
-                const int x = spec.x + i - fullX;
-                if (x < 0 || x >= fullW) continue;
-                const float* p = &band[(size_t(r) * spec.width + i) * n];
-                auto channel = [&](int c) { return c >= 0 ? p[c] : 0.0f; };
-                const float a = alpha >= 0 ? p[alpha] : 1.0f;
-                const float k = premultiplied ? (a > 0 ? 1 / a : 0.0f) : 1.0f;
-                row[x] = {a, channel(rgb[0]) * k, channel(rgb[1]) * k, channel(rgb[2]) * k};
-            }
+    std::vector<float> pixels(spec.image_pixels() * size_t(n));
+    if (!in->read_image(part, 0, 0, n, OIIO::TypeDesc::FLOAT, pixels.data()) || in->has_error() || OIIO::has_error())
+        Fail("cannot read \"" + path + "\":\n" + in->geterror() + "\n" + OIIO::geterror());
+    PF_EffectWorld& world = LayerPixels(h, layer, full.width(), full.height());
+    for (int y = std::max(spec.y, full.ybegin); y < std::min(spec.y + spec.height, full.yend); ++y) {
+        PF_PixelFloat* row = Row<PF_PixelFloat>(world, y - full.ybegin);
+        for (int x = std::max(spec.x, full.xbegin); x < std::min(spec.x + spec.width, full.xend); ++x) {
+            const float* p = &pixels[(size_t(y - spec.y) * spec.width + size_t(x - spec.x)) * n];
+            auto value = [&](int c) { return c >= 0 ? p[c] : 0.0f; };
+            const float a = alpha >= 0 ? p[alpha] : 1.0f;
+            const float k = premultiplied ? (a > 0 ? 1 / a : 0.0f) : 1.0f;
+            row[x - full.xbegin] = {a, value(rgb[0]) * k, value(rgb[1]) * k, value(rgb[2]) * k};
         }
     }
+    return full;
 }
 
 // Writes all of bytes to fd; false with errno set when any of it does not go.
@@ -269,21 +309,25 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
 // claims is refused before any work is done.
 std::unique_ptr<OIIO::ImageOutput> OpenOutput(const std::string& path) {
     auto out = OIIO::ImageOutput::create(path);
-    if (!out) Fail("cannot write \"" + path + "\": " + OIIO::geterror());
+    if (!out) Fail("cannot write \"" + path + "\":\n" + OIIO::geterror());
     return out;
 }
+
+// A format with a display window but no negative origin (DPX) would cut a
+// frame that reaches left or above the layer: such formats get none, as PNG.
+bool WritesWindows(OIIO::ImageOutput& out) { return out.supports("displaywindow") && out.supports("negativeorigin"); }
 
 // Straight files get the frame's straight colour as it is (no round trip
 // through premultiplied 8-bit values); premultiplied ones get it multiplied,
 // and formats without alpha get the frame over black. Formats with windows get
-// the frame's origin as the data window inside a display window that is the
-// layer. The file is written beside the target and renamed into place only
-// when every step went and it reads back, so a failed write leaves any earlier
+// the frame as the data window inside the layer's display window. The file is
+// written beside the target, synced, read back whole and compared with the
+// frame, and only then renamed into place, so a failed write leaves any earlier
 // file as it was.
-void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld& world, int bpc, A_long layerW,
-                A_long layerH) {
-    const bool alpha = out.supports("alpha");
-    const bool premultiply = !alpha || StoresPremultiplied(out.format_name());
+void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld& world, int bpc,
+                const OIIO::ROI& layer) {
+    const Format format = FormatOf(out.format_name());
+    const bool alpha = out.supports("alpha"), premultiply = !alpha || format.premultiplied == 2;
     const int w = world.width, h = world.height, nc = alpha ? 4 : 3;
     std::vector<float> pixels(size_t(w) * h * nc);
     for (int y = 0; y < h; ++y) {
@@ -302,10 +346,10 @@ void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld&
     }
     OIIO::ImageSpec spec(w, h, nc, bpc == 32 ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
     if (alpha && !premultiply) spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (out.supports("displaywindow")) {
-        spec.x = world.origin_x, spec.y = world.origin_y;
-        spec.full_x = spec.full_y = 0;
-        spec.full_width = layerW, spec.full_height = layerH;
+    if (WritesWindows(out)) {
+        spec.x = layer.xbegin + world.origin_x, spec.y = layer.ybegin + world.origin_y;
+        spec.full_x = layer.xbegin, spec.full_y = layer.ybegin;
+        spec.full_width = layer.width(), spec.full_height = layer.height();
     }
 
     // Encoded in memory where the format allows, so that every byte's write is checked here.
@@ -322,12 +366,14 @@ void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld&
     auto fail = [&](const std::string& why) {
         if (fd >= 0) ::close(fd);
         if (!temp.empty()) ::unlink(temp.c_str());
-        Fail("cannot write \"" + path + "\": " + why);
+        Fail("cannot write \"" + path + "\":\n" + why);
     };
     if (regular) {
-        // Hidden beside the target, so the rename stays on its file system.
-        temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-        fd = ::mkstemp(temp.data());
+        // Hidden beside the target, so the rename stays on its file system, and
+        // ending in its extension, so no reader takes it for another format.
+        const std::string extension = target.extension().string();
+        temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX" + extension)).string();
+        fd = ::mkstemps(temp.data(), int(extension.size()));
         if (fd < 0) temp.clear(), fail(std::strerror(errno));
         struct stat old {};
         const mode_t mask = ::umask(0);
@@ -337,18 +383,29 @@ void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld&
     } else if ((fd = ::open(target.c_str(), O_WRONLY | O_TRUNC)) < 0) {
         fail(std::strerror(errno));
     }
+    Quiet quiet;
     if (!out.open(inMemory ? path : temp, spec) || !out.write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
         !out.close())
         fail(out.geterror());
-    if (inMemory && (!WriteAll(fd, bytes) || (regular && ::fsync(fd) != 0))) fail(std::strerror(errno));
+    if ((inMemory && !WriteAll(fd, bytes)) || (regular && ::fsync(fd) != 0)) fail(std::strerror(errno));
     const int closed = ::close(fd);
     fd = -1;
     if (closed != 0) fail(std::strerror(errno));
     if (!regular) return;
-    auto back = OIIO::ImageInput::open(temp);
-    if (!back || back->spec().width != w || back->spec().height != h || back->spec().nchannels != nc)
-        fail("the file written does not read back as a " + std::to_string(w) + "x" + std::to_string(h) + " image");
+
+    // Read back by the writer's format. Integer files hold 0 to 1 within a step
+    // of 8 bits or finer; lossy formats need only read whole.
+    OIIO::ImageSpec config, got;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto back = OIIO::ImageInput::create(out.format_name());
+    std::vector<float> read(pixels.size());
+    bool same = back && back->open(temp, got, config) && got.width == w && got.height == h && got.nchannels == nc &&
+                back->read_image(0, 0, 0, nc, OIIO::TypeDesc::FLOAT, read.data()) && !back->has_error();
+    const bool integral = !got.format.is_floating_point();
+    for (size_t i = 0; same && !format.lossy && i < read.size(); ++i)
+        same = std::abs(read[i] - (integral ? std::clamp(pixels[i], 0.0f, 1.0f) : pixels[i])) <= 1 / 255.0f;
     back.reset();
+    if (!same) fail("the file written does not read back as the " + std::to_string(w) + "x" + std::to_string(h) + " frame");
     if (std::rename(temp.c_str(), target.c_str()) != 0) fail(std::strerror(errno));
 }
 
@@ -619,11 +676,12 @@ int Run(int argc, char** argv) {
     if (PF_Err err = h.Send(PF_Cmd_PARAMS_SETUP)) Fail("parameter setup failed with " + ErrName(err));
     if (PF_Err err = h.SequenceSetup()) Fail("sequence setup failed with " + ErrName(err));
 
+    OIIO::ROI shown(0, o.width, 0, o.height);  // the layer's display window in its file
     if (o.input.empty()) {
         SampleLayer(h, o);
         std::printf("Layer: built-in sample scene, %dx%d\n", o.width, o.height);
     } else {
-        LoadImage(h, h.EffectLayer(), o.input);
+        shown = LoadImage(h, h.EffectLayer(), o.input);
         std::printf("Layer: %s, %dx%d\n", o.input.c_str(), h.EffectLayer().pixels.width,
                     h.EffectLayer().pixels.height);
     }
@@ -716,11 +774,15 @@ int Run(int argc, char** argv) {
 
     PF_EffectWorld& out = jobs[0]->output;
     if (!status && out.data) {
-        WriteImage(o.output, *output, out, o.bpc, request.right, request.bottom);
+        const int x = shown.xbegin / o.downsample, y = shown.ybegin / o.downsample;
+        WriteImage(o.output, *output, out, o.bpc, OIIO::ROI(x, x + request.right, y, y + request.bottom));
         std::printf("Output: %s, %dx%d, origin (%d, %d) relative to the layer\n", o.output.c_str(), int(out.width),
                     int(out.height), int(out.origin_x), int(out.origin_y));
         if (!output->supports("alpha"))
             std::fprintf(stderr, "umbrafex-render: %s holds no alpha: wrote the frame over black\n",
+                         o.output.c_str());
+        if (output->supports("displaywindow") && !WritesWindows(*output))
+            std::fprintf(stderr, "umbrafex-render: %s holds no negative origin: wrote the frame without windows\n",
                          o.output.c_str());
     } else if (!status) {
         std::fprintf(stderr, "umbrafex-render: the effect produced no output world\n");
