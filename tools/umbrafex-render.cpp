@@ -2,7 +2,6 @@
 // one frame of a layer (an image file, or the built-in sample scene) to an
 // image file, printing what it did and how long each stage took.
 #include <OpenImageIO/filesystem.h>
-#include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imageio.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,8 +28,6 @@
 #include "host/EffectControls.h"
 #include "host/HandleSuite.h"
 #include "host/Host.h"
-#include "host/SuiteRegistry.h"
-#include "host/WorldSuite.h"
 #include "SampleScene.h"
 
 namespace {
@@ -81,21 +77,15 @@ const char* kHelp =
 
 int gStderr = -1;  // standard error, while the image library's own printing goes nowhere
 
-// One line, last on standard error: the image library's messages come in
-// lines, some repeating others, so only those that say something new are kept.
+// One line, last on standard error: of the image library's lines, those that
+// no other repeats.
 [[noreturn]] void Fail(const std::string& message) {
     if (gStderr >= 0) ::dup2(gStderr, 2);
-    std::vector<std::string> lines;
-    std::stringstream in(message);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) lines.push_back(line);
-    std::string text;
-    for (const std::string& line : lines)
-        if (text.find(line) == std::string::npos &&
-            std::none_of(lines.begin(), lines.end(),
-                         [&](const std::string& other) { return other != line && other.find(line) != std::string::npos; }))
+    std::string text, line;
+    for (std::stringstream in(message); std::getline(in, line);)
+        if (!line.empty() && message.find(line) == message.rfind(line))
             text += (text.empty() ? "" : text.back() == ':' ? " " : "; ") + line;
-    std::fprintf(stderr, "umbrafex-render: %s\n", text.c_str());
+    std::fprintf(stderr, "umbrafex-render: %s\n", (text.empty() ? message : text).c_str());
     std::exit(2);
 }
 
@@ -136,17 +126,19 @@ Options Parse(int argc, char** argv) {
         if (i + 1 >= argc) Fail(std::string(argv[i]) + " needs a value");
         return argv[++i];
     };
+    // The options whose value is taken as it is.
+    const std::pair<const char*, std::string*> files[] = {
+        {"--input", &o.input},       {"--texture", &o.texture},         {"--output", &o.output},
+        {"--gradient", &o.gradient}, {"--panel", &o.panel},             {"--comp-window", &o.compWindow},
+        {"--module", &o.module},     {"--layer-window", &o.layerWindow}};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        const auto file = std::find_if(std::begin(files), std::end(files), [&](const auto& f) { return a == f.first; });
         if (a == "--help" || a == "-h") {
             std::fputs(kHelp, stdout);
             std::exit(0);
-        } else if (a == "--input") {
-            o.input = value(i);
-        } else if (a == "--texture") {
-            o.texture = value(i);
-        } else if (a == "--output") {
-            o.output = value(i);
+        } else if (file != std::end(files)) {
+            *file->second = value(i);
         } else if (a == "--bpc") {
             std::string v = value(i);
             if (v != "8" && v != "32") Fail("--bpc takes 8 or 32");
@@ -156,14 +148,6 @@ Options Parse(int argc, char** argv) {
             size_t eq = v.find('=');
             if (eq == std::string::npos || eq == 0) Fail("--set takes P=V, not \"" + v + "\"");
             o.sets.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-        } else if (a == "--gradient") {
-            o.gradient = value(i);
-        } else if (a == "--panel") {
-            o.panel = value(i);
-        } else if (a == "--comp-window") {
-            o.compWindow = value(i);
-        } else if (a == "--layer-window") {
-            o.layerWindow = value(i);
         } else if (a == "--zoom") {
             o.zoom = NumberIn(a, value(i), 1.0 / 64, 64);
         } else if (a == "--rotation") {
@@ -180,8 +164,6 @@ Options Parse(int argc, char** argv) {
             if (x == std::string::npos) Fail("--size takes WxH, not \"" + v + "\"");
             o.width = int(NumberIn("--size's width", v.substr(0, x), 1, kMaxSide, true));
             o.height = int(NumberIn("--size's height", v.substr(x + 1), 1, kMaxSide, true));
-        } else if (a == "--module") {
-            o.module = value(i);
         } else {
             Fail("unknown option \"" + a + "\" (see --help)");
         }
@@ -189,8 +171,7 @@ Options Parse(int argc, char** argv) {
     return o;
 }
 
-template <typename T>
-T* Row(PF_EffectWorld& w, A_long y) {
+template <typename T> T* Row(PF_EffectWorld& w, A_long y) {
     return reinterpret_cast<T*>(reinterpret_cast<char*>(w.data) + size_t(y) * size_t(w.rowbytes));
 }
 
@@ -205,77 +186,54 @@ void SampleLayer(host::Host& h, const Options& o) {
         Fail("no memory to draw the " + std::to_string(o.width) + "x" + std::to_string(o.height) + " sample scene");
 }
 
-// While the image library works, standard error goes nowhere: what its codecs
-// print (libpng's lines) is in its error state too, which Fail's message gives.
+// Standard error goes nowhere while the library works: what libpng prints is in the library's error state too.
 struct Quiet {
     Quiet() {
         std::fflush(stderr);
-        const int null = ::open("/dev/null", O_WRONLY);
         gStderr = ::dup(2);
-        if (null >= 0) ::dup2(null, 2), ::close(null);
+        if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, 2), ::close(null);
     }
-    ~Quiet() {
-        if (gStderr >= 0) ::dup2(gStderr, 2), ::close(gStderr);
-        gStderr = -1;
-    }
+    ~Quiet() { if (gStderr >= 0) ::dup2(gStderr, 2), ::close(gStderr), gStderr = -1; }
 };
 
-// How each format holds colour beside alpha: premultiplied always (2), unless
-// the file says it is straight (1), or straight (0, every format not named);
-// and whether it keeps only an approximation of the pixels. Reading and writing
-// both go by it, so the renderer reads back what it writes.
-struct Format {
-    std::string_view name;
-    int premultiplied = 0;
-    bool lossy = false;
-};
-Format FormatOf(std::string_view name) {
-    static constexpr Format kFormats[] = {{"openexr", 2},    {"rla", 2},         {"iff", 2},        {"softimage", 2},
-                                          {"tiff", 1},       {"targa", 1},       {"jpeg", 0, true}, {"gif", 0, true},
-                                          {"webp", 0, true}, {"heif", 0, true}, {"hdr", 0, true}};
-    for (const Format& f : kFormats)
-        if (f.name == name) return f;
-    return {name};
-}
+// How formats hold colour beside alpha, for reading and writing alike so that the renderer reads back what it
+// writes: premultiplied in these, in TIFF and Targa unless the file says it is straight (as the renderer's own
+// do), straight in every other; and which keep only an approximation of the pixels.
+bool Premultiplies(std::string_view f) { return f == "openexr" || f == "rla" || f == "iff" || f == "softimage"; }
+bool SaysWhich(std::string_view f) { return f == "tiff" || f == "targa"; }
+bool Lossy(std::string_view f) { return f == "jpeg" || f == "gif" || f == "webp" || f == "heif" || f == "hdr"; }
 
-// The host's layers hold straight colour, so OpenImageIO is asked for the
-// file's own values and colour its format holds premultiplied is divided out.
-// Colour comes from the first part of the file with channels named R, G, B or
-// Y (CMYK the library converts to RGB), alpha from that part's A; the layer is
-// the part's display window, transparent outside its data window, which is
-// returned.
+// Asks a reader for the file's own values, not premultiplied ones; whether it gave straight ones.
+OIIO::ImageSpec OwnValues() { OIIO::ImageSpec c; c.attribute("oiio:UnassociatedAlpha", 1); return c; }
+bool OwnValues(const OIIO::ImageSpec& spec) { return spec.get_int_attribute("oiio:UnassociatedAlpha"); }  // straight
+
+// Into the host's straight colour: the file's own values, divided by alpha
+// where its format holds colour premultiplied, from the first part with R, G,
+// B or Y (CMYK the library converts) and that part's A. The layer, returned,
+// is the part's display window, transparent outside its data window.
 OIIO::ROI LoadImage(host::Host& h, host::Layer& layer, const std::string& path) {
     Quiet quiet;
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
+    const OIIO::ImageSpec config = OwnValues();
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) Fail("cannot read \"" + path + "\":\n" + OIIO::geterror());
-    int part = 0;
-    std::string channels;
+    auto channel = [&](const char* name) { return in->spec().channelindex(name); };
+    int part = 0, rgb[3] = {-1, -1, -1};
+    std::string channels;  // of the parts without colour
     for (; in->seek_subimage(part, 0); ++part) {
-        const auto& names = in->spec().channelnames;
-        if (std::any_of(names.begin(), names.end(), [](const std::string& c) { return c == "R" || c == "G" || c == "B" || c == "Y"; }))
-            break;
-        for (const std::string& c : names) channels += (channels.empty() ? "" : ", ") + c;
+        rgb[0] = channel("R"), rgb[1] = channel("G"), rgb[2] = channel("B");
+        if (rgb[0] < 0 && rgb[1] < 0 && rgb[2] < 0) rgb[0] = rgb[1] = rgb[2] = channel("Y");
+        if (rgb[0] >= 0 || rgb[1] >= 0 || rgb[2] >= 0) break;
+        for (const std::string& c : in->spec().channelnames) channels += (channels.empty() ? "" : ", ") + c;
     }
     in->geterror();  // a part past the last is no fault of the file's
-    if (!in->seek_subimage(part, 0))
-        Fail("\"" + path + "\" holds no colour channels (R, G, B or Y), only " + channels);
+    if (!in->seek_subimage(part, 0)) Fail("\"" + path + "\" holds no colour channels (R, G, B or Y), only " + channels);
     const OIIO::ImageSpec spec = in->spec();
-    const int n = spec.nchannels;
-    const bool windowed = spec.full_width > 0 && spec.full_height > 0;
-    const OIIO::ROI full = windowed ? spec.roi_full() : spec.roi();
+    const int n = spec.nchannels, alpha = channel("A");
+    const OIIO::ROI full = spec.full_width > 0 && spec.full_height > 0 ? spec.roi_full() : spec.roi();
     CheckSize("\"" + path + "\"", full.width(), full.height());
     CheckSize("the data window of \"" + path + "\"", spec.width, spec.height);
-    auto channel = [&](const char* name) {
-        const auto at = std::find(spec.channelnames.begin(), spec.channelnames.end(), name);
-        return at == spec.channelnames.end() ? -1 : int(at - spec.channelnames.begin());
-    };
-    const int alpha = channel("A");
-    int rgb[3] = {channel("R"), channel("G"), channel("B")};
-    if (rgb[0] < 0 && rgb[1] < 0 && rgb[2] < 0) rgb[0] = rgb[1] = rgb[2] = channel("Y");
-    const int rule = FormatOf(in->format_name()).premultiplied;
-    const bool premultiplied = alpha >= 0 && (rule == 2 || (rule == 1 && !spec.get_int_attribute("oiio:UnassociatedAlpha")));
+    const std::string_view format = in->format_name();
+    const bool premultiplied = alpha >= 0 && (Premultiplies(format) || (SaysWhich(format) && !OwnValues(spec)));
 
     std::vector<float> pixels(spec.image_pixels() * size_t(n));
     if (!in->read_image(part, 0, 0, n, OIIO::TypeDesc::FLOAT, pixels.data()) || in->has_error() || OIIO::has_error())
@@ -296,12 +254,9 @@ OIIO::ROI LoadImage(host::Host& h, host::Layer& layer, const std::string& path) 
 
 // Writes all of bytes to fd; false with errno set when any of it does not go.
 bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += size_t(n);
-    }
+    for (size_t done = 0; done < bytes.size();)
+        if (const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done); n > 0) done += size_t(n);
+        else if (n == 0 || errno != EINTR) return false;
     return true;
 }
 
@@ -313,43 +268,33 @@ std::unique_ptr<OIIO::ImageOutput> OpenOutput(const std::string& path) {
     return out;
 }
 
-// A format with a display window but no negative origin (DPX) would cut a
-// frame that reaches left or above the layer: such formats get none, as PNG.
+// A display window without a negative origin (DPX's) cuts frames: such formats get none, as PNG.
 bool WritesWindows(OIIO::ImageOutput& out) { return out.supports("displaywindow") && out.supports("negativeorigin"); }
 
-// Straight files get the frame's straight colour as it is (no round trip
-// through premultiplied 8-bit values); premultiplied ones get it multiplied,
-// and formats without alpha get the frame over black. Formats with windows get
-// the frame as the data window inside the layer's display window. The file is
-// written beside the target, synced, read back whole and compared with the
-// frame, and only then renamed into place, so a failed write leaves any earlier
-// file as it was.
+// Straight files get the frame's straight colour as it is, premultiplied ones
+// it multiplied, formats without alpha the frame over black, formats with
+// windows the frame inside the layer's display window. Written beside the
+// target, synced, read back whole and compared, and only then renamed into
+// place: a failed write leaves any earlier file as it was.
 void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld& world, int bpc,
                 const OIIO::ROI& layer) {
-    const Format format = FormatOf(out.format_name());
-    const bool alpha = out.supports("alpha"), premultiply = !alpha || format.premultiplied == 2;
+    const bool alpha = out.supports("alpha"), premultiply = !alpha || Premultiplies(out.format_name());
     const int w = world.width, h = world.height, nc = alpha ? 4 : 3;
     std::vector<float> pixels(size_t(w) * h * nc);
-    for (int y = 0; y < h; ++y) {
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            float q[4];
-            if (bpc == 32) {
-                const PF_PixelFloat& p = Row<PF_PixelFloat>(world, y)[x];
-                q[0] = p.red, q[1] = p.green, q[2] = p.blue, q[3] = p.alpha;
-            } else {
-                const PF_Pixel8& p = Row<PF_Pixel8>(world, y)[x];
-                q[0] = p.red / 255.0f, q[1] = p.green / 255.0f, q[2] = p.blue / 255.0f, q[3] = p.alpha / 255.0f;
-            }
-            if (premultiply) q[0] *= q[3], q[1] *= q[3], q[2] *= q[3];
+            PF_PixelFloat p{};
+            if (bpc == 32) p = Row<PF_PixelFloat>(world, y)[x];
+            else if (const PF_Pixel8& e = Row<PF_Pixel8>(world, y)[x]; true)
+                p = {e.alpha / 255.0f, e.red / 255.0f, e.green / 255.0f, e.blue / 255.0f};
+            const float k = premultiply ? p.alpha : 1.0f, q[4] = {p.red * k, p.green * k, p.blue * k, p.alpha};
             std::copy_n(q, nc, &pixels[(size_t(y) * w + x) * nc]);
         }
-    }
     OIIO::ImageSpec spec(w, h, nc, bpc == 32 ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
     if (alpha && !premultiply) spec.attribute("oiio:UnassociatedAlpha", 1);
     if (WritesWindows(out)) {
         spec.x = layer.xbegin + world.origin_x, spec.y = layer.ybegin + world.origin_y;
-        spec.full_x = layer.xbegin, spec.full_y = layer.ybegin;
-        spec.full_width = layer.width(), spec.full_height = layer.height();
+        spec.set_roi_full(layer);
     }
 
     // Encoded in memory where the format allows, so that every byte's write is checked here.
@@ -388,24 +333,19 @@ void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld&
         !out.close())
         fail(out.geterror());
     if ((inMemory && !WriteAll(fd, bytes)) || (regular && ::fsync(fd) != 0)) fail(std::strerror(errno));
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0) fail(std::strerror(errno));
+    if (const int closed = ::close(fd); (fd = -1, closed != 0)) fail(std::strerror(errno));
     if (!regular) return;
-
     // Read back by the writer's format. Integer files hold 0 to 1 within a step
     // of 8 bits or finer; lossy formats need only read whole.
-    OIIO::ImageSpec config, got;
-    config.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageSpec got;
     auto back = OIIO::ImageInput::create(out.format_name());
     std::vector<float> read(pixels.size());
-    bool same = back && back->open(temp, got, config) && got.width == w && got.height == h && got.nchannels == nc &&
-                back->read_image(0, 0, 0, nc, OIIO::TypeDesc::FLOAT, read.data()) && !back->has_error();
-    const bool integral = !got.format.is_floating_point();
-    for (size_t i = 0; same && !format.lossy && i < read.size(); ++i)
-        same = std::abs(read[i] - (integral ? std::clamp(pixels[i], 0.0f, 1.0f) : pixels[i])) <= 1 / 255.0f;
-    back.reset();
-    if (!same) fail("the file written does not read back as the " + std::to_string(w) + "x" + std::to_string(h) + " frame");
+    bool same = back && back->open(temp, got, OwnValues()) && got.width == w && got.height == h && got.nchannels == nc;
+    same = same && back->read_image(0, 0, 0, nc, OIIO::TypeDesc::FLOAT, read.data()) && !back->has_error();
+    for (size_t i = 0; same && !Lossy(out.format_name()) && i < read.size(); ++i)
+        same = std::abs(read[i] - (got.format.is_floating_point() ? pixels[i] : std::clamp(pixels[i], 0.0f, 1.0f))) <=
+               1 / 255.0f;
+    if (!same) fail("the file written does not read back as the frame");
     if (std::rename(temp.c_str(), target.c_str()) != 0) fail(std::strerror(errno));
 }
 
@@ -682,8 +622,7 @@ int Run(int argc, char** argv) {
         std::printf("Layer: built-in sample scene, %dx%d\n", o.width, o.height);
     } else {
         shown = LoadImage(h, h.EffectLayer(), o.input);
-        std::printf("Layer: %s, %dx%d\n", o.input.c_str(), h.EffectLayer().pixels.width,
-                    h.EffectLayer().pixels.height);
+        std::printf("Layer: %s, %dx%d\n", o.input.c_str(), h.EffectLayer().pixels.width, h.EffectLayer().pixels.height);
     }
     if (!o.texture.empty()) {
         LoadImage(h, h.TextureLayer(), o.texture);
@@ -779,8 +718,7 @@ int Run(int argc, char** argv) {
         std::printf("Output: %s, %dx%d, origin (%d, %d) relative to the layer\n", o.output.c_str(), int(out.width),
                     int(out.height), int(out.origin_x), int(out.origin_y));
         if (!output->supports("alpha"))
-            std::fprintf(stderr, "umbrafex-render: %s holds no alpha: wrote the frame over black\n",
-                         o.output.c_str());
+            std::fprintf(stderr, "umbrafex-render: %s holds no alpha: wrote the frame over black\n", o.output.c_str());
         if (output->supports("displaywindow") && !WritesWindows(*output))
             std::fprintf(stderr, "umbrafex-render: %s holds no negative origin: wrote the frame without windows\n",
                          o.output.c_str());
