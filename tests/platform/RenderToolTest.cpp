@@ -275,13 +275,17 @@ TEST_F(RenderTool, ExrChannelsAreTakenByNameAndTheDisplayWindowIsTheLayer) {
 
 TEST_F(RenderTool, MistakesAreRefusedOnStandardErrorBeforeRendering) {
     std::ofstream(P("huge.ppm"), std::ios::binary) << "P6\n100000 100000\n255\n" << std::string(3, '\0');
-    // A photo and a picture cut short; a depth map; inks with alpha, which the library leaves as they are.
+    // A photo cut short and a picture damaged in its middle; a depth map; inks with alpha, which the library
+    // leaves as they are.
     const Value noise = [](int c, int x, int y) { return float((x * 7919 + y * 104729 + c * 31) % 251) / 250; };
     for (const std::string name : {"photo.jpg", "picture.png"}) {
         WriteFile(P(name), {Spec({"R", "G", "B"}, 0, 0, 427, 300, 427, 300)}, noise);
         std::stringstream bytes;
         bytes << std::ifstream(P(name), std::ios::binary).rdbuf();
-        std::ofstream(P("cut-" + name), std::ios::binary) << bytes.str().substr(0, bytes.str().size() / 2);
+        std::string kept = bytes.str();
+        if (name == "photo.jpg") kept.resize(kept.size() / 2);
+        for (size_t i = kept.size() / 2; name == "picture.png" && i < kept.size() / 2 + 64; ++i) kept[i] ^= 0x5a;
+        std::ofstream(P("bad-" + name), std::ios::binary) << kept;
     }
     WriteExr(P("depth.exr"), {"Z"}, 0, 0, 8, 8, 8, 8, noise);
     OIIO::ImageSpec inks = Spec({"C", "M", "Y", "K", "A"}, 0, 0, 8, 8, 8, 8);
@@ -316,8 +320,8 @@ TEST_F(RenderTool, MistakesAreRefusedOnStandardErrorBeforeRendering) {
          "more than one parameter is named \"Renderer\": 20 (Renderer), 96 (Renderer); use its index"},
         {"--set samples=3", "no parameter is named \"samples\"; near it: 80 (Samples)"},
         {"--set 125=1", "no parameter 125: they run from 1 to 124"},
-        {"--input " + P("cut-photo.jpg"), "cannot read \"" + P("cut-photo.jpg") + "\": JPEG error: Premature end of JPEG file"},
-        {"--texture " + P("cut-picture.png"), "cannot read \"" + P("cut-picture.png") + "\": PNG read error"},
+        {"--input " + P("bad-photo.jpg"), "cannot read \"" + P("bad-photo.jpg") + "\": JPEG error: Premature end of JPEG file"},
+        {"--texture " + P("bad-picture.png"), "cannot read \"" + P("bad-picture.png") + "\": PNG read error"},
         {"--input " + P("depth.exr"), "\"" + P("depth.exr") + "\" holds no colour channels (R, G, B or Y), only Z"},
         {"--input " + P("inks.tif"), "\"" + P("inks.tif") + "\" holds no colour channels (R, G, B or Y), only ink0, "
                                      "ink1, ink2, ink3, ink4"},
@@ -329,10 +333,10 @@ TEST_F(RenderTool, MistakesAreRefusedOnStandardErrorBeforeRendering) {
         const Outcome& o = outcomes[i];
         EXPECT_NE(o.status, 0) << cases[i].args;
         EXPECT_EQ(o.report.find("Render 1"), std::string::npos) << cases[i].args << "\n" << o.report;
-        // One line, the library's own text in it once.
-        const std::string says = "umbrafex-render: " + cases[i].says;
-        EXPECT_TRUE(o.errors.rfind(says, 0) == 0 && o.errors.find('\n') + 1 == o.errors.size() &&
-                    o.errors.find(says.substr(says.size() - 12), says.size()) == std::string::npos)
+        // One line, the library's own text in it once (a sanitizer's counts of suppressed leaks may follow).
+        const std::string says = "umbrafex-render: " + cases[i].says, line = o.errors.substr(0, o.errors.find("---"));
+        EXPECT_TRUE(line.rfind(says, 0) == 0 && line.find('\n') + 1 == line.size() &&
+                    line.find(says.substr(says.size() - 12), says.size()) == std::string::npos)
             << cases[i].args << "\n" << o.errors;
     }
     EXPECT_FALSE(fs::exists(P("frame.png")));
