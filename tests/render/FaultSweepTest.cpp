@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <barrier>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -497,6 +499,171 @@ void FaultSweep::SweepNewThreads() {
         EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
         ExpectNothingLeft(worlds, handles);
     }
+}
+
+// ---- Refused GL storage and transfers ------------------------------------------------------
+// A driver out of memory refuses storage and pixel transfers as well as names. At every such
+// call a render makes, on one thread and on each of eight that live across the frames: the
+// refused render fails with 4 and one line naming the call, no GL error is left for the next
+// render, and the next render on that thread is the clean frame with nothing logged. A new
+// thread whose quad was refused its storage builds it again.
+TEST_P(FaultSweep, RefusedGLTransferFailsItsFrameOnly) {
+    const Road road = GetParam();
+    gGPUStageTestHook = nullptr;  // its mark is not for several threads
+    // One 8-bit frame on this thread with `context` current: its result, pixels and log lines.
+    struct Rendered {
+        PF_Err err = -1;
+        std::vector<unsigned char> pixels;
+        std::string log;
+        int checkins = 0;
+    };
+    auto RenderOn = [&](CGLContextObj context) {
+        Rendered r;
+        const size_t logBefore = Log().size();
+        host::RenderJob job;
+        EXPECT_EQ(CGLSetCurrentContext(context), kCGLNoError);
+        job.request.rect = {0, 0, kW, kH};
+        job.bitdepth = 8;
+        r.err = H().SmartPreRender(job);
+        if (!r.err) r.err = H().SmartRender(job);
+        EXPECT_EQ(CGLGetCurrentContext(), context) << "the host's context was not made current again";
+        if (job.output.data) r.pixels = Pixels(job.output);
+        r.log = Log().substr(logBefore);
+        r.checkins = job.pixelCheckins;
+        return r;
+    };
+    // The lines of `log` that name the refused call.
+    auto Naming = [](const std::string& log, const std::string& call) {
+        const std::string line = call + " failed: GL_OUT_OF_MEMORY (0x505)";
+        int n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+        return n;
+    };
+
+    ASSERT_EQ(RenderOn(m_hostContext).err, PF_Err_NONE) << Log();  // this thread's render data exists
+    const long before = gl_refusal::Transfers();
+    const Rendered clean = RenderOn(m_hostContext);
+    ASSERT_EQ(clean.err, PF_Err_NONE);
+    const long positions = gl_refusal::Transfers() - before;
+
+    std::map<std::string, long> calls;
+    for (long n = 1; n <= positions; ++n) {
+        SCOPED_TRACE(std::string(road.name) + ": transfer " + std::to_string(n) + " of " + std::to_string(positions));
+        const size_t worlds = host::WorldTable::Instance().Alive(), handles = host::HandleTable::Instance().Alive();
+        gl_refusal::RefuseTransfer(n);
+        const Rendered refused = RenderOn(m_hostContext);
+        gl_refusal::RefuseTransfer(0);
+        const std::string call = gl_refusal::LastRefusedTransfer();
+        calls[call]++;
+        EXPECT_EQ(refused.err, PF_Err_OUT_OF_MEMORY) << call << " refused, answered as " << refused.err;
+        EXPECT_EQ(Naming(refused.log, call), 1) << "not one line naming " << call << ":\n" << refused.log;
+        EXPECT_EQ(refused.checkins, 1) << "the texture goes back";
+        EXPECT_EQ(PendingGLError(), GLenum(GL_NO_ERROR)) << "a GL error left pending";
+        ExpectNothingLeft(worlds, handles);
+        const Rendered next = RenderOn(m_hostContext);
+        EXPECT_EQ(next.err, PF_Err_NONE);
+        EXPECT_EQ(next.pixels, clean.pixels) << "the next render is not the clean frame";
+        EXPECT_EQ(next.log, "") << "the next render found something to report";
+    }
+    std::string line;
+    for (const auto& [call, n] : calls) line += " " + call + " " + std::to_string(n) + ",";
+    std::printf("[ sweep    ] %s render, storage and transfers: %ld positions:%s\n", road.name, positions,
+                line.c_str());
+    // Each road uploads and reads back; the Standard roads at Low quality make mipmaps; the
+    // Raytraced road also scales with a blit and fills a buffer for each pass.
+    std::vector<std::string> expected{"glTexSubImage2D", "glReadPixels"};
+    if (road.renderer == UF3_RENDERER_STANDARD) expected.push_back("glGenerateMipmap");
+    else expected.insert(expected.end(), {"glBlitFramebuffer", "glBufferData"});
+    for (const std::string& call : expected) EXPECT_GT(calls[call], 0) << road.name << ": no " << call << " refused";
+
+    // Eight render threads that live across the frames, each with its own context and render
+    // data: at each position every thread in turn is refused, then renders again. One render
+    // at a time, so that each step's log lines are that render's own.
+    constexpr int kThreads = 8;
+    const size_t worlds = host::WorldTable::Instance().Alive(), handles = host::HandleTable::Instance().Alive();
+    std::array<std::vector<Rendered>, kThreads> refusedOn, nextOn;
+    std::array<std::vector<std::string>, kThreads> callOn;
+    std::array<Rendered, kThreads> warmOn;
+    std::vector<std::string> stepLogs;  // what each step logged: the warm renders, then refused and next
+    size_t from = Log().size();
+    std::barrier step(kThreads, [&]() noexcept {
+        stepLogs.push_back(Log().substr(from));
+        from = Log().size();
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < kThreads; ++k) {
+                if (k == t) warmOn[size_t(t)] = RenderOn(nullptr);
+                step.arrive_and_wait();
+            }
+            for (long n = 1; n <= positions; ++n) {
+                for (int k = 0; k < kThreads; ++k) {
+                    if (k == t) {
+                        gl_refusal::RefuseTransfer(n);
+                        refusedOn[size_t(t)].push_back(RenderOn(nullptr));
+                        gl_refusal::RefuseTransfer(0);
+                        callOn[size_t(t)].push_back(gl_refusal::LastRefusedTransfer());
+                    }
+                    step.arrive_and_wait();
+                    if (k == t) nextOn[size_t(t)].push_back(RenderOn(nullptr));
+                    step.arrive_and_wait();
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+    ASSERT_EQ(stepLogs.size(), size_t(kThreads + 2 * kThreads * positions));
+    for (size_t t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(warmOn[t].err, PF_Err_NONE) << "thread " << t;
+        EXPECT_EQ(warmOn[t].pixels, clean.pixels) << "thread " << t << ": not the clean frame";
+        EXPECT_EQ(stepLogs[t], "") << "thread " << t;
+    }
+    for (long n = 1; n <= positions; ++n) {
+        for (size_t t = 0; t < kThreads; ++t) {
+            SCOPED_TRACE(std::string(road.name) + ": thread " + std::to_string(t) + " of eight, transfer " +
+                         std::to_string(n));
+            const size_t at = kThreads + 2 * (size_t(n - 1) * kThreads + t);
+            const std::string& call = callOn[t][size_t(n - 1)];
+            EXPECT_EQ(call, callOn[0][size_t(n - 1)]) << "another call at the same position";
+            EXPECT_EQ(refusedOn[t][size_t(n - 1)].err, PF_Err_OUT_OF_MEMORY) << call << " refused";
+            EXPECT_EQ(Naming(stepLogs[at], call), 1) << "not one line naming " << call << ":\n" << stepLogs[at];
+            EXPECT_EQ(nextOn[t][size_t(n - 1)].err, PF_Err_NONE);
+            EXPECT_EQ(nextOn[t][size_t(n - 1)].pixels, clean.pixels) << "the next render is not the clean frame";
+            EXPECT_EQ(stepLogs[at + 1], "") << "the next render found something to report";
+        }
+    }
+    ExpectNothingLeft(worlds, handles);
+
+    // A new thread whose quad is refused its storage: the message is logged and drawn, and its
+    // next render builds the quad again and gives the clean frame.
+    if (road.renderer != UF3_RENDERER_STANDARD || road.light != UF3_LIGHT_POINT) return;
+    Rendered first, second;
+    int drawnText = 0;
+    std::thread([&] {
+        gl_refusal::RefuseTransfer(1);  // the thread's first: the quad's storage, before any pass
+        host::RenderJob job;
+        const size_t logBefore = Log().size();
+        job.request.rect = {0, 0, kW, kH};
+        job.bitdepth = 8;
+        first.err = H().SmartPreRender(job);
+        if (!first.err) first.err = H().SmartRender(job);
+        gl_refusal::RefuseTransfer(0);
+        first.log = Log().substr(logBefore);
+        if (job.output.data) drawnText = Look(job.output).text;
+        EXPECT_STREQ(gl_refusal::LastRefusedTransfer(), "glBufferData");
+        second = RenderOn(nullptr);
+    }).join();
+    EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+    EXPECT_EQ(first.err, PF_Err_NONE) << "the thread's render data fails as its objects do";
+    EXPECT_EQ(Naming(first.log, "InitQuad glBufferData"), 1) << first.log;
+    EXPECT_NE(first.log.find("InitThreadLocalRenderData:!InitQuad"), std::string::npos) << first.log;
+    EXPECT_GT(drawnText, 20) << "the message drawn over the frame";
+    EXPECT_EQ(second.err, PF_Err_NONE);
+    EXPECT_EQ(second.pixels, clean.pixels) << "the quad was not built again";
+    EXPECT_EQ(second.log, "") << "the next render found something to report";
+    ExpectNothingLeft(worlds, handles);
 }
 
 // The other commands: sequence set-up, flatten and unflatten, the parameter update, user
