@@ -123,7 +123,8 @@ PF_Err SetGradientPosition(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_E
     if (!e) e = group.Start(suites.UtilitySuite7(), UF3_UNDO_GRADIENT_POSITION);
     // Point Location is a 16.16 percentage.
     stops[size_t(selected)].position = float(params[UF3_POINT_LOCATION]->u.fd.value / 65536.0 / 100.0);
-    UF_Keep(e, WriteGradient(suites, params, stops));
+    // A change that cannot be undone as one step is not made.
+    if (!e) e = WriteGradient(suites, params, stops);
     UF_Keep(e, group.End());
     return e;
 }
@@ -139,8 +140,10 @@ PF_Err ShiftColors(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_Err e) {
     std::vector<PF_PixelFloat> colors;
     for (const ArbGradientPt& stop : stops) colors.push_back(stop.color);
     for (size_t i = 0; i < n; ++i) stops[i].color = colors[(i + n - 1) % n];
-    if (n) {
-        UF_Keep(e, WriteGradient(suites, params, stops));
+    if (e) {
+        // Not made: it could not be undone as one step, or the stops could not be read.
+    } else if (n) {
+        e = WriteGradient(suites, params, stops);
     } else {
         params[UF3_COLOR_GRADIENT]->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
     }
@@ -177,6 +180,8 @@ PF_Err ResetGrad(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
     constexpr Reset kResets[] = {{UF3_COLOR_GRADIENT, 0},  {UF3_GRADIENT_PT_SELECT, -1}, {UF3_POINT_LOCATION, 0},
                                  {UF3_REVERSE_DRAW_ORDER, 0}, {UF3_LINEAR_BLENDING, 1},   {UF3_INTERPOLATE, 1},
                                  {UF3_CYCLE_GRADIENT, 0}};
+    // Loaded before any stream is set, so that a missing suite cannot leave the reset half made.
+    suites.HandleSuite1();
     std::vector<std::unique_ptr<UF_Stream>> streams;
     PF_Err err = PF_Err_NONE;
     for (const Reset& r : kResets) {

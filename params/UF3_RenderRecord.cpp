@@ -48,14 +48,17 @@ PF_Err Checkout(PF_InData* in_data, int index, PF_ParamDef* def) {
 PF_Err Checkin(PF_InData* in_data, PF_ParamDef* def) { return in_data->inter.checkin_param(in_data->effect_ref, def); }
 
 // Two threads must never read the gradient handle at once.
-PF_Err ReadGradient(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& suites, PF_ParamDef* def) {
+PF_Err ReadGradient(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& suites, PF_ParamDef* def, bool used) {
     // Loaded before the check-out so that a missing suite cannot leave the
     // parameter checked out.
     const PF_HandleSuite1* handles = suites.HandleSuite1();
     const std::lock_guard<std::mutex> lock(param_checkout_mutex);
     PF_Err err = Checkout(in_data, UF3_COLOR_GRADIENT, def);
-    // A gradient that cannot be locked fails the frame rather than drawing without it.
-    if (!err) p.gradient = CreateGradientStdVecFromArb(handles, def->u.arb_d.value, &err);
+    // A gradient that cannot be locked fails a frame coloured with it rather than drawing
+    // without it; a solid fill does without.
+    PF_Err readErr = PF_Err_NONE;
+    if (!err) p.gradient = CreateGradientStdVecFromArb(handles, def->u.arb_d.value, &readErr);
+    if (used && !err) err = readErr;
     const PF_Err inErr = Checkin(in_data, def);
     if (!err) err = inErr;
     // The record's copy, not the stored stops, takes the positions lookups use:
@@ -185,7 +188,8 @@ PF_Err InitParams(myParams& p, PF_InData* in_data, PF_OutData* out_data, PF_Smar
     ParamArray params{};
     for (int i = 1; i < UF3_NUM_PARAMS; ++i) {
         if (i == UF3_COLOR_GRADIENT) {
-            if (renderPass && !err) err = ReadGradient(p, in_data, suites, &params[i]);
+            if (renderPass && !err)
+                err = ReadGradient(p, in_data, suites, &params[i], Popup(params, UF3_FILL_MODE) == UF3_FILL_GRADIENT);
         } else if (i != UF3_TEXTURE_LAYER) {
             // Checked in whatever happened, as the host asks; a failed
             // check-out only stops the later ones.

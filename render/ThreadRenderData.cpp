@@ -52,8 +52,19 @@ bool InitPrograms(std::array<Program, kProgramSlotCount>& programs, PF_OutData* 
 
 namespace {
 
+// Names alone do not make a quad: a buffer whose storage the driver refused draws nothing.
+bool QuadBuilt(const LocalGLStruct& record) {
+    if (record.quadVAO == 0 || record.quadVBO == 0) return false;
+    GLint bound = 0, size = 0;
+    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &bound);
+    glBindBuffer(GL_ARRAY_BUFFER, record.quadVBO);
+    glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
+    glBindBuffer(GL_ARRAY_BUFFER, GLuint(bound));
+    return size == kQuadBufferBytes;
+}
+
 bool Complete(const LocalGLStruct& record) {
-    if (record.quadVAO == 0) return false;
+    if (!QuadBuilt(record)) return false;
     for (const int slot : kProgramBuildOrder) {
         const Program& program = record.programs[size_t(slot)];
         if (!program.initialised || program.id == 0) return false;
@@ -66,7 +77,11 @@ bool Complete(const LocalGLStruct& record) {
 void BuildRenderData(LocalGLStruct& record, PF_OutData* out_data) {
     const bool programsBuilt = InitPrograms(record.programs, out_data);
     // The quad even when a program failed: the record stays, and later renders draw with it.
-    const bool quadBuilt = record.quadVAO != 0 || InitQuad(&record.quadVAO, &record.quadVBO);
+    bool quadBuilt = QuadBuilt(record);
+    if (!quadBuilt) {
+        DeleteQuad(&record.quadVAO, &record.quadVBO);
+        quadBuilt = InitQuad(&record.quadVAO, &record.quadVBO);
+    }
     if (!programsBuilt) throw std::string("InitThreadLocalRenderData:!InitPrograms");
     if (!quadBuilt) throw std::string("InitThreadLocalRenderData:!InitQuad");
 }

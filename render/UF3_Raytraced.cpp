@@ -13,6 +13,7 @@
 #include "resources/BlueNoise.h"
 #include "shell/UF3.h"
 #include "shell/UF3_Err.h"
+#include "shell/UF3_GLErr.h"
 
 namespace {
 
@@ -86,8 +87,10 @@ PF_Err Init_SD_Res(myParams& p, SDBuffers& sd) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, sd.at(kInputAlpha).GetFBO(PING));
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, sd.at(kFieldAlpha).GetFBO(PING));
     glBlitFramebuffer(0, 0, in.width, in.height, 0, 0, field.width, field.height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    const std::string refused = TakeGLError("Init_SD_Res glBlitFramebuffer");
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    if (!refused.empty()) throw UF_Err(PF_Err_OUT_OF_MEMORY, refused);
 
     sd.at(kNoise).NoiseTexInit(blue_noise_img);
     LogIfError(err, "SD_InitResEnd", &p);

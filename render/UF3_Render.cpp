@@ -217,9 +217,15 @@ void RenderRoad(myParams& p, PF_Err& err, UF_Err& record, CGLContextObj hostCont
             const auto caught = Catching(record, [&] {
                 if (const GPUStageHook hook = gGPUStageTestHook.load()) hook(p);
                 err = ProcGPU(p);
+                // Read whatever Debug Analysis says: a frame whose passes met a GL error is a
+                // failed frame, not one for the next render's "GPU Begin" to report.
+                ThrowIfGLError("ProcGPU");
             });
             if (caught) err = *caught;
         }
+        // Passes that threw may leave errors behind; they belong to this failed frame.
+        const std::string leftBehind = TakeGLError("ProcGPU");
+        if (!leftBehind.empty()) LogError(leftBehind, nullptr);
         CleanStateGL(p.debugAnalysisEnable);
     }
     if (!err) err = Composite(p);

@@ -1,6 +1,8 @@
 #include "shell/UF3.h"
 
 #include <cstring>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "OpenGL/gl3.h"
@@ -59,6 +61,25 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
     return PF_Err_NONE;
 }
 
+// The context each global set-up made, by its global handle: set-down frees it even when the
+// host will not lend it the record that holds it.
+std::mutex g_globalContextsMutex;
+std::map<PF_Handle, CGLContextObj> g_globalContexts;
+
+void RememberGlobalContext(PF_Handle globalH, CGLContextObj context) {
+    const std::lock_guard<std::mutex> lock(g_globalContextsMutex);
+    g_globalContexts[globalH] = context;
+}
+
+CGLContextObj ForgetGlobalContext(PF_Handle globalH) {
+    const std::lock_guard<std::mutex> lock(g_globalContextsMutex);
+    const auto it = g_globalContexts.find(globalH);
+    if (it == g_globalContexts.end()) return nullptr;
+    const CGLContextObj context = it->second;
+    g_globalContexts.erase(it);
+    return context;
+}
+
 void ReadDescriptionStrings(GlobalData* global) {
     auto text = [](GLenum name) { return reinterpret_cast<const char*>(glGetString(name)); };
     CopyDescriptionString(global->glVersion, text(GL_VERSION));
@@ -97,6 +118,7 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
     CGLContextObj context = CreateContext(nullptr, nullptr, error);
     if (context) {
         global->context = context;
+        RememberGlobalContext(globalH, context);
         if (SetCurrentContext(context, false).empty()) ReadDescriptionStrings(global);
     }
     SetCurrentContext(saved, false);
@@ -106,24 +128,49 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
     return PF_Err_NONE;
 }
 
-PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data) {
-    AEGP_SuiteHandler suites(in_data->pica_basicP);
-    const PF_HandleSuite1* handles = suites.HandleSuite1();
-    PF_Handle globalH = in_data->global_data;
-    auto* global = globalH ? static_cast<GlobalData*>(handles->host_lock_handle(globalH)) : nullptr;
-    if (!global) return PF_Err_NONE;
-
-    if (global->context) {
-        std::string error;
-        SetCurrentContext(global->context, false);
-        DeleteContext(global->context, error);
-        SetCurrentContext(nullptr, false);
-        global->context = nullptr;
+// Frees what set-up made whatever the host refuses on the way: without the handle suite
+// through the utility callbacks, without the record by the context set-up remembered. The
+// first refusal is the result.
+PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*) {
+    PF_Err err = PF_Err_NONE;
+    std::optional<AEGP_SuiteHandler> suites;
+    const PF_HandleSuite1* suite = nullptr;
+    try {
+        suites.emplace(in_data->pica_basicP);
+        suite = suites->HandleSuite1();
+    } catch (A_long missing) {
+        err = missing;
     }
-    handles->host_unlock_handle(globalH);
-    handles->host_dispose_handle(globalH);
-    in_data->global_data = nullptr;
-    return PF_Err_NONE;
+    const PF_UtilCallbacks* utils = in_data->utils;
+    void* (*lock)(PF_Handle) = suite ? suite->host_lock_handle : utils ? utils->host_lock_handle : nullptr;
+    void (*unlock)(PF_Handle) = suite ? suite->host_unlock_handle : utils ? utils->host_unlock_handle : nullptr;
+    void (*dispose)(PF_Handle) = suite ? suite->host_dispose_handle : utils ? utils->host_dispose_handle : nullptr;
+
+    PF_Handle globalH = in_data->global_data;
+    CGLContextObj context = ForgetGlobalContext(globalH);
+    if (globalH) {
+        auto* global = lock ? static_cast<GlobalData*>(lock(globalH)) : nullptr;
+        if (global) {
+            if (global->context) context = global->context;
+            global->context = nullptr;
+            if (unlock) unlock(globalH);
+        } else if (!err) {
+            err = PF_Err_OUT_OF_MEMORY;
+        }
+        if (dispose) {
+            dispose(globalH);
+            in_data->global_data = nullptr;
+        } else if (!err) {
+            err = PF_Err_BAD_CALLBACK_PARAM;
+        }
+    }
+    if (context) {
+        std::string error;
+        SetCurrentContext(context, false);
+        DeleteContext(context, error);
+        SetCurrentContext(nullptr, false);
+    }
+    return err;
 }
 
 PF_Err SequenceFlatten(PF_InData* in_data, PF_OutData* out_data) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "shell/UF3.h"
 #include "shell/UF3_Err.h"
 
 namespace {
@@ -11,10 +12,15 @@ namespace {
 // the render.
 constexpr int kMaxDrainedErrors = 64;
 
-std::string ErrorMessage(const std::string& where, GLenum error) {
+// "<name> (0x<code>)", the code in lower-case hexadecimal.
+std::string Describe(GLenum error) {
     char code[16];
     std::snprintf(code, sizeof code, "%x", unsigned(error));
-    return where + " cleared pre-existing OpenGL error: " + GLEnumToString(error) + " (0x" + code + ")";
+    return GLEnumToString(error) + " (0x" + code + ")";
+}
+
+std::string ErrorMessage(const std::string& where, GLenum error) {
+    return where + " cleared pre-existing OpenGL error: " + Describe(error);
 }
 
 std::vector<std::string> Drain(const std::string& where, GLErrorSource nextError, int limit) {
@@ -60,6 +66,20 @@ std::string ClearThenReturnExistingGLErrors(const std::string& where, GLErrorSou
         all += message;
     }
     return all;
+}
+
+std::string TakeGLError(const std::string& call, GLErrorSource nextError) {
+    const GLenum first = nextError();
+    if (first == GL_NO_ERROR) return "";
+    // The rest go too: one refused call is one failure, not one per flag it raised.
+    for (int i = 1; i < kMaxDrainedErrors && nextError() != GL_NO_ERROR; ++i) {
+    }
+    return call + " failed: " + Describe(first);
+}
+
+void ThrowIfGLError(const std::string& call, GLErrorSource nextError) {
+    std::string message = TakeGLError(call, nextError);
+    if (!message.empty()) throw UF_Err(PF_Err_OUT_OF_MEMORY, std::move(message));
 }
 
 void CleanStateGL(bool checkErrors) {

@@ -21,6 +21,15 @@ void ClearThenLogExistingGLErrors(const std::string& where, bool throwError, GLE
 // together ("" when none was pending).
 std::string ClearThenReturnExistingGLErrors(const std::string& where, GLErrorSource nextError = glGetError);
 
+// Reads every pending error, so that none is left for whoever looks next, and returns
+// "<call> failed: <name> (0x<code>)" for the first ("" when none was pending). Right after a
+// call that a driver out of memory may refuse, that names the refused call.
+std::string TakeGLError(const std::string& call, GLErrorSource nextError = glGetError);
+
+// TakeGLError, thrown as a UF_Err 4 when an error was pending: a frame that met a GL error is
+// a failed frame.
+void ThrowIfGLError(const std::string& call, GLErrorSource nextError = glGetError);
+
 // Puts the bindings, pixel store and fixed-function state the passes touch back to the GL's
 // defaults on the current context and waits for the GPU; with checkErrors, logs whatever
 // errors are then pending under "CleanStateGL". Viewport, scissor, colour mask and texture

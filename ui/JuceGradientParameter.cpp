@@ -34,18 +34,19 @@ A_long HitStop(const std::vector<ArbGradientPt>& stops, const GradientGeometry& 
     return hit;
 }
 
-void Toggle(PF_ParamDef* def) {
-    def->u.bd.value = def->u.bd.value == 0 ? 1 : 0;
-    def->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
+void Toggle(PF_ParamDef& def) {
+    def.u.bd.value = def.u.bd.value == 0 ? 1 : 0;
+    def.uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
 }
 
-void SwitchOn(PF_ParamDef* def) {
-    def->u.bd.value = 1;
-    def->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
+void SwitchOn(PF_ParamDef& def) {
+    def.u.bd.value = 1;
+    def.uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
 }
 
 // Buttons 0 to 5 act on the stops sorted by position; the result is the new stored list.
-bool ApplyButton(int button, std::vector<ArbGradientPt>& stops, PF_ParamDef** params) {
+// The two switches are copies, set in the parameters only once the whole edit can be made.
+bool ApplyButton(int button, std::vector<ArbGradientPt>& stops, PF_ParamDef& linear, PF_ParamDef& interp) {
     std::vector<ArbGradientPt> sorted = stops;
     std::stable_sort(sorted.begin(), sorted.end(), GradientStopLess);
     const size_t k = sorted.size();
@@ -63,16 +64,16 @@ bool ApplyButton(int button, std::vector<ArbGradientPt>& stops, PF_ParamDef** pa
             for (size_t i = 0; i < k; ++i) sorted[i].color = colours[k - 1 - i];
             break;
         case 3:
-            Toggle(params[UF3_LINEAR_BLENDING]);
+            Toggle(linear);
             write = false;
             break;
         case 4:
-            Toggle(params[UF3_INTERPOLATE]);
+            Toggle(interp);
             write = false;
             break;
         default:
-            SwitchOn(params[UF3_LINEAR_BLENDING]);
-            SwitchOn(params[UF3_INTERPOLATE]);
+            SwitchOn(linear);
+            SwitchOn(interp);
             sorted.assign(defaultGrad.rbegin(), defaultGrad.rend());
             break;
     }
@@ -229,11 +230,19 @@ PF_Err JuceGradientParameter::HandleEvent() {
     }
 }
 
+// The edit is worked out on copies and made only when all it needs is had: the new gradient
+// handle and the panel's selection and position. A refusal on the way is the event's result
+// and leaves the gradient, the switches, the panel and the drag state as they were.
 PF_Err JuceGradientParameter::MouseClick(bool drag) {
     AEGP_SuiteHandler suites(m_in_data->pica_basicP);
     PF_ParamDef* p = m_params[m_paramIndex];
     PF_DoClickEventInfo& click = m_extra->u.do_click;
     const A_long mx = click.screen_point.h, my = click.screen_point.v;
+    // No drag follows, or goes on after, an edit that could not be made.
+    auto refused = [&](PF_Err err) {
+        click.send_drag = 0;
+        return err;
+    };
 
     if (drag) {
         SequenceDataLock sequence(m_in_data);
@@ -241,16 +250,15 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
             seq->lastMouseH = mx;
             seq->lastMouseV = my;
         }
-    } else {
-        click.continue_refcon[2] = -1;
-        // A double click opens the picker; no drag follows it.
-        click.send_drag = click.num_clicks < 2 ? 1 : 0;
     }
 
     const PF_HandleSuite1* handles = suites.HandleSuite1();
-    std::vector<ArbGradientPt> stops = CreateGradientStdVecFromArb(handles, p->u.arb_d.value);
-    const bool linear = m_params[UF3_LINEAR_BLENDING]->u.bd.value != 0;
-    const bool interp = m_params[UF3_INTERPOLATE]->u.bd.value != 0;
+    const PF_ParamUtilsSuite3* paramUtils = suites.ParamUtilsSuite3();
+    PF_Err err = PF_Err_NONE;
+    // A gradient that cannot be read is not taken for one without stops.
+    std::vector<ArbGradientPt> stops = CreateGradientStdVecFromArb(handles, p->u.arb_d.value, &err);
+    if (err) return refused(err);
+    PF_ParamDef linear = *m_params[UF3_LINEAR_BLENDING], interp = *m_params[UF3_INTERPOLATE];
     const GradientGeometry g = GradientGeometryOf(m_extra);
 
     auto pickColour = [&](ArbGradientPt& stop) {
@@ -261,7 +269,7 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
         return true;
     };
 
-    A_long sel = A_long(click.continue_refcon[2]);
+    A_long sel = drag ? A_long(click.continue_refcon[2]) : -1;
     // A selection the gradient no longer has (the handle changed under the drag) is none.
     if (sel < -1 || sel >= A_long(stops.size())) sel = -1;
     A_long lastX = mx;
@@ -279,7 +287,6 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
             }
             if (std::fabs(float(my) - g.B) > UF3_GRAD_REMOVE_DISTANCE && stops.size() >= 3) {
                 stops.erase(stops.begin() + sel);
-                click.continue_refcon[2] = -1;
                 sel = -1;
             }
             // Kept on the bar, so that moving back from past an end moves the stop at once.
@@ -288,7 +295,6 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
         }
     } else {
         sel = HitStop(stops, g, float(mx), float(my));
-        click.continue_refcon[2] = sel;
         const size_t n = stops.size();
         if (sel >= 0 && click.num_clicks >= 2) {
             write = pickColour(stops[size_t(sel)]);
@@ -298,29 +304,23 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
                 const float along = g.W > 0 ? float(mx - g.X) / g.W : 0.0f;
                 const double t = std::clamp(double(along), 0.0, 1.0);
                 PF_PixelFloat colour;
-                if (linear) {
+                if (linear.u.bd.value != 0) {
                     std::vector<ArbGradientPt> decoded = GammaCorrectGradVector(stops);
                     std::stable_sort(decoded.begin(), decoded.end(), GradientStopLess);
-                    colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), decoded.data(), t, interp);
+                    colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), decoded.data(), t, interp.u.bd.value != 0);
                     UF3_RaiseRGB(colour, UF3_GAMMA_ENCODE);
                 } else {
-                    colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), stops.data(), t, interp);
+                    colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), stops.data(), t, interp.u.bd.value != 0);
                 }
                 stops.push_back({t, colour});
                 sel = A_long(n);
-                click.continue_refcon[2] = sel;
             }
         }
     }
 
-    click.continue_refcon[0] = lastX;
-    click.continue_refcon[1] = my;
-
-    // Publish the selection and its position in the panel.
-    const PF_ParamUtilsSuite3* paramUtils = suites.ParamUtilsSuite3();
+    // The selection and its position as the panel is to show them, before a button reorders the stops.
     PF_ParamDef select = *m_params[m_selectParam];
     select.u.sd.value = sel;
-    paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_selectParam, &select);
     PF_ParamDef location = *m_params[m_positionParam];
     if (sel >= 0 && sel < A_long(stops.size())) {
         location.u.fd.value = PF_Fixed(std::lround(GradientStopPosition(stops[size_t(sel)].position) * 100.0 * 65536.0));
@@ -328,31 +328,54 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
     } else {
         location.ui_flags |= PF_PUI_DISABLED;
     }
-    paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_positionParam, &location);
 
     if (!drag) {
         for (int b = 0; b < UF3_GRAD_BUTTON_COUNT; ++b) {
             const DRAWBOT_RectF32 r = GradientButtonRect(g, b);
             if (r.left <= float(mx) && float(mx) <= r.left + r.width && r.top <= float(my) &&
                 float(my) <= r.top + r.height) {
-                write = ApplyButton(b, stops, m_params);
+                write = ApplyButton(b, stops, linear, interp);
                 break;
             }
         }
     }
 
+    // The new handle is made first: when the host cannot supply it the old value stays.
+    PF_Handle fresh = nullptr;
     if (write && !stops.empty()) {
-        // The new handle is made first: when the host cannot supply it the old value stays.
-        PF_Handle fresh = nullptr;
-        if (Set_Arb_Gradient(handles, &fresh, unsigned(stops.size()), stops.data()) == PF_Err_NONE && fresh) {
-            if (p->u.arb_d.value) {
-                handles->host_unlock_handle(p->u.arb_d.value);
-                handles->host_dispose_handle(p->u.arb_d.value);
-            }
-            p->u.arb_d.value = fresh;
-            p->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
-        }
+        err = Set_Arb_Gradient(handles, &fresh, unsigned(stops.size()), stops.data());
+        if (!err && !fresh) err = PF_Err_OUT_OF_MEMORY;
+        if (err) return refused(err);
     }
+    // Then the panel; a position it refuses takes the selection published before it back.
+    err = paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_selectParam, &select);
+    if (!err) {
+        err = paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_positionParam, &location);
+        if (err) paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_selectParam, m_params[m_selectParam]);
+    }
+    if (err) {
+        if (fresh) handles->host_dispose_handle(fresh);
+        return refused(err);
+    }
+
+    // Nothing can fail from here on.
+    if (fresh) {
+        if (p->u.arb_d.value) {
+            handles->host_unlock_handle(p->u.arb_d.value);
+            handles->host_dispose_handle(p->u.arb_d.value);
+        }
+        p->u.arb_d.value = fresh;
+        p->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
+    }
+    *m_params[UF3_LINEAR_BLENDING] = linear;
+    *m_params[UF3_INTERPOLATE] = interp;
+    if (!drag) {
+        // A double click opens the picker; no drag follows it.
+        click.send_drag = click.num_clicks < 2 ? 1 : 0;
+    }
+    click.continue_refcon[0] = lastX;
+    click.continue_refcon[1] = my;
+    click.continue_refcon[2] = sel;
     m_extra->evt_out_flags = PF_EO_HANDLED_EVENT;
     return PF_Err_NONE;
 }

@@ -8,6 +8,7 @@
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
 #include "shell/UF3_Colour.h"
+#include "shell/UF3_GLErr.h"
 
 namespace {
 
@@ -365,9 +366,16 @@ PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, myParams& params) {
     const PF_Err err = IterateWorld(suites, params.in_data, m_bitdepth, world, copy,
                                     m_rgba ? Premultiply8 : AlphaOnly8, m_rgba ? PremultiplyFloat : AlphaOnlyFloat);
 
+    // A driver out of memory refuses the upload or the mipmaps with an error only: the
+    // texture would hold nothing, or sample nothing when shrunk.
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, m_width, m_height, m_format, m_type, pixels);
-    if (mipmaps) glGenerateMipmap(GL_TEXTURE_2D);
+    std::string refused = TakeGLError("Framebuffer::FBO_Init_PF_World glTexSubImage2D");
+    if (refused.empty() && mipmaps) {
+        glGenerateMipmap(GL_TEXTURE_2D);
+        refused = TakeGLError("Framebuffer::FBO_Init_PF_World glGenerateMipmap");
+    }
     glBindTexture(GL_TEXTURE_2D, 0);
+    if (!refused.empty()) Throw(PF_Err_OUT_OF_MEMORY, refused);
     m_init = true;
 
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) Throw(err, "Framebuffer::FBO_Init_PF_World iterate() err");
@@ -401,6 +409,7 @@ PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, myParams& params) {
     }
 
     PF_Err err = PF_Err_NONE;
+    std::string refused;
     {
         const UnpackState unpack;
         glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
@@ -413,9 +422,11 @@ PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, myParams& params) {
             throw;
         }
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, m_width, m_height, m_format, m_type, pixels);
+        refused = TakeGLError("Framebuffer::FBO_Upload_Texture glTexSubImage2D");
         glBindTexture(GL_TEXTURE_2D, 0);
     }
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (!refused.empty()) Throw(PF_Err_OUT_OF_MEMORY, refused);
 
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) Throw(err, "Framebuffer::FBO_Upload_Texture iterate() err");
     return err;
@@ -443,7 +454,9 @@ bool Framebuffer::NoiseTexInit(const unsigned char* table) {
     }
     // Handed over as RGBA: the R8 texture keeps each pixel's first byte.
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kNoiseSize, kNoiseSize, GL_RGBA, GL_UNSIGNED_BYTE, table);
+    const std::string refused = TakeGLError("Framebuffer::NoiseTexInit glTexSubImage2D");
     glBindTexture(GL_TEXTURE_2D, 0);
+    if (!refused.empty()) Throw(PF_Err_OUT_OF_MEMORY, refused);
     m_width = kNoiseSize;
     m_height = kNoiseSize;
     m_init = true;
@@ -518,7 +531,10 @@ void FBOtoEffectWorld(GLuint fbo, int bitdepth, PF_LayerDef* world, int x, int y
     glPixelStorei(GL_PACK_ROW_LENGTH, world->rowbytes / pixelSize);
     glReadPixels(x, y, world->width, world->height, GL_RGBA, bitdepth == 32 ? GL_FLOAT : GL_UNSIGNED_BYTE,
                  world->data);
+    // A refused read leaves the world as it was: a frame the GPU never drew.
+    const std::string refused = TakeGLError("FBOtoEffectWorld glReadPixels");
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glPixelStorei(GL_PACK_ALIGNMENT, alignment);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    if (!refused.empty()) Throw(PF_Err_OUT_OF_MEMORY, refused);
 }

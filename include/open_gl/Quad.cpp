@@ -3,6 +3,8 @@
 #include <cstddef>
 
 #include "shell/UF3.h"
+#include "shell/UF3_Err.h"
+#include "shell/UF3_GLErr.h"
 
 const GLfloat quad_vertices[16] = {
     -1.0f, -1.0f, 0.0f, 1.0f,
@@ -22,19 +24,33 @@ namespace {
 
 constexpr GLsizei kQuadStride = 5 * sizeof(GLfloat);
 
-bool MakeInterleavedQuad(GLuint* vao, GLuint* vbo, const GLfloat (&vertices)[20]) {
+void Forget(GLuint* vao, GLuint* vbo) {
+    DeleteQuad(vao, vbo);
+    *vao = 0;
+    *vbo = 0;
+}
+
+bool MakeInterleavedQuad(const char* caller, GLuint* vao, GLuint* vbo, const GLfloat (&vertices)[20]) {
+    static_assert(sizeof vertices == kQuadBufferBytes);
     glGenVertexArrays(1, vao);
     glGenBuffers(1, vbo);
     // A refused name would bind the GL's default object and draw nothing.
     if (*vao == 0 || *vbo == 0) {
-        DeleteQuad(vao, vbo);
-        *vao = 0;
-        *vbo = 0;
+        Forget(vao, vbo);
         return false;
     }
     glBindVertexArray(*vao);
     glBindBuffer(GL_ARRAY_BUFFER, *vbo);
     glBufferData(GL_ARRAY_BUFFER, sizeof vertices, vertices, GL_STATIC_DRAW);
+    // Refused storage leaves names that draw nothing: no quad at all, so that it is built again.
+    const std::string refused = TakeGLError(std::string(caller) + " glBufferData");
+    if (!refused.empty()) {
+        glBindVertexArray(0);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        Forget(vao, vbo);
+        LogError(refused, nullptr);
+        return false;
+    }
     glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, kQuadStride, nullptr);
     glEnableVertexAttribArray(0);
     glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, kQuadStride,
@@ -54,7 +70,7 @@ bool InitQuad(GLuint* vao, GLuint* vbo) {
         1.0f, 1.0f, 0.0f, 1.0f, 1.0f,
         1.0f, -1.0f, 0.0f, 1.0f, 0.0f,
     };
-    return MakeInterleavedQuad(vao, vbo, vertices);
+    return MakeInterleavedQuad("InitQuad", vao, vbo, vertices);
 }
 
 bool InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry) {
@@ -66,7 +82,7 @@ bool InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry) {
         x, y, 0.0f, 1.0f, 1.0f,
         -1.0f, y, 0.0f, 0.0f, 1.0f,
     };
-    return MakeInterleavedQuad(vao, vbo, vertices);
+    return MakeInterleavedQuad("InitQuadRatio", vao, vbo, vertices);
 }
 
 void DeleteQuad(GLuint* vao, GLuint* vbo) {
@@ -77,9 +93,15 @@ void DeleteQuad(GLuint* vao, GLuint* vbo) {
 GLuint CreateBuffer(const void* data, GLsizeiptr size, GLenum target, GLenum usage) {
     GLuint buffer = 0;
     glGenBuffers(1, &buffer);
+    if (buffer == 0) return 0;
     glBindBuffer(target, buffer);
     glBufferData(target, size, data, usage);
-    glGetError();
+    const std::string refused = TakeGLError("CreateBuffer glBufferData");
+    if (!refused.empty()) {
+        glBindBuffer(target, 0);
+        glDeleteBuffers(1, &buffer);
+        throw UF_Err(PF_Err_OUT_OF_MEMORY, refused);
+    }
     return buffer;
 }
 
@@ -102,8 +124,13 @@ GL_Pod CreateQuadFromVertices(GLuint program, const UniformMap& uniforms, const 
     pod.attributes["tex"] = AttributeType{0, 2, GL_FLOAT, 2 * sizeof(GLfloat)};
     pod.attributes["texCoordIn"] = pod.attributes["tex"];
     pod.buffers.reserve(2);
-    pod.buffers.push_back(CreateBuffer(vertices, sizeof vertices, GL_ARRAY_BUFFER, GL_STATIC_DRAW));
-    pod.buffers.push_back(CreateBuffer(texCoords, sizeof texCoords, GL_ARRAY_BUFFER, GL_STATIC_DRAW));
+    try {
+        pod.buffers.push_back(CreateBuffer(vertices, sizeof vertices, GL_ARRAY_BUFFER, GL_STATIC_DRAW));
+        pod.buffers.push_back(CreateBuffer(texCoords, sizeof texCoords, GL_ARRAY_BUFFER, GL_STATIC_DRAW));
+    } catch (...) {
+        for (GLuint buffer : pod.buffers) DeleteBuffer(buffer);
+        throw;
+    }
     if (pod.buffers[0] == 0 || pod.buffers[1] == 0) {
         for (GLuint buffer : pod.buffers) DeleteBuffer(buffer);
         throw UF_Err(PF_Err_OUT_OF_MEMORY, "CreateQuadFromVertices: glGenBuffers failed");

@@ -14,8 +14,11 @@ extern const GLfloat quad_tex[8];
 
 // The per-thread unit quad: a vertex array over one interleaved buffer of four vertices
 // (position x, y, z at attribute 0, texture u, v at attribute 1), drawn as a triangle fan.
-// False, with both names 0, when the GL refused either.
+// False, with both names 0, when the GL refused either or the buffer's storage (that refusal
+// logged, naming the call).
 bool InitQuad(GLuint* vao, GLuint* vbo);
+// The storage of its buffer, in bytes: four vertices of five floats.
+constexpr GLint kQuadBufferBytes = 4 * 5 * sizeof(GLfloat);
 
 // The same layout covering the lower-left rx by ry fraction of the viewport with the whole
 // texture.
@@ -24,7 +27,8 @@ bool InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry);
 // Deletes whichever of the two names is not 0; the names are left as they were.
 void DeleteQuad(GLuint* vao, GLuint* vbo);
 
-// A new buffer bound to `target` and filled with `size` bytes; it stays bound.
+// A new buffer bound to `target` and filled with `size` bytes; it stays bound. 0 when the GL
+// refused the name; refused storage throws a UF_Err 4 naming the call, the buffer deleted.
 GLuint CreateBuffer(const void* data, GLsizeiptr size, GLenum target, GLenum usage);
 void DeleteBuffer(GLuint buffer);
 

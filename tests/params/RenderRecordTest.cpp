@@ -234,6 +234,49 @@ TEST_F(RenderRecord, FailedCheckoutStopsLaterOnesIsLoggedAndKeepsWhatWasRead) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 95);
 }
 
+// A gradient that cannot be locked fails only a frame coloured with it: a solid fill renders
+// without it, unlogged. The host's refused check-out of it fails both.
+TEST_F(RenderRecord, UnreadableGradientFailsOnlyAGradientFill) {
+    auto& handles = host::HandleTable::Instance();
+    Gradient({Stop(0.0, 1.0), Stop(1.0, 0, 0, 1)});
+    // The gradient's read is the last lock before the next parameter's check-out.
+    H().FailCheckoutAt(UF3_GRADIENT_PT_SELECT);
+    long read = handles.LockCalls();
+    {
+        myParams p{};
+        ASSERT_EQ(Render(p), PF_Err_OUT_OF_MEMORY);
+    }
+    read = handles.LockCalls() - read;
+    H().FailCheckoutAt(-1);
+    ASSERT_GT(read, 0);
+    const std::string text = "smart_renderInitParams() PF_CHECKOUT_PARAM41PF_Err_OUT_OF_MEMORY";
+    for (const int fill : {UF3_FILL_SOLID, UF3_FILL_GRADIENT}) {
+        SCOPED_TRACE(fill);
+        Popup(UF3_FILL_MODE, fill);
+        const size_t logged = Log().size();
+        {
+            myParams p{};
+            handles.FailLock(read);
+            const PF_Err err = Render(p);
+            handles.ClearFaults();
+            EXPECT_EQ(err, fill == UF3_FILL_GRADIENT ? PF_Err_OUT_OF_MEMORY : PF_Err_NONE);
+            EXPECT_EQ(Log().find(text, logged) != std::string::npos, fill == UF3_FILL_GRADIENT) << Log().substr(logged);
+            EXPECT_TRUE(p.gradient.empty());
+            EXPECT_EQ(H().CheckoutsOutstanding(), 0);
+        }
+        {
+            myParams p{};
+            H().FailCheckoutAt(UF3_COLOR_GRADIENT);
+            EXPECT_EQ(Render(p), PF_Err_OUT_OF_MEMORY);
+            H().FailCheckoutAt(-1);
+        }
+        myParams p{};
+        ASSERT_EQ(Render(p), PF_Err_NONE);
+        EXPECT_EQ(p.gradient.size(), 2u) << "the read position was another lock";
+    }
+    EXPECT_EQ(handles.LocksHeld(), 0);
+}
+
 TEST_F(RenderRecord, UnreadablePixelFormatIsLoggedAndReturned) {
     myParams p{};
     PF_EffectWorld foreign{};  // not one of the host's worlds

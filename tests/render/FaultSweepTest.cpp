@@ -12,6 +12,10 @@
 // draws the message and renders the clean frame on its next render.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <barrier>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -21,6 +25,7 @@
 
 #include "OpenGL/OpenGL.h"
 #include "cgl/CGLTesting.h"
+#include "host/AppSuite.h"
 #include "host/CompWindow.h"
 #include "host/EffectControls.h"
 #include "host/PixelOps.h"
@@ -234,6 +239,15 @@ protected:
 
     void SweepNewThreads();
 
+    // The host's value of the gradient, from these stops.
+    void SetGradient(const std::vector<ArbGradientPt>& stops) {
+        auto& handles = host::HandleTable::Instance();
+        PF_Handle h = nullptr;
+        ASSERT_EQ(Set_Arb_Gradient(handles.Suite(), &h, unsigned(stops.size()), stops.data()), PF_Err_NONE);
+        H().SetArbitraryValue(UF3_COLOR_GRADIENT, h);
+        handles.Dispose(h);
+    }
+
     static void Report(const char* command, const std::map<std::string, long>& swept) {
         long total = 0;
         std::string line;
@@ -266,6 +280,21 @@ TEST_P(FaultSweep, RefusedRenderFailsCleanly) {
         clean = Pixels(job.output);
     }
     std::map<long, int> reached;  // by refusal kind's index: refusals that reached the road
+    // The lock that reads the gradient: the render's last before the next parameter's check-out.
+    long gradientRead = 0;
+    {
+        host::RenderJob job;
+        job.request.rect = {0, 0, kW, kH};
+        job.bitdepth = 8;
+        const long before = host::HandleTable::Instance().LockCalls();
+        ASSERT_EQ(H().SmartPreRender(job), PF_Err_NONE);
+        H().FailCheckoutAt(UF3_GRADIENT_PT_SELECT);
+        EXPECT_NE(H().SmartRender(job), PF_Err_NONE);
+        H().FailCheckoutAt(-1);
+        gradientRead = host::HandleTable::Instance().LockCalls() - before;
+        EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+    }
+    bool gradientRefused = false;
     const auto swept = Sweep(
         "render", [] {},
         [&] {
@@ -281,12 +310,22 @@ TEST_P(FaultSweep, RefusedRenderFailsCleanly) {
             return err;
         },
         // A refusal the road can do without (a disposal the host's fallback served, a gradient
-        // a solid fill does not read) may succeed, with the clean frame.
+        // a solid fill does not use) may succeed, with the clean frame.
         [&](const Refusal&, PF_Err) { return m_lastPixels == clean; },
         [&](const Refusal& kind, long n, PF_Err err) {
             const bool world = &kind == &kRefusals[kWorld], handle = &kind == &kRefusals[kHandle];
             // Whatever failed, nothing is left for the next render's drain to report.
             EXPECT_EQ(m_lastGLError, GLenum(GL_NO_ERROR)) << "a GL error left pending";
+            // An unreadable gradient fails a frame coloured with it, and only such a frame.
+            if (&kind == &kRefusals[kLock] && n == gradientRead) {
+                gradientRefused = true;
+                if (road.gradient) {
+                    EXPECT_NE(err, PF_Err_NONE) << "a gradient fill drawn without its gradient";
+                } else {
+                    EXPECT_EQ(err, PF_Err_NONE) << "a solid fill failed for a gradient it does not use";
+                    EXPECT_EQ(m_lastPixels, clean);
+                }
+            }
             if (!m_lastHadOutput) return;  // the host's own checkouts, before the road starts
             reached[&kind - kRefusals]++;
             if (kind.cancel || err == PF_Err_NONE) return;
@@ -313,6 +352,7 @@ TEST_P(FaultSweep, RefusedRenderFailsCleanly) {
             }
         });
     Report((std::string(road.name) + " render").c_str(), swept);
+    EXPECT_TRUE(gradientRefused) << "the gradient's read was never refused";
     if (road.renderer == UF3_RENDERER_STANDARD && road.light == UF3_LIGHT_POINT) SweepNewThreads();
     // Some refusal of each kind must reach the road, or the sweep proves nothing.
     for (int k : {kWorld, kHandle, kLock, kMissingSuite, kGLObject})
@@ -460,6 +500,171 @@ void FaultSweep::SweepNewThreads() {
     }
 }
 
+// ---- Refused GL storage and transfers ------------------------------------------------------
+// A driver out of memory refuses storage and pixel transfers as well as names. At every such
+// call a render makes, on one thread and on each of eight that live across the frames: the
+// refused render fails with 4 and one line naming the call, no GL error is left for the next
+// render, and the next render on that thread is the clean frame with nothing logged. A new
+// thread whose quad was refused its storage builds it again.
+TEST_P(FaultSweep, RefusedGLTransferFailsItsFrameOnly) {
+    const Road road = GetParam();
+    gGPUStageTestHook = nullptr;  // its mark is not for several threads
+    // One 8-bit frame on this thread with `context` current: its result, pixels and log lines.
+    struct Rendered {
+        PF_Err err = -1;
+        std::vector<unsigned char> pixels;
+        std::string log;
+        int checkins = 0;
+    };
+    auto RenderOn = [&](CGLContextObj context) {
+        Rendered r;
+        const size_t logBefore = Log().size();
+        host::RenderJob job;
+        EXPECT_EQ(CGLSetCurrentContext(context), kCGLNoError);
+        job.request.rect = {0, 0, kW, kH};
+        job.bitdepth = 8;
+        r.err = H().SmartPreRender(job);
+        if (!r.err) r.err = H().SmartRender(job);
+        EXPECT_EQ(CGLGetCurrentContext(), context) << "the host's context was not made current again";
+        if (job.output.data) r.pixels = Pixels(job.output);
+        r.log = Log().substr(logBefore);
+        r.checkins = job.pixelCheckins;
+        return r;
+    };
+    // The lines of `log` that name the refused call.
+    auto Naming = [](const std::string& log, const std::string& call) {
+        const std::string line = call + " failed: GL_OUT_OF_MEMORY (0x505)";
+        int n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+        return n;
+    };
+
+    ASSERT_EQ(RenderOn(m_hostContext).err, PF_Err_NONE) << Log();  // this thread's render data exists
+    const long before = gl_refusal::Transfers();
+    const Rendered clean = RenderOn(m_hostContext);
+    ASSERT_EQ(clean.err, PF_Err_NONE);
+    const long positions = gl_refusal::Transfers() - before;
+
+    std::map<std::string, long> calls;
+    for (long n = 1; n <= positions; ++n) {
+        SCOPED_TRACE(std::string(road.name) + ": transfer " + std::to_string(n) + " of " + std::to_string(positions));
+        const size_t worlds = host::WorldTable::Instance().Alive(), handles = host::HandleTable::Instance().Alive();
+        gl_refusal::RefuseTransfer(n);
+        const Rendered refused = RenderOn(m_hostContext);
+        gl_refusal::RefuseTransfer(0);
+        const std::string call = gl_refusal::LastRefusedTransfer();
+        calls[call]++;
+        EXPECT_EQ(refused.err, PF_Err_OUT_OF_MEMORY) << call << " refused, answered as " << refused.err;
+        EXPECT_EQ(Naming(refused.log, call), 1) << "not one line naming " << call << ":\n" << refused.log;
+        EXPECT_EQ(refused.checkins, 1) << "the texture goes back";
+        EXPECT_EQ(PendingGLError(), GLenum(GL_NO_ERROR)) << "a GL error left pending";
+        ExpectNothingLeft(worlds, handles);
+        const Rendered next = RenderOn(m_hostContext);
+        EXPECT_EQ(next.err, PF_Err_NONE);
+        EXPECT_EQ(next.pixels, clean.pixels) << "the next render is not the clean frame";
+        EXPECT_EQ(next.log, "") << "the next render found something to report";
+    }
+    std::string line;
+    for (const auto& [call, n] : calls) line += " " + call + " " + std::to_string(n) + ",";
+    std::printf("[ sweep    ] %s render, storage and transfers: %ld positions:%s\n", road.name, positions,
+                line.c_str());
+    // Each road uploads and reads back; the Standard roads at Low quality make mipmaps; the
+    // Raytraced road also scales with a blit and fills a buffer for each pass.
+    std::vector<std::string> expected{"glTexSubImage2D", "glReadPixels"};
+    if (road.renderer == UF3_RENDERER_STANDARD) expected.push_back("glGenerateMipmap");
+    else expected.insert(expected.end(), {"glBlitFramebuffer", "glBufferData"});
+    for (const std::string& call : expected) EXPECT_GT(calls[call], 0) << road.name << ": no " << call << " refused";
+
+    // Eight render threads that live across the frames, each with its own context and render
+    // data: at each position every thread in turn is refused, then renders again. One render
+    // at a time, so that each step's log lines are that render's own.
+    constexpr int kThreads = 8;
+    const size_t worlds = host::WorldTable::Instance().Alive(), handles = host::HandleTable::Instance().Alive();
+    std::array<std::vector<Rendered>, kThreads> refusedOn, nextOn;
+    std::array<std::vector<std::string>, kThreads> callOn;
+    std::array<Rendered, kThreads> warmOn;
+    std::vector<std::string> stepLogs;  // what each step logged: the warm renders, then refused and next
+    size_t from = Log().size();
+    std::barrier step(kThreads, [&]() noexcept {
+        stepLogs.push_back(Log().substr(from));
+        from = Log().size();
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < kThreads; ++k) {
+                if (k == t) warmOn[size_t(t)] = RenderOn(nullptr);
+                step.arrive_and_wait();
+            }
+            for (long n = 1; n <= positions; ++n) {
+                for (int k = 0; k < kThreads; ++k) {
+                    if (k == t) {
+                        gl_refusal::RefuseTransfer(n);
+                        refusedOn[size_t(t)].push_back(RenderOn(nullptr));
+                        gl_refusal::RefuseTransfer(0);
+                        callOn[size_t(t)].push_back(gl_refusal::LastRefusedTransfer());
+                    }
+                    step.arrive_and_wait();
+                    if (k == t) nextOn[size_t(t)].push_back(RenderOn(nullptr));
+                    step.arrive_and_wait();
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+    ASSERT_EQ(stepLogs.size(), size_t(kThreads + 2 * kThreads * positions));
+    for (size_t t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(warmOn[t].err, PF_Err_NONE) << "thread " << t;
+        EXPECT_EQ(warmOn[t].pixels, clean.pixels) << "thread " << t << ": not the clean frame";
+        EXPECT_EQ(stepLogs[t], "") << "thread " << t;
+    }
+    for (long n = 1; n <= positions; ++n) {
+        for (size_t t = 0; t < kThreads; ++t) {
+            SCOPED_TRACE(std::string(road.name) + ": thread " + std::to_string(t) + " of eight, transfer " +
+                         std::to_string(n));
+            const size_t at = kThreads + 2 * (size_t(n - 1) * kThreads + t);
+            const std::string& call = callOn[t][size_t(n - 1)];
+            EXPECT_EQ(call, callOn[0][size_t(n - 1)]) << "another call at the same position";
+            EXPECT_EQ(refusedOn[t][size_t(n - 1)].err, PF_Err_OUT_OF_MEMORY) << call << " refused";
+            EXPECT_EQ(Naming(stepLogs[at], call), 1) << "not one line naming " << call << ":\n" << stepLogs[at];
+            EXPECT_EQ(nextOn[t][size_t(n - 1)].err, PF_Err_NONE);
+            EXPECT_EQ(nextOn[t][size_t(n - 1)].pixels, clean.pixels) << "the next render is not the clean frame";
+            EXPECT_EQ(stepLogs[at + 1], "") << "the next render found something to report";
+        }
+    }
+    ExpectNothingLeft(worlds, handles);
+
+    // A new thread whose quad is refused its storage: the message is logged and drawn, and its
+    // next render builds the quad again and gives the clean frame.
+    if (road.renderer != UF3_RENDERER_STANDARD || road.light != UF3_LIGHT_POINT) return;
+    Rendered first, second;
+    int drawnText = 0;
+    std::thread([&] {
+        gl_refusal::RefuseTransfer(1);  // the thread's first: the quad's storage, before any pass
+        host::RenderJob job;
+        const size_t logBefore = Log().size();
+        job.request.rect = {0, 0, kW, kH};
+        job.bitdepth = 8;
+        first.err = H().SmartPreRender(job);
+        if (!first.err) first.err = H().SmartRender(job);
+        gl_refusal::RefuseTransfer(0);
+        first.log = Log().substr(logBefore);
+        if (job.output.data) drawnText = Look(job.output).text;
+        EXPECT_STREQ(gl_refusal::LastRefusedTransfer(), "glBufferData");
+        second = RenderOn(nullptr);
+    }).join();
+    EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+    EXPECT_EQ(first.err, PF_Err_NONE) << "the thread's render data fails as its objects do";
+    EXPECT_EQ(Naming(first.log, "InitQuad glBufferData"), 1) << first.log;
+    EXPECT_NE(first.log.find("InitThreadLocalRenderData:!InitQuad"), std::string::npos) << first.log;
+    EXPECT_GT(drawnText, 20) << "the message drawn over the frame";
+    EXPECT_EQ(second.err, PF_Err_NONE);
+    EXPECT_EQ(second.pixels, clean.pixels) << "the quad was not built again";
+    EXPECT_EQ(second.log, "") << "the next render found something to report";
+    ExpectNothingLeft(worlds, handles);
+}
+
 // The other commands: sequence set-up, flatten and unflatten, the parameter update, user
 // changes, the arbitrary-data callbacks and the panel and window draws.
 TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
@@ -487,11 +692,8 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
     // User changes, each from the same values off their defaults and a gradient of two stops.
     // A success under a refusal must leave what the clean change leaves.
     auto start = [&] {
-        const ArbGradientPt two[] = {{0.0, {1, 1, 1, 0}}, {0.6, {1, 0, 0, 1}}};
-        PF_Handle h = nullptr;
-        Set_Arb_Gradient(handles.Suite(), &h, 2, two);
-        H().SetArbitraryValue(UF3_COLOR_GRADIENT, h);
-        handles.Dispose(h);
+        host::UndoJournal::Instance().Reset();  // the streams each run sets, below
+        SetGradient({{0.0, {1, 1, 1, 0}}, {0.6, {1, 0, 0, 1}}});
         H().Param(UF3_GRADIENT_PT_SELECT).u.sd.value = 1;
         H().Param(UF3_POINT_LOCATION).u.fd.value = 30 << 16;
         H().Param(UF3_LIGHT_DIRECTION).u.ad.value = 45 << 16;
@@ -515,6 +717,14 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
         }
         return bytes;
     };
+    // The streams set since the run's start: a stream set to the value it had shows only here.
+    auto streamsSet = [] {
+        std::vector<int> set = host::UndoJournal::Instance().Ungrouped();
+        for (const host::UndoGroup& g : host::UndoJournal::Instance().Groups())
+            set.insert(set.end(), g.changes.begin(), g.changes.end());
+        std::sort(set.begin(), set.end());
+        return set;
+    };
     for (int button : {UF3_LIGHT_SOFTNESS, UF3_RESET_GRADIENT, UF3_RESET_COLOR, UF3_RESET_STYLE, UF3_POINT_LOCATION,
                        UF3_SHIFT_COLORS}) {
         const std::string name = "user change " + std::to_string(button);
@@ -525,11 +735,20 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
         start();
         ASSERT_EQ(change(), PF_Err_NONE) << name;
         const std::vector<unsigned char> changed = state();
+        const std::vector<int> changedStreams = streamsSet();
         // A target whose keyframes cannot be read counts as animated and keeps its value.
         const bool sync = button == UF3_LIGHT_SOFTNESS;
-        Report(name.c_str(), Sweep(name.c_str(), start, change, [&](const Refusal& kind, PF_Err err) {
-                   return !err && (state() == changed || (sync && &kind == &kRefusals[kHostCall]));
-               }));
+        // A change that failed was not made whole.
+        Report(name.c_str(), Sweep(name.c_str(), start, change,
+                                   [&](const Refusal& kind, PF_Err err) {
+                                       return !err && (state() == changed || (sync && &kind == &kRefusals[kHostCall]));
+                                   },
+                                   [&](const Refusal&, long, PF_Err err) {
+                                       if (err) {
+                                           EXPECT_FALSE(state() == changed && streamsSet() == changedStreams)
+                                               << "a change made whole answered " << err;
+                                       }
+                                   }));
     }
     // With a target keyframed, setting it would fail: an unread keyframe must not be taken
     // for none.
@@ -652,6 +871,167 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
         EXPECT_EQ(window.UnbalancedDrawings(), 0);
     }
     EXPECT_EQ(panel.UnbalancedDrawings(), 0);
+}
+
+// The user's edits with the mouse: each gradient editor event (a click that adds or selects, a
+// drag that moves or removes, a double click that picks a colour, each button) and the point
+// light's radius drag. At every refusal the result is an error exactly when the edit was not
+// made whole, and a failed edit made none of it: the host's gradient, switches, selection and
+// radius are as they were, and no drag goes on.
+TEST_P(FaultSweep, RefusedEditIsMadeWholeOrNotAtAll) {
+    EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+    auto& handles = host::HandleTable::Instance();
+    const int radius = GetParam().renderer == UF3_RENDERER_STANDARD ? UF3_LIGHT_RADIUS_STD : UF3_LIGHT_RADIUS_RT;
+    auto state = [&] {
+        std::vector<double> v;
+        for (const ArbGradientPt& s : CreateGradientStdVecFromArb(handles.Suite(), H().Param(UF3_COLOR_GRADIENT).u.arb_d.value))
+            v.insert(v.end(), {s.position, s.color.alpha, s.color.red, s.color.green, s.color.blue});
+        v.insert(v.end(), {double(H().Param(UF3_GRADIENT_PT_SELECT).u.sd.value),
+                           double(H().Param(UF3_POINT_LOCATION).u.fd.value),
+                           double(H().Param(UF3_POINT_LOCATION).ui_flags & PF_PUI_DISABLED),
+                           double(H().Param(UF3_LINEAR_BLENDING).u.bd.value),
+                           double(H().Param(UF3_INTERPOLATE).u.bd.value), H().Param(radius).u.fs_d.value});
+        return v;
+    };
+    // Sweeps `edit` after `prepare`, against the state the clean edit leaves; `dragging` says
+    // whether a drag is under way after it.
+    auto sweep = [&](const std::string& name, const std::function<void()>& prepare, const std::function<PF_Err()>& edit,
+                     const std::function<bool()>& dragging) {
+        std::vector<double> before, changed;
+        auto prepared = [&] {
+            prepare();
+            before = state();
+        };
+        prepared();
+        ASSERT_EQ(edit(), PF_Err_NONE) << name;
+        changed = state();
+        ASSERT_NE(changed, before) << name << " changes nothing: the sweep could not tell";
+        Report(name.c_str(), Sweep(name.c_str(), prepared, edit,
+                                   [&](const Refusal&, PF_Err err) { return !err && state() == changed; },
+                                   [&](const Refusal&, long, PF_Err err) {
+                                       const std::vector<double> now = state();
+                                       EXPECT_EQ(err != PF_Err_NONE, now != changed)
+                                           << "answered " << err << " for an edit " << (now == changed ? "made" : "not made");
+                                       if (err) {
+                                           EXPECT_EQ(now, before) << "a failed edit made a part of itself";
+                                           EXPECT_FALSE(dragging()) << "a drag goes on after a failed edit";
+                                       }
+                                   }));
+    };
+
+    Set(UF3_FILL_MODE, UF3_FILL_GRADIENT);
+    ASSERT_EQ(H().Send(PF_Cmd_UPDATE_PARAMS_UI), PF_Err_NONE);  // the gradient editor shown
+    host::EffectControls panel(H());
+    const host::PanelControl* control = panel.Control(UF3_COLOR_GRADIENT);
+    ASSERT_NE(control, nullptr);
+    const float X = control->control.left + 12.0f, T = float(control->control.top);
+    const float W = float(control->control.right - control->control.left) - 24.0f, B = T + 32.0f;
+    auto under = [&](double position, float dy) {
+        return PF_Point{A_long(std::lround(X + position * W)), A_long(std::lround(B + dy))};
+    };
+    auto button = [&](int index) {
+        const float width = (W + 8) / 3;
+        return PF_Point{A_long(X - 9 + (index % 3) * (width + 5) + width / 2), A_long(T + 65 + (index / 3) * 21)};
+    };
+    // Three stops, the last selected, Linear Blending off and Interpolate on.
+    auto start = [&] {
+        if (panel.Dragging()) EXPECT_EQ(panel.Release(under(0.5, 10)), PF_Err_NONE);
+        SetGradient({{0.0, {1, 1, 0, 0}}, {0.5, {1, 0, 1, 0}}, {1.0, {1, 0, 0, 1}}});
+        H().Param(UF3_GRADIENT_PT_SELECT).u.sd.value = 2;
+        H().Param(UF3_POINT_LOCATION).u.fd.value = 100 << 16;
+        H().Param(UF3_POINT_LOCATION).ui_flags &= ~PF_PUI_DISABLED;
+        Check(UF3_LINEAR_BLENDING, false);
+        Check(UF3_INTERPOLATE, true);
+    };
+    auto grab = [&] {
+        start();
+        EXPECT_EQ(panel.Click(UF3_COLOR_GRADIENT, under(0.5, 10)), PF_Err_NONE);
+        EXPECT_TRUE(panel.Dragging());
+    };
+    auto click = [&](PF_Point at, int clicks = 1) { return [&panel, at, clicks] { return panel.Click(UF3_COLOR_GRADIENT, at, clicks); }; };
+    auto panelDragging = [&] { return panel.Dragging(); };
+    sweep("editor add", start, click(under(0.3, 9)), panelDragging);
+    sweep("editor select", start, click(under(0.5, 10)), panelDragging);
+    sweep("editor move", grab, [&] { return panel.DragTo(under(0.6, 10)); }, panelDragging);
+    sweep("editor remove", grab, [&] { return panel.DragTo(under(0.5, 80)); }, panelDragging);
+    sweep("editor double click", [&] {
+        start();
+        host::AppServices::Instance().AnswerPicker({1.0f, 0.2f, 0.4f, 0.6f});
+    }, click(under(0.5, 10), 2), panelDragging);
+    host::AppServices::Instance().Reset();  // answers a refused event left unused
+    for (int b = 0; b < 6; ++b) sweep("editor button " + std::to_string(b), start, click(button(b)), panelDragging);
+    EXPECT_EQ(panel.UnbalancedDrawings(), 0);
+
+    // The point light's radius, dragged from its box's top-right corner in the layer window.
+    Set(UF3_LIGHT_TYPE, UF3_LIGHT_POINT);
+    host::WindowView view;
+    view.type = PF_Window_LAYER;
+    host::CompWindow window(H(), view);
+    auto at = [&](double x, double y) {
+        window.LayerToFrame(&x, &y);
+        return PF_Point{A_long(std::lround(x)), A_long(std::lround(y))};
+    };
+    auto corner = [&] {
+        start();
+        Float(radius, 20);
+        if (window.Dragging()) EXPECT_EQ(window.Release(at(kLightX + 20, kLightY - 20)), PF_Err_NONE);
+        EXPECT_EQ(window.Click(at(kLightX + 20, kLightY - 20)), PF_Err_NONE);
+        EXPECT_TRUE(window.Dragging());
+    };
+    sweep("light radius drag", corner, [&] { return window.DragTo(at(kLightX + 30, kLightY + 40)); },
+          [&] { return window.Dragging(); });
+    EXPECT_EQ(window.UnbalancedDrawings(), 0);
+    Set(UF3_LIGHT_TYPE, GetParam().light);
+}
+
+// Global set-up and set-down, each at every refusal: set-up may do without what it is refused
+// (no record, or one without a context), set-down frees the record and the context whatever
+// it is refused and answers the refusal. Nothing is left, and the thread's context is as the
+// clean command leaves it: the host's after set-up, none after a set-down that destroyed one.
+TEST_P(FaultSweep, RefusedGlobalSetupAndSetdownFreeAll) {
+    EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+    auto& handles = host::HandleTable::Instance();
+    const int contexts = UmbrafexCGL_LiveContexts();
+    // Set-down frees what this thread's render data does not share: the context set-up made.
+    ASSERT_EQ(H().GlobalSetdown(), PF_Err_NONE);
+    ASSERT_EQ(UmbrafexCGL_LiveContexts(), contexts - 1);
+    ASSERT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+    const size_t alive = handles.Alive();
+
+    // Each set-up is set down again, unrefused, within its run: what it made must all go.
+    bool sound = false;  // the last set-up made no record, one without a context, or a whole one
+    Report("global setup", Sweep("global setup", [] {}, [&] {
+               const PF_Err err = H().GlobalSetup();
+               ClearRefusals();
+               EXPECT_EQ(CGLGetCurrentContext(), m_hostContext) << "set-up left its context current";
+               const PF_Handle globalH = H().GlobalData();
+               const auto* global = globalH ? static_cast<const GlobalData*>(handles.Lock(globalH)) : nullptr;
+               sound = !global || (global->context ? global->glRenderer[0] != 0 : global->glRenderer[0] == 0);
+               if (global) handles.Unlock(globalH);
+               if (globalH) EXPECT_EQ(H().GlobalSetdown(), PF_Err_NONE);
+               EXPECT_EQ(UmbrafexCGL_LiveContexts(), contexts - 1) << "a context set-up made outlived set-down";
+               EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+               return err;
+           },
+           // Set-up does without what it is refused: no record, or a record without a context
+           // (and then no driver strings). The run's own set-down reaches positions too.
+           [&](const Refusal&, PF_Err err) { return !err && sound; }));
+    EXPECT_EQ(handles.Alive(), alive);
+
+    auto setup = [&] {
+        if (!H().GlobalData()) EXPECT_EQ(H().GlobalSetup(), PF_Err_NONE);
+        EXPECT_EQ(UmbrafexCGL_LiveContexts(), contexts);
+    };
+    Report("global setdown", Sweep("global setdown", setup, [&] { return H().GlobalSetdown(); }, {},
+                                   [&](const Refusal&, long, PF_Err) {
+                                       EXPECT_EQ(H().GlobalData(), nullptr);
+                                       EXPECT_EQ(handles.Alive(), alive) << "the global record left with the host";
+                                       EXPECT_EQ(UmbrafexCGL_LiveContexts(), contexts - 1) << "the global context left alive";
+                                       EXPECT_EQ(CGLGetCurrentContext(), nullptr);
+                                       EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
+                                   }));
+    ASSERT_EQ(H().GlobalSetup(), PF_Err_NONE);  // for the fixture's own set-down
+    EXPECT_EQ(CGLSetCurrentContext(m_hostContext), kCGLNoError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, FaultSweep,

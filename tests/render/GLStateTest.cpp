@@ -9,6 +9,7 @@
 
 #include "open_gl/Program.h"
 #include "render/GLFixture.h"
+#include "shell/UF3.h"
 #include "shell/UF3_GLErr.h"
 
 namespace {
@@ -86,6 +87,24 @@ TEST_F(GLErrors, SeveralPendingErrorsInTheOrderTheGLGivesThem) {
     EXPECT_EQ(all, first + second);
     EXPECT_EQ(printed, first + "\n" + second + "\n");
     EXPECT_EQ(home.LogMessages().size(), 3u) << "neither throwing nor returning logs";
+
+    // Read after a call: the call named with the first, every one cleared, nothing logged.
+    g_pending = {GL_OUT_OF_MEMORY, GL_INVALID_VALUE};
+    EXPECT_EQ(TakeGLError("FBOtoEffectWorld glReadPixels", NextPending),
+              "FBOtoEffectWorld glReadPixels failed: GL_OUT_OF_MEMORY (0x505)");
+    EXPECT_TRUE(g_pending.empty()) << "an error left for the next render";
+    EXPECT_EQ(TakeGLError("glReadPixels", NextPending), "");
+    g_pending = {GL_INVALID_OPERATION, GL_OUT_OF_MEMORY};
+    try {
+        ThrowIfGLError("CreateBuffer glBufferData", NextPending);
+        ADD_FAILURE() << "a failed call must be thrown";
+    } catch (const UF_Err& e) {
+        EXPECT_EQ(e.code, PF_Err_OUT_OF_MEMORY);
+        EXPECT_EQ(e.message, "CreateBuffer glBufferData failed: GL_INVALID_OPERATION (0x502)");
+    }
+    EXPECT_TRUE(g_pending.empty());
+    EXPECT_NO_THROW(ThrowIfGLError("CreateBuffer glBufferData", NextPending));
+    EXPECT_EQ(home.LogMessages().size(), 3u) << "reading after a call logs nothing";
 }
 
 TEST_F(GLErrors, AnErrorSourceThatNeverEmptiesCannotHangTheDrain) {
@@ -93,6 +112,8 @@ TEST_F(GLErrors, AnErrorSourceThatNeverEmptiesCannotHangTheDrain) {
     ClearThenLogExistingGLErrors("GPU Begin", false, [] { return GLenum(GL_OUT_OF_MEMORY); });
     EXPECT_GT(home.LogMessages().size(), 1u);
     EXPECT_LE(home.LogMessages().size(), 1000u);
+    EXPECT_EQ(TakeGLError("glReadPixels", [] { return GLenum(GL_OUT_OF_MEMORY); }),
+              "glReadPixels failed: GL_OUT_OF_MEMORY (0x505)");
 }
 
 TEST_F(GLStateReset, PutsTheTouchedStateBackAndLeavesTheRest) {

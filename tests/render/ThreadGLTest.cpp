@@ -87,6 +87,29 @@ TEST_F(ThreadRenderData, TheFirstRenderBuildsEverythingAndTheNextOnlyMakesItCurr
     }).join();
 }
 
+// A quad whose buffer has no storage draws nothing: the next call builds it again, even when
+// the driver's refusal was read by someone else and the names look whole.
+TEST_F(ThreadRenderData, AQuadWithoutStorageIsBuiltAgain) {
+    std::thread([&] {  // a thread of its own, so its record goes when the thread ends
+        PF_OutData out{};
+        ASSERT_NO_THROW(InitThreadLocalRenderData(nullptr, &out)) << Message(out);
+        LocalGLStruct& record = *local_render_data;
+        glBindBuffer(GL_ARRAY_BUFFER, record.quadVBO);
+        glBufferData(GL_ARRAY_BUFFER, 0, nullptr, GL_STATIC_DRAW);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        const GLuint program = record.programs[kCopyProgram].id;
+        ASSERT_NO_THROW(InitThreadLocalRenderData(nullptr, &out)) << Message(out);
+        EXPECT_EQ(record.programs[kCopyProgram].id, program) << "the programs were whole";
+        GLint size = 0;
+        glBindBuffer(GL_ARRAY_BUFFER, record.quadVBO);
+        glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        EXPECT_EQ(size, 80);
+        EXPECT_EQ(DrawColour({0.25f, 0.5f, 0.75f, 1.0f}), (std::array<float, 4>{0.25f, 0.5f, 0.75f, 1.0f}));
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    }).join();
+}
+
 TEST_F(ThreadRenderData, TwoThreadsRenderAtOnceEachOnItsOwnContext) {
     std::barrier together(2);
     std::array<CGLContextObj, 2> contexts{};

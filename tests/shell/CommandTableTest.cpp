@@ -125,17 +125,13 @@ TEST_F(CommandTable, GlobalSetupFailures) {
     EXPECT_EQ(H().GlobalSetup(), PF_Err_NONE);
     EXPECT_EQ(H().GlobalData(), nullptr);
     ExpectBooksBalanced();
-    // A handle that does not lock is still handed over, and nothing is left locked;
-    // its setdown finds the record unreadable and leaves the handle with the host.
+    // A handle that does not lock is still handed over, and nothing is left locked.
     handles.FailLock(1);
     EXPECT_EQ(H().GlobalSetup(), PF_Err_NONE);
-    PF_Handle unread = H().GlobalData();
-    EXPECT_NE(unread, nullptr);
+    EXPECT_NE(H().GlobalData(), nullptr);
     ExpectBooksBalanced();
-    handles.FailLock(1);
     EXPECT_EQ(H().GlobalSetdown(), PF_Err_NONE);
-    EXPECT_TRUE(handles.IsAlive(unread));
-    handles.Dispose(unread);
+    EXPECT_EQ(handles.Alive(), 0u);
 
     EXPECT_EQ(H().Send(PF_Cmd_GLOBAL_SETUP, nullptr, [](PF_InData& in, PF_OutData&) { in.pica_basicP = nullptr; }),
               PF_Err_BAD_CALLBACK_PARAM);
@@ -143,6 +139,53 @@ TEST_F(CommandTable, GlobalSetupFailures) {
     host::SuiteRegistry::Instance().SetMissing(kPFHandleSuite, kPFHandleSuiteVersion1);
     EXPECT_EQ(H().GlobalSetup(), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(H().GlobalData(), nullptr);
+    ExpectBooksBalanced();
+}
+
+// Set-down frees the record and the context set-up made whatever the host refuses on the
+// way, and the refusal is its result: the record's lock refused, the handle suite or the
+// basic suite missing (the utility callbacks still reach the handle).
+TEST_F(CommandTable, GlobalSetdownFreesAllAndReportsARefusal) {
+    auto& handles = host::HandleTable::Instance();
+    auto& registry = host::SuiteRegistry::Instance();
+    const int contexts = UmbrafexCGL_LiveContexts();
+    struct Case {
+        const char* what;
+        std::function<PF_Err()> setdown;
+        PF_Err expected;
+    };
+    const Case cases[] = {
+        {"lock refused", [&] { handles.FailLock(1); return H().GlobalSetdown(); }, PF_Err_OUT_OF_MEMORY},
+        {"handle suite missing", [&] { registry.FailAcquisition(1); return H().GlobalSetdown(); },
+         PF_Err_BAD_CALLBACK_PARAM},
+        {"handle suite null", [&] { registry.FailAcquisition(1, true); return H().GlobalSetdown(); },
+         PF_Err_BAD_CALLBACK_PARAM},
+        {"no basic suite", [&] {
+             return H().Send(PF_Cmd_GLOBAL_SETDOWN, nullptr, [](PF_InData& in, PF_OutData&) { in.pica_basicP = nullptr; });
+         }, PF_Err_BAD_CALLBACK_PARAM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(H().GlobalSetup(), PF_Err_NONE);
+        ASSERT_EQ(UmbrafexCGL_LiveContexts(), contexts + 1);
+        const PF_Handle globalH = H().GlobalData();
+        EXPECT_EQ(c.setdown(), c.expected);
+        H().In().pica_basicP = registry.Basic();
+        handles.ClearFaults();
+        registry.ClearFaults();
+        EXPECT_FALSE(handles.IsAlive(globalH)) << "the global record left with the host";
+        EXPECT_EQ(UmbrafexCGL_LiveContexts(), contexts) << "the global context left alive";
+        EXPECT_EQ(CGLGetCurrentContext(), nullptr);
+        ExpectBooksBalanced();
+    }
+    // A record set-up could not lock holds no context; set-down still gives the handle back.
+    handles.FailLock(1);
+    ASSERT_EQ(H().GlobalSetup(), PF_Err_NONE);
+    const PF_Handle unread = H().GlobalData();
+    handles.FailLock(1);
+    EXPECT_EQ(H().GlobalSetdown(), PF_Err_OUT_OF_MEMORY);
+    EXPECT_FALSE(handles.IsAlive(unread));
+    EXPECT_EQ(UmbrafexCGL_LiveContexts(), contexts);
     ExpectBooksBalanced();
 }
 

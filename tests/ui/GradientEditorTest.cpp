@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "ControlsFixture.h"
+#include "host/Streams.h"
 #include "shell/UF3.h"
 #include "ui/JuceGradientParameter.h"
 
@@ -223,15 +225,84 @@ TEST_F(GradientEditor, CursorShowsWhatAClickWouldDo) {
     EXPECT_EQ(panel->Last().evt_out_flags, PF_EO_NONE);
 }
 
-TEST_F(GradientEditor, FailedWriteKeepsTheGradient) {
-    SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
-    const PF_Handle before = GradientHandle();
-    // The host's copy for the event is the first allocation, the new gradient the second.
-    host::HandleTable::Instance().FailAllocation(2);
-    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, 9)), PF_Err_NONE);
-    EXPECT_EQ(GradientHandle(), before);
-    EXPECT_TRUE(host::HandleTable::Instance().IsAlive(before));
-    EXPECT_EQ(Stops().size(), 2u);
+// An edit the host refuses any part of is not made at all, and the refusal is the event's answer:
+// not the gradient, not the switches, not the selection or its position, and no drag after it.
+TEST_F(GradientEditor, AnEditThatCannotBeMadeWholeIsNotMade) {
+    auto& handles = host::HandleTable::Instance();
+    // What an edit can change, as the host holds it.
+    auto state = [&] {
+        std::vector<double> v;
+        for (const ArbGradientPt& s : Stops())
+            v.insert(v.end(), {s.position, s.color.red, s.color.green, s.color.blue, s.color.alpha});
+        v.insert(v.end(), {double(Selected()), double(H().Param(UF3_POINT_LOCATION).u.fd.value),
+                           double(LocationDisabled()), double(H().Param(UF3_LINEAR_BLENDING).u.bd.value),
+                           double(H().Param(UF3_INTERPOLATE).u.bd.value)});
+        return v;
+    };
+    auto start = [&] {
+        SetStops({Stop(0, 1, 0, 0), Stop(0.5, 0, 1, 0), Stop(1, 0, 0, 1)});
+        H().Param(UF3_GRADIENT_PT_SELECT).u.sd.value = 2;
+        H().Param(UF3_POINT_LOCATION).u.fd.value = 100 << 16;
+        H().Param(UF3_POINT_LOCATION).ui_flags &= ~PF_PUI_DISABLED;
+    };
+    // The host's copy of the gradient for the event takes the first handle and two locks; the
+    // editor's read of it is the third lock, its new gradient the second handle. The panel's
+    // selection is the first refresh, its position the second.
+    struct Case {
+        const char* what;
+        std::function<PF_Err()> edit;
+        std::function<void()> refuse;
+        PF_Err expected;
+    };
+    auto click = [&](PF_Point at, int clicks = 1) { return [=, this] { return panel->Click(UF3_COLOR_GRADIENT, at, clicks); }; };
+    const Case cases[] = {
+        {"add, no new handle", click(Under(0.3, 9)), [&] { handles.FailAllocation(2); }, PF_Err_OUT_OF_MEMORY},
+        {"add, the gradient unreadable", click(Under(0.3, 9)), [&] { handles.FailLock(3); }, PF_Err_OUT_OF_MEMORY},
+        {"add, selection refused", click(Under(0.3, 9)), [] { host::FailStreamCall(1); }, A_Err_ALLOC},
+        {"add, position refused", click(Under(0.3, 9)), [] { host::FailStreamCall(2); }, A_Err_ALLOC},
+        {"select, position refused", click(Under(0.5, 10)), [] { host::FailStreamCall(2); }, A_Err_ALLOC},
+        {"pick, no new handle", click(Under(0.5, 10), 2), [&] {
+             host::AppServices::Instance().AnswerPicker({1, 0.2f, 0.4f, 0.6f});
+             handles.FailAllocation(2);
+         }, PF_Err_OUT_OF_MEMORY},
+        {"reverse, no new handle", click(Button(2)), [&] { handles.FailAllocation(2); }, PF_Err_OUT_OF_MEMORY},
+        {"gamma, position refused", click(Button(3)), [] { host::FailStreamCall(2); }, A_Err_ALLOC},
+        {"reset, position refused", click(Button(5)), [] { host::FailStreamCall(2); }, A_Err_ALLOC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        start();
+        const std::vector<double> before = state();
+        const PF_Handle kept = GradientHandle();
+        c.refuse();
+        EXPECT_EQ(c.edit(), c.expected);
+        handles.ClearFaults();
+        host::FailStreamCall(0);
+        EXPECT_EQ(state(), before) << "a part of the edit was made";
+        EXPECT_EQ(GradientHandle(), kept);
+        EXPECT_NE(panel->Last().evt_out_flags, PF_EO_HANDLED_EVENT) << "a failed edit marked handled";
+        EXPECT_EQ(panel->Last().u.do_click.send_drag, 0) << "a failed edit asks for drags";
+        ExpectBooksBalanced();
+        // Unrefused, the same edit is made.
+        start();
+        EXPECT_EQ(c.edit(), PF_Err_NONE);
+        EXPECT_NE(state(), before);
+    }
+
+    // A drag that moves or removes the selected stop, refused its new gradient: the stop stays
+    // where the last event left it, and the drag ends.
+    for (const float dy : {10.0f, 80.0f}) {
+        SCOPED_TRACE(dy);
+        start();
+        ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, 10)), PF_Err_NONE);
+        const std::vector<double> before = state();
+        handles.FailAllocation(2);
+        EXPECT_EQ(panel->DragTo(Under(0.6, dy)), PF_Err_OUT_OF_MEMORY);
+        handles.ClearFaults();
+        EXPECT_EQ(state(), before);
+        EXPECT_EQ(panel->Last().u.do_click.send_drag, 0) << "a failed edit asks for more drags";
+        ExpectBooksBalanced();
+    }
 }
 
 TEST_F(GradientEditor, MakesItsSequenceDataWhenTheInstanceHasNone) {
