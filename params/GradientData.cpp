@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF_Handle.h"
 
@@ -230,12 +231,9 @@ PF_Err GradientArb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
 
 PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
     if (!in_data || !extra || !in_data->pica_basicP) return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    const SPBasicSuite* basic = in_data->pica_basicP;
-    const void* suite = nullptr;
-    const SPErr acquired = basic->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &suite);
-    // Handed out as null, but handed out: it still goes back.
-    if (acquired == kSPNoError && !suite) basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
-    if (acquired != kSPNoError || !suite) {
+    AEFX_SuiteScoper<PF_HandleSuite1, true> handles(in_data, kPFHandleSuite, kPFHandleSuiteVersion1);
+    const PF_HandleSuite1* hs = handles.get();
+    if (!hs) {
         // Data the host hands back must go even without the suite, or it is lost for good.
         const PF_UtilCallbacks* utils = in_data->utils;
         if (extra->which_function == PF_Arbitrary_DISPOSE_FUNC && utils && utils->host_dispose_handle) {
@@ -244,8 +242,6 @@ PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
         }
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
-    const auto* hs = static_cast<const PF_HandleSuite1*>(suite);
-
     PF_Err err = PF_Err_NONE;
     switch (extra->which_function) {
         case PF_Arbitrary_NEW_FUNC:
@@ -279,6 +275,6 @@ PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
             break;
     }
 
-    const SPErr releaseErr = basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+    const SPErr releaseErr = handles.Release();
     return err ? err : static_cast<PF_Err>(releaseErr);
 }

@@ -8,12 +8,12 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
+#include "shell/UF3_Colour.h"
 #include "shell/UF_Handle.h"
 
 namespace {
 
 constexpr double kThird = 1.0 / 3.0;
-constexpr float kGammaEncode = 0.4545f;
 constexpr const char* kPickerTitle = "Pick Color";
 
 bool InAddStrip(const GradientGeometry& g, float x, float y) {
@@ -129,30 +129,21 @@ DRAWBOT_ColorRGBA AppColorTypeToRGBA(const PF_App_Color* colour) {
 
 DRAWBOT_ColorRGBA AcquireAppColor(PF_InData* in_data, PF_OutData* out_data, short colorType) {
     DRAWBOT_ColorRGBA colour{0, 0, 0, 0};
-    const SPBasicSuite* basic = in_data ? in_data->pica_basicP : nullptr;
-    const void* acquired = nullptr;
-    const SPErr err = basic ? basic->AcquireSuite(kPFAppSuite, kPFAppSuiteVersion6, &acquired) : kSPBadParameterError;
-    if (err || !acquired) {
-        // A success without a suite still counts as held by the host.
-        if (!err) basic->ReleaseSuite(kPFAppSuite, kPFAppSuiteVersion6);
-        AEFX_ReportToHost(in_data, out_data, AEFX_ACQUIRE_FAILED_MESSAGE);
-        if (!basic) AEFX_ReportToHost(in_data, out_data, AEFX_RELEASE_FAILED_MESSAGE);
+    AEFX_SuiteScoper<PF_AppSuite6, true> app(in_data, kPFAppSuite, kPFAppSuiteVersion6, out_data);
+    if (!app.get()) {
+        if (!in_data || !in_data->pica_basicP) AEFX_ReportToHost(in_data, out_data, AEFX_RELEASE_FAILED_MESSAGE);
         return colour;
     }
-    const auto* app = static_cast<const PF_AppSuite6*>(acquired);
     PF_App_Color appColour{};
     if (app->PF_AppGetColor && app->PF_AppGetColor(colorType, &appColour) == PF_Err_NONE)
         colour = AppColorTypeToRGBA(&appColour);
-    basic->ReleaseSuite(kPFAppSuite, kPFAppSuiteVersion6);
     return colour;
 }
 
 std::vector<ArbGradientPt> GammaCorrectGradVector(const std::vector<ArbGradientPt>& stops) {
     std::vector<ArbGradientPt> out = stops;
     for (ArbGradientPt& s : out) {
-        s.color.red = std::pow(s.color.red, 2.2f);
-        s.color.green = std::pow(s.color.green, 2.2f);
-        s.color.blue = std::pow(s.color.blue, 2.2f);
+        UF3_RaiseRGB(s.color, UF3_GAMMA_DECODE);
         s.color.alpha = 1.0f;
     }
     return out;
@@ -308,9 +299,7 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
                     std::vector<ArbGradientPt> decoded = GammaCorrectGradVector(stops);
                     std::stable_sort(decoded.begin(), decoded.end(), GradientStopLess);
                     colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), decoded.data(), t, interp.u.bd.value != 0);
-                    colour.red = std::pow(colour.red, kGammaEncode);
-                    colour.green = std::pow(colour.green, kGammaEncode);
-                    colour.blue = std::pow(colour.blue, kGammaEncode);
+                    UF3_RaiseRGB(colour, UF3_GAMMA_ENCODE);
                 } else {
                     colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), stops.data(), t, interp.u.bd.value != 0);
                 }

@@ -39,8 +39,6 @@ constexpr float UF3_GRAD_BUTTON_ROW_STEP = 21.0f;
 constexpr int UF3_GRAD_BUTTON_COUNT = 6;
 constexpr int UF3_GRAD_IMAGE_ROWS = 64;
 constexpr float UF3_GRAD_IMAGE_SCALE = 2.0f;
-// Below this working-space gamma the bar is always blended in linear light.
-constexpr float UF3_LINEAR_WORKING_SPACE_GAMMA = 1.6f;
 
 class JuceGradientParameter final {
 public:

@@ -7,6 +7,7 @@
 #include "OpenGL/OpenGL.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
+#include "shell/UF3_Colour.h"
 #include "shell/UF3_GLErr.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 constexpr int kNoiseSize = 1024;
 // Power applied to colour channels when the gradient is blended in linear light:
 // in single precision at 8 bits, in double at 32.
-constexpr double kLinearise = 2.22;
+constexpr double kLinearise = UF3_UPLOAD_GAMMA_DECODE;
 
 [[noreturn]] void Throw(PF_Err code, std::string message) {
     throw UF_Err(code, std::move(message));
