@@ -157,9 +157,9 @@ protected:
         source.BindTAO(PING);
         Program& program = (*s_programs)[size_t(slot)];
         program.Use(&out);
-        for (const auto& [name, v] : uniforms.ints) glUniform1i(glGetUniformLocation(program.id, name.c_str()), v);
+        for (const auto& [name, v] : uniforms.ints) glUniform1i(glGetUniformLocation(program.id(), name.c_str()), v);
         for (const auto& [name, v] : uniforms.floats) {
-            const GLint at = glGetUniformLocation(program.id, name.c_str());
+            const GLint at = glGetUniformLocation(program.id(), name.c_str());
             if (v.size() == 1) glUniform1f(at, v[0]);
             if (v.size() == 2) glUniform2fv(at, 1, v.data());
             if (v.size() == 4) glUniform4fv(at, 1, v.data());
@@ -193,8 +193,8 @@ protected:
 
     inline static std::array<Program, kProgramSlotCount>* s_programs = nullptr;
     inline static bool s_built = false;
-    inline static GLuint s_vao = 0;
-    inline static GLuint s_vbo = 0;
+    inline static GLObject s_vao;
+    inline static GLObject s_vbo;
 };
 
 // The source texel under (u, v), moved right by dx target pixels and clamped at `clamp`.
