@@ -2,7 +2,6 @@
 // one frame of a layer (an image file, or the built-in sample scene) to an
 // image file, printing what it did and how long each stage took.
 #include <OpenImageIO/filesystem.h>
-#include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imageio.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,8 +28,6 @@
 #include "host/EffectControls.h"
 #include "host/HandleSuite.h"
 #include "host/Host.h"
-#include "host/SuiteRegistry.h"
-#include "host/WorldSuite.h"
 #include "SampleScene.h"
 
 namespace {
@@ -79,8 +75,17 @@ const char* kHelp =
     "  --module PATH       the effect module to load\n"
     "  --help              this text\n";
 
+int gStderr = -1;  // standard error, while the image library's own printing goes nowhere
+
+// One line, last on standard error: of the image library's lines, those that
+// no other repeats.
 [[noreturn]] void Fail(const std::string& message) {
-    std::fprintf(stderr, "umbrafex-render: %s\n", message.c_str());
+    if (gStderr >= 0) ::dup2(gStderr, 2);
+    std::string text, line;
+    for (std::stringstream in(message); std::getline(in, line);)
+        if (!line.empty() && message.find(line) == message.rfind(line))
+            text += (text.empty() ? "" : text.back() == ':' ? " " : "; ") + line;
+    std::fprintf(stderr, "umbrafex-render: %s\n", (text.empty() ? message : text).c_str());
     std::exit(2);
 }
 
@@ -121,17 +126,19 @@ Options Parse(int argc, char** argv) {
         if (i + 1 >= argc) Fail(std::string(argv[i]) + " needs a value");
         return argv[++i];
     };
+    // The options whose value is taken as it is.
+    const std::pair<const char*, std::string*> files[] = {
+        {"--input", &o.input},       {"--texture", &o.texture},         {"--output", &o.output},
+        {"--gradient", &o.gradient}, {"--panel", &o.panel},             {"--comp-window", &o.compWindow},
+        {"--module", &o.module},     {"--layer-window", &o.layerWindow}};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        const auto file = std::find_if(std::begin(files), std::end(files), [&](const auto& f) { return a == f.first; });
         if (a == "--help" || a == "-h") {
             std::fputs(kHelp, stdout);
             std::exit(0);
-        } else if (a == "--input") {
-            o.input = value(i);
-        } else if (a == "--texture") {
-            o.texture = value(i);
-        } else if (a == "--output") {
-            o.output = value(i);
+        } else if (file != std::end(files)) {
+            *file->second = value(i);
         } else if (a == "--bpc") {
             std::string v = value(i);
             if (v != "8" && v != "32") Fail("--bpc takes 8 or 32");
@@ -141,14 +148,6 @@ Options Parse(int argc, char** argv) {
             size_t eq = v.find('=');
             if (eq == std::string::npos || eq == 0) Fail("--set takes P=V, not \"" + v + "\"");
             o.sets.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-        } else if (a == "--gradient") {
-            o.gradient = value(i);
-        } else if (a == "--panel") {
-            o.panel = value(i);
-        } else if (a == "--comp-window") {
-            o.compWindow = value(i);
-        } else if (a == "--layer-window") {
-            o.layerWindow = value(i);
         } else if (a == "--zoom") {
             o.zoom = NumberIn(a, value(i), 1.0 / 64, 64);
         } else if (a == "--rotation") {
@@ -165,8 +164,6 @@ Options Parse(int argc, char** argv) {
             if (x == std::string::npos) Fail("--size takes WxH, not \"" + v + "\"");
             o.width = int(NumberIn("--size's width", v.substr(0, x), 1, kMaxSide, true));
             o.height = int(NumberIn("--size's height", v.substr(x + 1), 1, kMaxSide, true));
-        } else if (a == "--module") {
-            o.module = value(i);
         } else {
             Fail("unknown option \"" + a + "\" (see --help)");
         }
@@ -174,8 +171,7 @@ Options Parse(int argc, char** argv) {
     return o;
 }
 
-template <typename T>
-T* Row(PF_EffectWorld& w, A_long y) {
+template <typename T> T* Row(PF_EffectWorld& w, A_long y) {
     return reinterpret_cast<T*>(reinterpret_cast<char*>(w.data) + size_t(y) * size_t(w.rowbytes));
 }
 
@@ -190,78 +186,77 @@ void SampleLayer(host::Host& h, const Options& o) {
         Fail("no memory to draw the " + std::to_string(o.width) + "x" + std::to_string(o.height) + " sample scene");
 }
 
-// Files whose colour is premultiplied by convention; every other format holds
-// straight colour next to its alpha.
-bool StoresPremultiplied(const std::string& formatName) { return formatName == "openexr"; }
-
-// The host's layers hold straight colour. OpenImageIO premultiplies straight
-// files on read unless asked not to, so it is asked, and only colour the file
-// itself stores premultiplied is divided out. Channels are taken by name; the
-// layer is the file's display window, transparent outside its data window.
-void LoadImage(host::Host& h, host::Layer& layer, const std::string& path) {
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) Fail("cannot read \"" + path + "\": " + OIIO::geterror());
-    const OIIO::ImageSpec& spec = in->spec();
-    const int n = spec.nchannels;
-    if (spec.width <= 0 || spec.height <= 0 || n <= 0) Fail("\"" + path + "\" holds no pixels");
-    const bool windowed = spec.full_width > 0 && spec.full_height > 0;
-    const int fullX = windowed ? spec.full_x : spec.x, fullY = windowed ? spec.full_y : spec.y;
-    const int fullW = windowed ? spec.full_width : spec.width, fullH = windowed ? spec.full_height : spec.height;
-    CheckSize("\"" + path + "\"", fullW, fullH);
-    CheckSize("the data window of \"" + path + "\"", spec.width, spec.height);
-
-    auto named = [&](const char* name) {
-        for (int c = 0; c < n && c < int(spec.channelnames.size()); ++c)
-            if (spec.channelnames[size_t(c)] == name) return c;
-        return -1;
-    };
-    const int alpha = spec.alpha_channel >= 0 && spec.alpha_channel < n ? spec.alpha_channel : named("A");
-    int rgb[3] = {named("R"), named("G"), named("B")};
-    if (rgb[0] < 0 && rgb[1] < 0 && rgb[2] < 0) {
-        // Grey, or channels with names of their own: taken in order, alpha aside.
-        std::vector<int> rest;
-        for (int c = 0; c < n; ++c)
-            if (c != alpha) rest.push_back(c);
-        const int grey = named("Y") >= 0 ? named("Y") : rest.empty() ? -1 : rest[0];
-        for (int c = 0; c < 3; ++c) rgb[c] = rest.size() >= 3 && named("Y") < 0 ? rest[size_t(c)] : grey;
+// Standard error goes nowhere while the library works: what libpng prints is in the library's error state too.
+struct Quiet {
+    Quiet() {
+        std::fflush(stderr);
+        gStderr = ::dup(2);
+        if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, 2), ::close(null);
     }
-    const bool premultiplied = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    ~Quiet() { if (gStderr >= 0) ::dup2(gStderr, 2), ::close(gStderr), gStderr = -1; }
+};
 
-    PF_EffectWorld& world = LayerPixels(h, layer, fullW, fullH);
-    constexpr int kBand = 16;  // rows read at once
-    std::vector<float> band(size_t(spec.width) * kBand * size_t(n));
-    for (int top = 0; top < spec.height; top += kBand) {
-        const int rows = std::min(kBand, spec.height - top);
-        if (!in->read_scanlines(0, 0, spec.y + top, spec.y + top + rows, 0, 0, n, OIIO::TypeDesc::FLOAT,
-                                band.data()))
-            Fail("cannot read \"" + path + "\": " + in->geterror());
-        for (int r = 0; r < rows; ++r) {
-            const int y = spec.y + top + r - fullY;
-            if (y < 0 || y >= fullH) continue;
-            PF_PixelFloat* row = Row<PF_PixelFloat>(world, y);
-            for (int i = 0; i < spec.width; ++i) {
-                const int x = spec.x + i - fullX;
-                if (x < 0 || x >= fullW) continue;
-                const float* p = &band[(size_t(r) * spec.width + i) * n];
-                auto channel = [&](int c) { return c >= 0 ? p[c] : 0.0f; };
-                const float a = alpha >= 0 ? p[alpha] : 1.0f;
-                const float k = premultiplied ? (a > 0 ? 1 / a : 0.0f) : 1.0f;
-                row[x] = {a, channel(rgb[0]) * k, channel(rgb[1]) * k, channel(rgb[2]) * k};
-            }
+// How formats hold colour beside alpha, for reading and writing alike so that the renderer reads back what it
+// writes: premultiplied in these, in TIFF and Targa unless the file says it is straight (as the renderer's own
+// do), straight in every other; and which keep only an approximation of the pixels.
+bool Premultiplies(std::string_view f) { return f == "openexr" || f == "rla" || f == "iff" || f == "softimage"; }
+bool SaysWhich(std::string_view f) { return f == "tiff" || f == "targa"; }
+bool Lossy(std::string_view f) { return f == "jpeg" || f == "gif" || f == "webp" || f == "heif" || f == "hdr"; }
+
+// Asks a reader for the file's own values, not premultiplied ones; whether it gave straight ones.
+OIIO::ImageSpec OwnValues() { OIIO::ImageSpec c; c.attribute("oiio:UnassociatedAlpha", 1); return c; }
+bool OwnValues(const OIIO::ImageSpec& spec) { return spec.get_int_attribute("oiio:UnassociatedAlpha"); }  // straight
+
+// Into the host's straight colour: the file's own values, divided by alpha
+// where its format holds colour premultiplied, from the first part with R, G,
+// B or Y (CMYK the library converts) and that part's A. The layer, returned,
+// is the part's display window, transparent outside its data window.
+OIIO::ROI LoadImage(host::Host& h, host::Layer& layer, const std::string& path) {
+    Quiet quiet;
+    const OIIO::ImageSpec config = OwnValues();
+    auto in = OIIO::ImageInput::open(path, &config);
+    if (!in) Fail("cannot read \"" + path + "\":\n" + OIIO::geterror());
+    auto channel = [&](const char* name) { return in->spec().channelindex(name); };
+    int part = 0, rgb[3] = {-1, -1, -1};
+    std::string channels;  // of the parts without colour
+    for (; in->seek_subimage(part, 0); ++part) {
+        rgb[0] = channel("R"), rgb[1] = channel("G"), rgb[2] = channel("B");
+        if (rgb[0] < 0 && rgb[1] < 0 && rgb[2] < 0) rgb[0] = rgb[1] = rgb[2] = channel("Y");
+        if (rgb[0] >= 0 || rgb[1] >= 0 || rgb[2] >= 0) break;
+        for (const std::string& c : in->spec().channelnames) channels += (channels.empty() ? "" : ", ") + c;
+    }
+    in->geterror();  // a part past the last is no fault of the file's
+    if (!in->seek_subimage(part, 0)) Fail("\"" + path + "\" holds no colour channels (R, G, B or Y), only " + channels);
+    const OIIO::ImageSpec spec = in->spec();
+    const int n = spec.nchannels, alpha = channel("A");
+    const OIIO::ROI full = spec.full_width > 0 && spec.full_height > 0 ? spec.roi_full() : spec.roi();
+    CheckSize("\"" + path + "\"", full.width(), full.height());
+    CheckSize("the data window of \"" + path + "\"", spec.width, spec.height);
+    const std::string_view format = in->format_name();
+    const bool premultiplied = alpha >= 0 && (Premultiplies(format) || (SaysWhich(format) && !OwnValues(spec)));
+
+    std::vector<float> pixels(spec.image_pixels() * size_t(n));
+    if (!in->read_image(part, 0, 0, n, OIIO::TypeDesc::FLOAT, pixels.data()) || in->has_error() || OIIO::has_error())
+        Fail("cannot read \"" + path + "\":\n" + in->geterror() + "\n" + OIIO::geterror());
+    PF_EffectWorld& world = LayerPixels(h, layer, full.width(), full.height());
+    for (int y = std::max(spec.y, full.ybegin); y < std::min(spec.y + spec.height, full.yend); ++y) {
+        PF_PixelFloat* row = Row<PF_PixelFloat>(world, y - full.ybegin);
+        for (int x = std::max(spec.x, full.xbegin); x < std::min(spec.x + spec.width, full.xend); ++x) {
+            const float* p = &pixels[(size_t(y - spec.y) * spec.width + size_t(x - spec.x)) * n];
+            auto value = [&](int c) { return c >= 0 ? p[c] : 0.0f; };
+            const float a = alpha >= 0 ? p[alpha] : 1.0f;
+            const float k = premultiplied ? (a > 0 ? 1 / a : 0.0f) : 1.0f;
+            row[x - full.xbegin] = {a, value(rgb[0]) * k, value(rgb[1]) * k, value(rgb[2]) * k};
         }
     }
+    return full;
 }
 
 // Writes all of bytes to fd; false with errno set when any of it does not go.
 bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += size_t(n);
-    }
+    for (size_t done = 0; done < bytes.size();)
+        if (const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done); n > 0) done += size_t(n);
+        else if (n == 0 || errno != EINTR) return false;
     return true;
 }
 
@@ -269,43 +264,37 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
 // claims is refused before any work is done.
 std::unique_ptr<OIIO::ImageOutput> OpenOutput(const std::string& path) {
     auto out = OIIO::ImageOutput::create(path);
-    if (!out) Fail("cannot write \"" + path + "\": " + OIIO::geterror());
+    if (!out) Fail("cannot write \"" + path + "\":\n" + OIIO::geterror());
     return out;
 }
 
-// Straight files get the frame's straight colour as it is (no round trip
-// through premultiplied 8-bit values); premultiplied ones get it multiplied,
-// and formats without alpha get the frame over black. Formats with windows get
-// the frame's origin as the data window inside a display window that is the
-// layer. The file is written beside the target and renamed into place only
-// when every step went and it reads back, so a failed write leaves any earlier
-// file as it was.
-void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld& world, int bpc, A_long layerW,
-                A_long layerH) {
-    const bool alpha = out.supports("alpha");
-    const bool premultiply = !alpha || StoresPremultiplied(out.format_name());
+// A display window without a negative origin (DPX's) cuts frames: such formats get none, as PNG.
+bool WritesWindows(OIIO::ImageOutput& out) { return out.supports("displaywindow") && out.supports("negativeorigin"); }
+
+// Straight files get the frame's straight colour as it is, premultiplied ones
+// it multiplied, formats without alpha the frame over black, formats with
+// windows the frame inside the layer's display window. Written beside the
+// target, synced, read back whole and compared, and only then renamed into
+// place: a failed write leaves any earlier file as it was.
+void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld& world, int bpc,
+                const OIIO::ROI& layer) {
+    const bool alpha = out.supports("alpha"), premultiply = !alpha || Premultiplies(out.format_name());
     const int w = world.width, h = world.height, nc = alpha ? 4 : 3;
     std::vector<float> pixels(size_t(w) * h * nc);
-    for (int y = 0; y < h; ++y) {
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            float q[4];
-            if (bpc == 32) {
-                const PF_PixelFloat& p = Row<PF_PixelFloat>(world, y)[x];
-                q[0] = p.red, q[1] = p.green, q[2] = p.blue, q[3] = p.alpha;
-            } else {
-                const PF_Pixel8& p = Row<PF_Pixel8>(world, y)[x];
-                q[0] = p.red / 255.0f, q[1] = p.green / 255.0f, q[2] = p.blue / 255.0f, q[3] = p.alpha / 255.0f;
-            }
-            if (premultiply) q[0] *= q[3], q[1] *= q[3], q[2] *= q[3];
+            PF_PixelFloat p{};
+            if (bpc == 32) p = Row<PF_PixelFloat>(world, y)[x];
+            else if (const PF_Pixel8& e = Row<PF_Pixel8>(world, y)[x]; true)
+                p = {e.alpha / 255.0f, e.red / 255.0f, e.green / 255.0f, e.blue / 255.0f};
+            const float k = premultiply ? p.alpha : 1.0f, q[4] = {p.red * k, p.green * k, p.blue * k, p.alpha};
             std::copy_n(q, nc, &pixels[(size_t(y) * w + x) * nc]);
         }
-    }
     OIIO::ImageSpec spec(w, h, nc, bpc == 32 ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
     if (alpha && !premultiply) spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (out.supports("displaywindow")) {
-        spec.x = world.origin_x, spec.y = world.origin_y;
-        spec.full_x = spec.full_y = 0;
-        spec.full_width = layerW, spec.full_height = layerH;
+    if (WritesWindows(out)) {
+        spec.x = layer.xbegin + world.origin_x, spec.y = layer.ybegin + world.origin_y;
+        spec.set_roi_full(layer);
     }
 
     // Encoded in memory where the format allows, so that every byte's write is checked here.
@@ -322,12 +311,14 @@ void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld&
     auto fail = [&](const std::string& why) {
         if (fd >= 0) ::close(fd);
         if (!temp.empty()) ::unlink(temp.c_str());
-        Fail("cannot write \"" + path + "\": " + why);
+        Fail("cannot write \"" + path + "\":\n" + why);
     };
     if (regular) {
-        // Hidden beside the target, so the rename stays on its file system.
-        temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-        fd = ::mkstemp(temp.data());
+        // Hidden beside the target, so the rename stays on its file system, and
+        // ending in its extension, so no reader takes it for another format.
+        const std::string extension = target.extension().string();
+        temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX" + extension)).string();
+        fd = ::mkstemps(temp.data(), int(extension.size()));
         if (fd < 0) temp.clear(), fail(std::strerror(errno));
         struct stat old {};
         const mode_t mask = ::umask(0);
@@ -337,18 +328,24 @@ void WriteImage(const std::string& path, OIIO::ImageOutput& out, PF_EffectWorld&
     } else if ((fd = ::open(target.c_str(), O_WRONLY | O_TRUNC)) < 0) {
         fail(std::strerror(errno));
     }
+    Quiet quiet;
     if (!out.open(inMemory ? path : temp, spec) || !out.write_image(OIIO::TypeDesc::FLOAT, pixels.data()) ||
         !out.close())
         fail(out.geterror());
-    if (inMemory && (!WriteAll(fd, bytes) || (regular && ::fsync(fd) != 0))) fail(std::strerror(errno));
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0) fail(std::strerror(errno));
+    if ((inMemory && !WriteAll(fd, bytes)) || (regular && ::fsync(fd) != 0)) fail(std::strerror(errno));
+    if (const int closed = ::close(fd); (fd = -1, closed != 0)) fail(std::strerror(errno));
     if (!regular) return;
-    auto back = OIIO::ImageInput::open(temp);
-    if (!back || back->spec().width != w || back->spec().height != h || back->spec().nchannels != nc)
-        fail("the file written does not read back as a " + std::to_string(w) + "x" + std::to_string(h) + " image");
-    back.reset();
+    // Read back by the writer's format. Integer files hold 0 to 1 within a step
+    // of 8 bits or finer; lossy formats need only read whole.
+    OIIO::ImageSpec got;
+    auto back = OIIO::ImageInput::create(out.format_name());
+    std::vector<float> read(pixels.size());
+    bool same = back && back->open(temp, got, OwnValues()) && got.width == w && got.height == h && got.nchannels == nc;
+    same = same && back->read_image(0, 0, 0, nc, OIIO::TypeDesc::FLOAT, read.data()) && !back->has_error();
+    for (size_t i = 0; same && !Lossy(out.format_name()) && i < read.size(); ++i)
+        same = std::abs(read[i] - (got.format.is_floating_point() ? pixels[i] : std::clamp(pixels[i], 0.0f, 1.0f))) <=
+               1 / 255.0f;
+    if (!same) fail("the file written does not read back as the frame");
     if (std::rename(temp.c_str(), target.c_str()) != 0) fail(std::strerror(errno));
 }
 
@@ -619,13 +616,13 @@ int Run(int argc, char** argv) {
     if (PF_Err err = h.Send(PF_Cmd_PARAMS_SETUP)) Fail("parameter setup failed with " + ErrName(err));
     if (PF_Err err = h.SequenceSetup()) Fail("sequence setup failed with " + ErrName(err));
 
+    OIIO::ROI shown(0, o.width, 0, o.height);  // the layer's display window in its file
     if (o.input.empty()) {
         SampleLayer(h, o);
         std::printf("Layer: built-in sample scene, %dx%d\n", o.width, o.height);
     } else {
-        LoadImage(h, h.EffectLayer(), o.input);
-        std::printf("Layer: %s, %dx%d\n", o.input.c_str(), h.EffectLayer().pixels.width,
-                    h.EffectLayer().pixels.height);
+        shown = LoadImage(h, h.EffectLayer(), o.input);
+        std::printf("Layer: %s, %dx%d\n", o.input.c_str(), h.EffectLayer().pixels.width, h.EffectLayer().pixels.height);
     }
     if (!o.texture.empty()) {
         LoadImage(h, h.TextureLayer(), o.texture);
@@ -716,11 +713,14 @@ int Run(int argc, char** argv) {
 
     PF_EffectWorld& out = jobs[0]->output;
     if (!status && out.data) {
-        WriteImage(o.output, *output, out, o.bpc, request.right, request.bottom);
+        const int x = shown.xbegin / o.downsample, y = shown.ybegin / o.downsample;
+        WriteImage(o.output, *output, out, o.bpc, OIIO::ROI(x, x + request.right, y, y + request.bottom));
         std::printf("Output: %s, %dx%d, origin (%d, %d) relative to the layer\n", o.output.c_str(), int(out.width),
                     int(out.height), int(out.origin_x), int(out.origin_y));
         if (!output->supports("alpha"))
-            std::fprintf(stderr, "umbrafex-render: %s holds no alpha: wrote the frame over black\n",
+            std::fprintf(stderr, "umbrafex-render: %s holds no alpha: wrote the frame over black\n", o.output.c_str());
+        if (output->supports("displaywindow") && !WritesWindows(*output))
+            std::fprintf(stderr, "umbrafex-render: %s holds no negative origin: wrote the frame without windows\n",
                          o.output.c_str());
     } else if (!status) {
         std::fprintf(stderr, "umbrafex-render: the effect produced no output world\n");
