@@ -8,14 +8,15 @@
 #include "AE_Effect.h"
 #include "OpenGL/OpenGL.h"
 #include "OpenGL/gl3.h"
+#include "open_gl/GLObject.h"
 #include "open_gl/Program.h"
 #include "render/ProgramSlots.h"
 
 struct LocalGLStruct {
     CGLContextObj local_ctx = nullptr;
     std::array<Program, kProgramSlotCount> programs;  // by ProgramSlot
-    GLuint quadVAO = 0;
-    GLuint quadVBO = 0;
+    GLObject quadVAO;
+    GLObject quadVBO;
 };
 
 // Tears a record down on its own thread: its GL objects, then its context. Leaves the
