@@ -8,6 +8,7 @@
 #include "shell/UF3.h"
 #include "shell/UF3_Colour.h"
 #include "shell/UF3_GLErr.h"
+#include "shell/UF_Handle.h"
 
 namespace {
 
@@ -39,35 +40,6 @@ public:
 
 private:
     GLint m_alignment = 4;
-};
-
-// The staging handle of one upload: unlocked and disposed on every way out, and the owner's
-// record of it cleared.
-class StagingHandle {
-public:
-    StagingHandle(const PF_HandleSuite1* suite, PF_Handle& slot) : m_suite(suite), m_slot(slot) {}
-    ~StagingHandle() {
-        if (m_slot == nullptr) return;
-        if (m_pixels != nullptr) m_suite->host_unlock_handle(m_slot);
-        m_suite->host_dispose_handle(m_slot);
-        m_slot = nullptr;
-    }
-    StagingHandle(const StagingHandle&) = delete;
-    StagingHandle& operator=(const StagingHandle&) = delete;
-
-    bool Allocate(uint64_t bytes) {
-        m_slot = m_suite->host_new_handle(bytes);
-        return m_slot != nullptr;
-    }
-    void* Lock() {
-        m_pixels = m_suite->host_lock_handle(m_slot);
-        return m_pixels;
-    }
-
-private:
-    const PF_HandleSuite1* m_suite;
-    PF_Handle& m_slot;
-    void* m_pixels = nullptr;
 };
 
 // What the iterate callbacks write into: a tightly packed width × height staging copy.
@@ -307,14 +279,15 @@ PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, const UploadSettings& 
     m_cpu_pixSize = uint64_t(m_channels) * (deep ? 4 : 1);
 
     const std::string sizes = Resolution(world) + ", bitdepth of: " + std::to_string(m_cpu_pixSize);
-    StagingHandle staging(suites->HandleSuite1(), m_bufferH);
-    if (!staging.Allocate(uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize)) {
-        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed with res: " + sizes);
-    }
-    void* pixels = staging.Lock();
-    if (pixels == nullptr) {
+    // The staging copy: unlocked and disposed on every way out, and m_bufferH names it meanwhile.
+    const uint64_t bytes = uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize;
+    UF_Handle staging = UF_Handle::New(suites->HandleSuite1(), bytes);
+    staging.RecordIn(m_bufferH);
+    if (!staging) Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed with res: " + sizes);
+    const UF_HandleLock locked(suites->HandleSuite1(), staging.get());
+    if (!locked)
         Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed to lock bufferP with res: " + sizes);
-    }
+    void* pixels = locked.As<void>();
 
     DropNames();
     const UnpackState unpack;
@@ -356,14 +329,12 @@ PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, PF_InData* in_data) {
     const struct Unbind {
         ~Unbind() { glBindTexture(GL_TEXTURE_2D, 0); }
     } unbind;
-    StagingHandle staging(suites.HandleSuite1(), m_bufferH);
-    if (!staging.Allocate(uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize)) {
-        Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferH with dims " + Resolution(world));
-    }
-    void* pixels = staging.Lock();
-    if (pixels == nullptr) {
-        Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferP with dims " + Resolution(world));
-    }
+    UF_Handle staging = UF_Handle::New(suites.HandleSuite1(), uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize);
+    staging.RecordIn(m_bufferH);
+    if (!staging) Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferH with dims " + Resolution(world));
+    const UF_HandleLock locked(suites.HandleSuite1(), staging.get());
+    if (!locked) Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferP with dims " + Resolution(world));
+    void* pixels = locked.As<void>();
 
     const UnpackState unpack(4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
