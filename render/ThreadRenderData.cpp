@@ -1,6 +1,7 @@
 #include "render/ThreadRenderData.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -11,9 +12,28 @@
 
 thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
 
+namespace {
+
+std::mutex g_glTurn;
+
+// Whether the current context is Mesa's llvmpipe, whose contexts share one rasteriser.
+bool SharesOneRasteriser() {
+    const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    return renderer != nullptr && std::strstr(renderer, "llvmpipe") != nullptr;
+}
+
+}  // namespace
+
+std::unique_lock<std::mutex> GLTurn(const LocalGLStruct& record) {
+    if (!record.takeTurns) return {};
+    return std::unique_lock<std::mutex>(g_glTurn);
+}
+
 void tls_ctx_deleter::operator()(LocalGLStruct* record) const noexcept {
     if (record == nullptr) return;
     if (record->local_ctx != nullptr) {
+        // A context going away finishes its work on the shared rasteriser, too.
+        const std::unique_lock<std::mutex> turn = GLTurn(*record);
         // The objects are freed on this context; when it cannot be made current they are
         // only forgotten, and go with it.
         SetCurrentContext(record->local_ctx, false);
@@ -86,6 +106,7 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data) {
         throw std::string("InitThreadLocalRenderData:!local_render_data->local_ctx");
     }
     SetCurrentContext(record->local_ctx, true);
+    record->takeTurns = SharesOneRasteriser();
     local_render_data = std::move(record);
     BuildRenderData(*local_render_data, out_data);
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 
 #include "AE_Effect.h"
 #include "OpenGL/OpenGL.h"
@@ -17,6 +18,9 @@ struct LocalGLStruct {
     std::array<Program, kProgramSlotCount> programs;  // by ProgramSlot
     GLObject quadVAO;
     GLObject quadVBO;
+    // Mesa's llvmpipe crashes when contexts on several threads draw at once: every context of
+    // the process feeds one rasteriser. There render threads take turns at their GL work.
+    bool takeTurns = false;
 };
 
 // Tears a record down on its own thread: its GL objects, then its context. Leaves the
@@ -36,6 +40,10 @@ extern thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render
 // failed or "InitThreadLocalRenderData:!InitQuad" when the quad did (the record keeps what
 // did build), or the CGL failure text.
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);
+
+// Held over one render's GL work, from its first draw to its glFinish: the process's one turn
+// where the record's driver needs it, else no lock at all.
+std::unique_lock<std::mutex> GLTurn(const LocalGLStruct& record);
 
 // Builds every slot of `sources` that is not built yet, in kProgramBuildOrder; one failure
 // does not stop the others. True when every slot attempted built.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -213,6 +214,8 @@ void RenderRoad(myParams& p, PF_Err& err, UF_Err& record, CGLContextObj hostCont
     {
         const HostContextGuard restore(hostContext);
         if (!AcquireContext(p)) return;
+        // Released after CleanStateGL's glFinish: handing the context back then flushes nothing.
+        const std::unique_lock<std::mutex> turn = GLTurn(*local_render_data);
         if (!err) {
             const auto caught = Catching(record, [&] {
                 if (const GPUStageHook hook = gGPUStageTestHook.load()) hook(p);

@@ -1,9 +1,11 @@
 // Each render thread's own context, programs and quad: built once, found again, made on
-// several threads at once, torn down with the thread, and not kept when creation failed.
+// several threads at once, torn down with the thread, and not kept when creation failed; and
+// render threads that live across many frames, as a host's do.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <barrier>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "cgl/CGLTesting.h"
 #include "open_gl/Framebuffer.h"
 #include "render/GLFixture.h"
+#include "render/RenderFixture.h"
 #include "render/ThreadRenderData.h"
 
 namespace {
@@ -164,6 +167,63 @@ TEST_F(ThreadRenderData, AFailedContextIsReportedAndTheNextRenderTriesAgain) {
         EXPECT_TRUE(local_render_data->programs[kFinalPassProgram].initialised());
         EXPECT_EQ(DrawColour({0.5f, 0.5f, 0.5f, 0.5f}), (std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f}));
     }).join();
+}
+
+// A host keeps its render threads: each renders frame after frame on the context, programs
+// and quad its first frame made, with the others doing the same at the same time. Mesa's
+// llvmpipe crashes under this unless the threads take turns at their GL work.
+class PersistentRenderThreads : public EffectRender {
+protected:
+    void SetUp() override {
+        EffectRender::SetUp();
+        Set(UF3_LIGHT_TYPE, UF3_LIGHT_DIRECTIONAL);
+        H().Param(UF3_LIGHT_DIRECTION).u.ad.value = FLOAT2FIX(135);
+        // Many copies make many draws and framebuffer changes: the driver's crash needs them.
+        Float(UF3_SHADOW_LENGTH, 40);
+        Float(UF3_SAMPLES, 40);
+        Float(UF3_LIGHT_RADIUS_STD, 3);
+        Float(UF3_SHADOW_OFFSET_DIR, 0);
+        Set(UF3_QUALITY_PRESET, UF3_QUALITY_MODERATE);
+    }
+};
+
+TEST_F(PersistentRenderThreads, EightThreadsRenderFortyFramesEachAllTheReference) {
+    constexpr int kThreads = 8, kFrames = 40;
+    const int contextsBefore = UmbrafexCGL_LiveContexts();
+    Frame reference;
+    std::thread([&] { reference = Render(8); }).join();
+    ASSERT_EQ(reference.err, PF_Err_NONE);
+    ASSERT_GT(reference.Alpha(kRight + 10, kBottom + 10), 0.5f) << "no shadow in the reference";
+    const std::string logBefore = Log();
+
+    struct Tally {
+        int failed = 0, wrong = 0, firstBad = -1;
+    };
+    std::array<Tally, kThreads> tallies{};
+    std::barrier together(kThreads);
+    std::vector<std::thread> threads;
+    for (Tally& tally : tallies)
+        threads.emplace_back([&] {
+            together.arrive_and_wait();
+            for (int frame = 0; frame < kFrames; ++frame) {
+                const Frame f = Render(8);
+                const bool same = f.err == PF_Err_NONE && f.argb.size() == reference.argb.size() &&
+                                  f.width == reference.width &&
+                                  std::memcmp(f.argb.data(), reference.argb.data(),
+                                              f.argb.size() * sizeof f.argb[0]) == 0;
+                tally.failed += f.err != PF_Err_NONE;
+                tally.wrong += !same;
+                if (!same && tally.firstBad < 0) tally.firstBad = frame;
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    for (size_t t = 0; t < tallies.size(); ++t) {
+        EXPECT_EQ(tallies[t].failed, 0) << "thread " << t << ": frames answered with an error";
+        EXPECT_EQ(tallies[t].wrong, 0) << "thread " << t << ": frames unlike the reference, the first "
+                                       << tallies[t].firstBad;
+    }
+    EXPECT_EQ(Log(), logBefore) << "a clean frame logged something";
+    EXPECT_EQ(UmbrafexCGL_LiveContexts(), contextsBefore) << "each thread's context goes with it";
 }
 
 }  // namespace
