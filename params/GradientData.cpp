@@ -7,7 +7,9 @@
 #include <cstring>
 #include <limits>
 
+#include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
+#include "shell/UF_Handle.h"
 
 const std::array<ArbGradientPt, 3> defaultGrad = {{
     {0.0, {1.0f, 1.0f, 0.0f, 0.0f}},
@@ -47,57 +49,27 @@ PF_PixelFloat Lerp(const PF_PixelFloat& a, const PF_PixelFloat& b, float t) {
             a.blue + (b.blue - a.blue) * t};
 }
 
-// A new handle of `size` bytes, locked. On failure nothing is left behind.
-PF_Handle NewLocked(const PF_HandleSuite1* hs, A_HandleSize size, unsigned char** data) {
-    PF_Handle h = hs->host_new_handle(size);
-    if (!h) return nullptr;
-    *data = static_cast<unsigned char*>(hs->host_lock_handle(h));
-    if (!*data) {
-        hs->host_dispose_handle(h);
-        return nullptr;
-    }
-    return h;
-}
-
-PF_Err ArbNew(const PF_HandleSuite1* hs, PF_ArbitraryH* arbPH) {
-    if (!arbPH) return PF_Err_NONE;
-    unsigned char* data = nullptr;
-    PF_Handle h = NewLocked(hs, 1, &data);
-    if (!h) return PF_Err_OUT_OF_MEMORY;
-    data[0] = 0;
-    hs->host_unlock_handle(h);
-    *arbPH = h;
-    return PF_Err_NONE;
-}
-
-PF_Err ArbDispose(const PF_HandleSuite1* hs, PF_ArbitraryH h) {
-    if (!h) return PF_Err_NONE;
-    hs->host_unlock_handle(h);
-    hs->host_dispose_handle(h);
-    return PF_Err_NONE;
+// The new-value form: one zero byte, a gradient without stops.
+PF_Err NewEmpty(const PF_HandleSuite1* hs, PF_Handle* out) {
+    return UF_NewFilledHandle(hs, 1, out, [](void* data) { static_cast<unsigned char*>(data)[0] = 0; });
 }
 
 // The copy is built before the old destination goes, so a failed copy leaves
 // the destination as it was and a copy onto itself reads a live source.
 PF_Err ArbCopy(const PF_HandleSuite1* hs, PF_ArbitraryH src, PF_ArbitraryH* dstPH) {
     if (!dstPH || !src) return PF_Err_OUT_OF_MEMORY;
-    const void* from = hs->host_lock_handle(src);
-    if (!from) return PF_Err_OUT_OF_MEMORY;
-    const A_HandleSize size = hs->host_get_handle_size(src);
-    unsigned char* to = nullptr;
-    PF_Handle copy = NewLocked(hs, size, &to);
-    if (!copy) {
-        hs->host_unlock_handle(src);
-        return PF_Err_OUT_OF_MEMORY;
+    PF_Handle copy = nullptr;
+    {
+        UF_HandleLock from(hs, src);
+        if (!from) return from.Error();
+        const A_HandleSize size = hs->host_get_handle_size(src);
+        if (PF_Err err = UF_NewFilledHandle(hs, size, &copy, [&](void* to) { std::memcpy(to, from.As<void>(), size); }))
+            return err;
     }
-    if (size) std::memcpy(to, from, size);
-    hs->host_unlock_handle(copy);
-    hs->host_unlock_handle(src);
-
-    // Only a handle that locks is taken for one of ours.
-    if (PF_Handle old = *dstPH; old && hs->host_lock_handle(old)) {
-        hs->host_unlock_handle(old);
-        hs->host_dispose_handle(old);
+    {
+        UF_Handle old(hs, *dstPH);
+        // Only a handle that locks is taken for one of ours.
+        if (!UF_HandleLock(hs, old.get())) old.Release();
     }
     *dstPH = copy;
     return PF_Err_NONE;
@@ -112,28 +84,18 @@ PF_Err ArbFlatSize(const PF_HandleSuite1* hs, PF_ArbitraryH h, A_u_long* sizeP) 
 PF_Err ArbFlatten(const PF_HandleSuite1* hs, PF_ArbitraryH h, A_u_long bufSize, void* buf) {
     if (!buf) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     if (!h) return PF_Err_NONE;
-    const void* data = hs->host_lock_handle(h);
-    if (!data) return PF_Err_OUT_OF_MEMORY;
-    PF_Err err = PF_Err_NONE;
+    UF_HandleLock data(hs, h);
+    if (!data) return data.Error();
     const A_HandleSize size = hs->host_get_handle_size(h);
-    if (size == bufSize)
-        std::memcpy(buf, data, size);
-    else
-        err = PF_Err_OUT_OF_MEMORY;
-    hs->host_unlock_handle(h);
-    return err;
+    if (size != bufSize) return PF_Err_OUT_OF_MEMORY;
+    std::memcpy(buf, data.As<void>(), size);
+    return PF_Err_NONE;
 }
 
 PF_Err ArbUnflatten(const PF_HandleSuite1* hs, A_u_long bufSize, const void* buf, PF_ArbitraryH* arbPH) {
     if (!buf) return PF_Err_INTERNAL_STRUCT_DAMAGED;
     if (!arbPH) return PF_Err_NONE;
-    unsigned char* data = nullptr;
-    PF_Handle h = NewLocked(hs, bufSize, &data);
-    if (!h) return PF_Err_OUT_OF_MEMORY;
-    if (bufSize) std::memcpy(data, buf, bufSize);
-    hs->host_unlock_handle(h);
-    *arbPH = h;
-    return PF_Err_NONE;
+    return UF_NewFilledHandle(hs, bufSize, arbPH, [&](void* data) { std::memcpy(data, buf, bufSize); });
 }
 
 // Equal only when both handles are shown to hold the same bytes.
@@ -141,13 +103,9 @@ PF_ArbCompareResult ArbCompareHandles(const PF_HandleSuite1* hs, PF_ArbitraryH a
     if (!a || !b) return a == b ? PF_ArbCompare_EQUAL : PF_ArbCompare_NOT_EQUAL;
     const A_HandleSize size = hs->host_get_handle_size(a);
     if (size != hs->host_get_handle_size(b)) return PF_ArbCompare_NOT_EQUAL;
-    PF_ArbCompareResult result = PF_ArbCompare_NOT_EQUAL;
-    const void* pa = hs->host_lock_handle(a);
-    const void* pb = pa ? hs->host_lock_handle(b) : nullptr;
-    if (pa && pb && std::memcmp(pa, pb, size) == 0) result = PF_ArbCompare_EQUAL;
-    if (pb) hs->host_unlock_handle(b);
-    if (pa) hs->host_unlock_handle(a);
-    return result;
+    const UF_HandleLock pa(hs, a);
+    const UF_HandleLock pb(hs, pa ? b : nullptr);
+    return pb && std::memcmp(pa.As<void>(), pb.As<void>(), size) == 0 ? PF_ArbCompare_EQUAL : PF_ArbCompare_NOT_EQUAL;
 }
 
 }  // namespace
@@ -167,38 +125,30 @@ PF_Err Set_Arb_Gradient(const PF_HandleSuite1* handles, PF_Handle* out, unsigned
     const uint64_t arrayBytes = uint64_t(n) * kStopBytes;
     // The byte count is stored in 32 bits.
     if (arrayBytes > std::numeric_limits<uint32_t>::max()) return PF_Err_OUT_OF_MEMORY;
-    unsigned char* data = nullptr;
-    PF_Handle h = NewLocked(handles, kCountBytes + arrayBytes + 1, &data);
-    if (!h) return PF_Err_OUT_OF_MEMORY;
-    const uint32_t count = static_cast<uint32_t>(arrayBytes);
-    std::memcpy(data, &count, kCountBytes);
-    for (unsigned i = 0; i < n; ++i) WriteStop(data + kCountBytes + kStopBytes * i, stops[i]);
-    data[kCountBytes + arrayBytes] = 0;
-    handles->host_unlock_handle(h);
-    *out = h;
-    return PF_Err_NONE;
+    return UF_NewFilledHandle(handles, kCountBytes + arrayBytes + 1, out, [&](void* to) {
+        auto* data = static_cast<unsigned char*>(to);
+        const uint32_t count = static_cast<uint32_t>(arrayBytes);
+        std::memcpy(data, &count, kCountBytes);
+        for (unsigned i = 0; i < n; ++i) WriteStop(data + kCountBytes + kStopBytes * i, stops[i]);
+        data[kCountBytes + arrayBytes] = 0;
+    });
 }
 
-std::vector<ArbGradientPt> CreateGradientStdVecFromArb(const PF_HandleSuite1* handles, PF_Handle h,
-                                                       PF_Err* err) {
-    std::vector<ArbGradientPt> stops;
-    if (!handles || !h) return stops;
-    const auto* data = static_cast<const unsigned char*>(handles->host_lock_handle(h));
-    if (!data) {
-        if (err) *err = PF_Err_OUT_OF_MEMORY;
-        return stops;
-    }
+PF_Err CreateGradientStdVecFromArb(const PF_HandleSuite1* handles, PF_Handle h, std::vector<ArbGradientPt>* stops) {
+    stops->clear();
+    if (!handles || !h) return PF_Err_NONE;
+    const UF_HandleLock lock(handles, h);
+    if (!lock) return lock.Error();
+    const auto* data = lock.As<const unsigned char>();
     // The stored count is trusted only as far as the handle's own size goes.
     const A_HandleSize size = handles->host_get_handle_size(h);
-    if (size >= kCountBytes) {
-        uint32_t count = 0;
-        std::memcpy(&count, data, kCountBytes);
-        const uint64_t n = std::min<uint64_t>(count / kStopBytes, (size - kCountBytes) / kStopBytes);
-        stops.reserve(n);
-        for (uint64_t i = 0; i < n; ++i) stops.push_back(ReadStop(data + kCountBytes + kStopBytes * i));
-    }
-    handles->host_unlock_handle(h);
-    return stops;
+    if (size < kCountBytes) return PF_Err_NONE;
+    uint32_t count = 0;
+    std::memcpy(&count, data, kCountBytes);
+    const uint64_t n = std::min<uint64_t>(count / kStopBytes, (size - kCountBytes) / kStopBytes);
+    stops->reserve(n);
+    for (uint64_t i = 0; i < n; ++i) stops->push_back(ReadStop(data + kCountBytes + kStopBytes * i));
+    return PF_Err_NONE;
 }
 
 PF_PixelFloat Get_Gradient_Color_At_Position_Adv(unsigned n, const ArbGradientPt* stops, double position,
@@ -239,22 +189,13 @@ PF_PixelFloat Get_Gradient_Color_At_Position(unsigned n, const ArbGradientPt* st
 PF_Err Arb_Gradient_Interpolate(const PF_HandleSuite1* handles, double t, PF_Handle* left, PF_Handle* right,
                                 PF_Handle* result) {
     if (!left || !right || !result || !handles) return PF_Err_BAD_CALLBACK_PARAM;
-    PF_Err err = PF_Err_NONE;
-    const std::vector<ArbGradientPt> L = CreateGradientStdVecFromArb(handles, *left, &err);
-    const std::vector<ArbGradientPt> R = CreateGradientStdVecFromArb(handles, *right, &err);
-    if (err) return err;
+    std::vector<ArbGradientPt> L, R;
+    const PF_Err errL = CreateGradientStdVecFromArb(handles, *left, &L);
+    const PF_Err errR = CreateGradientStdVecFromArb(handles, *right, &R);
+    if (errL || errR) return errL ? errL : errR;
     const size_t n = std::min<size_t>(std::max(L.size(), R.size()), UF3_MAX_GRADIENT_STOPS);
-
-    if (n == 0) {
-        // The host expects a value back; an empty gradient is the new-value form.
-        unsigned char* data = nullptr;
-        PF_Handle h = NewLocked(handles, 1, &data);
-        if (!h) return PF_Err_OUT_OF_MEMORY;
-        data[0] = 0;
-        handles->host_unlock_handle(h);
-        *result = h;
-        return PF_Err_NONE;
-    }
+    // The host expects a value back; an empty gradient is the new-value form.
+    if (n == 0) return NewEmpty(handles, result);
 
     const float tf = static_cast<float>(t);
     std::vector<ArbGradientPt> out(n);
@@ -290,29 +231,24 @@ PF_Err GradientArb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
 
 PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
     if (!in_data || !extra || !in_data->pica_basicP) return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    const SPBasicSuite* basic = in_data->pica_basicP;
-    const void* suite = nullptr;
-    const SPErr acquired = basic->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &suite);
-    // Handed out as null, but handed out: it still goes back.
-    if (acquired == kSPNoError && !suite) basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
-    if (acquired != kSPNoError || !suite) {
+    AEFX_SuiteScoper<PF_HandleSuite1, true> handles(in_data, kPFHandleSuite, kPFHandleSuiteVersion1);
+    const PF_HandleSuite1* hs = handles.get();
+    if (!hs) {
         // Data the host hands back must go even without the suite, or it is lost for good.
         const PF_UtilCallbacks* utils = in_data->utils;
         if (extra->which_function == PF_Arbitrary_DISPOSE_FUNC && utils && utils->host_dispose_handle) {
-            if (extra->u.dispose_func_params.arbH) utils->host_dispose_handle(extra->u.dispose_func_params.arbH);
+            UF_Handle(utils, extra->u.dispose_func_params.arbH).Dispose();
             return PF_Err_NONE;
         }
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
-    const auto* hs = static_cast<const PF_HandleSuite1*>(suite);
-
     PF_Err err = PF_Err_NONE;
     switch (extra->which_function) {
         case PF_Arbitrary_NEW_FUNC:
-            err = ArbNew(hs, extra->u.new_func_params.arbPH);
+            if (extra->u.new_func_params.arbPH) err = NewEmpty(hs, extra->u.new_func_params.arbPH);
             break;
         case PF_Arbitrary_DISPOSE_FUNC:
-            err = ArbDispose(hs, extra->u.dispose_func_params.arbH);
+            UF_Handle(hs, extra->u.dispose_func_params.arbH).UnlockAndDispose();
             break;
         case PF_Arbitrary_COPY_FUNC:
             err = ArbCopy(hs, extra->u.copy_func_params.src_arbH, extra->u.copy_func_params.dst_arbPH);
@@ -339,6 +275,6 @@ PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
             break;
     }
 
-    const SPErr releaseErr = basic->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+    const SPErr releaseErr = handles.Release();
     return err ? err : static_cast<PF_Err>(releaseErr);
 }

@@ -26,10 +26,9 @@ double GradientStopPosition(double position);
 bool GradientStopLess(const ArbGradientPt& a, const ArbGradientPt& b);
 
 PF_Err Set_Arb_Gradient(const PF_HandleSuite1* handles, PF_Handle* out, unsigned n, const ArbGradientPt* stops);
-// `err`, when given, receives PF_Err_OUT_OF_MEMORY when the handle would not lock: an
-// unreadable gradient, not an empty one.
-std::vector<ArbGradientPt> CreateGradientStdVecFromArb(const PF_HandleSuite1* handles, PF_Handle h,
-                                                       PF_Err* err = nullptr);
+// The stops in stored order into `*stops`; PF_Err_OUT_OF_MEMORY, with no stops, when the handle
+// will not lock: an unreadable gradient, which each caller must not take for an empty one.
+PF_Err CreateGradientStdVecFromArb(const PF_HandleSuite1* handles, PF_Handle h, std::vector<ArbGradientPt>* stops);
 PF_PixelFloat Get_Gradient_Color_At_Position_Adv(unsigned n, const ArbGradientPt* stops, double position,
                                                  bool interpolate);
 PF_PixelFloat Get_Gradient_Color_At_Position(unsigned n, const ArbGradientPt* stops, double position);

@@ -6,10 +6,9 @@
 
 #include "params/UF3_ParamIndex.h"
 #include "shell/AEGP_SuiteHandler.h"
+#include "shell/UF3_Colour.h"
 
 namespace {
-
-constexpr double kDegToRad = 0.0174533;  // the shaders use the same constant
 
 // Opacity of a copy: linear from start to end, pulled towards the eased curve.
 double CopyOpacity(const myParams& p, double t, double e) {
@@ -90,7 +89,7 @@ PF_Err InitDirectionalParams(myParams& p, AEGP_SuiteHandler& /*suites*/, PF_Para
         } else {
             double a = std::fmod(p.lightDirection, 360.0);
             if (a < 0.0) a += 360.0;
-            const double r = a * kDegToRad;
+            const double r = a * UF3_DEG_TO_RAD;
             const double D = p.shadowOffsetPx + p.shadowLength;
             const double sr = std::sin(static_cast<float>(r));
             const double cr = std::cos(static_cast<float>(r));

@@ -113,10 +113,8 @@ PF_Err ResetRange(AEGP_SuiteHandler& suites, PF_InData* in_data, PF_OutData* out
 }
 
 PF_Err SetGradientPosition(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_Err e) {
-    PF_Err read = PF_Err_NONE;
-    std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), params[UF3_COLOR_GRADIENT]->u.arb_d.value, &read);
-    UF_Keep(e, read);
+    std::vector<ArbGradientPt> stops;
+    UF_Keep(e, CreateGradientStdVecFromArb(suites.HandleSuite1(), params[UF3_COLOR_GRADIENT]->u.arb_d.value, &stops));
     const A_long selected = params[UF3_GRADIENT_PT_SELECT]->u.sd.value;
     if (selected < 0 || size_t(selected) >= stops.size()) return e;
     UF_UndoGroup group;
@@ -132,10 +130,8 @@ PF_Err SetGradientPosition(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_E
 PF_Err ShiftColors(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_Err e) {
     UF_UndoGroup group;
     if (!e) e = group.Start(suites.UtilitySuite7(), UF3_UNDO_SHIFT_COLORS);
-    PF_Err read = PF_Err_NONE;
-    std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), params[UF3_COLOR_GRADIENT]->u.arb_d.value, &read);
-    UF_Keep(e, read);
+    std::vector<ArbGradientPt> stops;
+    UF_Keep(e, CreateGradientStdVecFromArb(suites.HandleSuite1(), params[UF3_COLOR_GRADIENT]->u.arb_d.value, &stops));
     const size_t n = stops.size();
     std::vector<PF_PixelFloat> colors;
     for (const ArbGradientPt& stop : stops) colors.push_back(stop.color);

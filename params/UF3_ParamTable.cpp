@@ -14,6 +14,7 @@
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
 #include "shell/UF3_Version.h"
+#include "shell/UF_Handle.h"
 
 namespace {
 
@@ -281,10 +282,9 @@ std::string RendererLabel(const PF_InData* in_data, const AEGP_SuiteHandler& sui
     std::string text;
     // A handle too small for the record is not ours to read.
     if (handles->host_get_handle_size(globalH) >= sizeof(GlobalData)) {
-        if (const auto* global = static_cast<const GlobalData*>(handles->host_lock_handle(globalH))) {
+        const UF_HandleLock lock(handles, globalH);
+        if (const auto* global = lock.As<const GlobalData>())
             text.assign(global->glRenderer, strnlen(global->glRenderer, UF3_GL_STRING_SIZE));
-            handles->host_unlock_handle(globalH);
-        }
     }
     return text.empty() ? kNull : text;
 }
@@ -445,23 +445,19 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** param
         PF_ParamDef def{};
         Fill(row, NameOf(index, row, labels), def);
 
-        const PF_HandleSuite1* handles = nullptr;
-        PF_Handle gradient = nullptr;
+        // Ours until the host takes the parameter.
+        UF_Handle gradient;
         if (index == UF3_COLOR_GRADIENT) {
-            handles = suites.HandleSuite1();
-            PF_Err err = Set_Arb_Gradient(handles, &gradient, unsigned(defaultGrad.size()), defaultGrad.data());
+            const PF_HandleSuite1* handles = suites.HandleSuite1();
+            PF_Handle made = nullptr;
+            PF_Err err = Set_Arb_Gradient(handles, &made, unsigned(defaultGrad.size()), defaultGrad.data());
+            gradient = UF_Handle(handles, made);
             // A parameter without its default must not be declared.
-            if (err || !gradient) {
-                if (gradient) handles->host_dispose_handle(gradient);
-                return err ? err : PF_Err_OUT_OF_MEMORY;
-            }
-            def.u.arb_d.dephault = gradient;
+            if (err || !gradient) return err ? err : PF_Err_OUT_OF_MEMORY;
+            def.u.arb_d.dephault = gradient.get();
         }
-        if (PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def)) {
-            // The host took nothing, so the default handle is still ours.
-            if (gradient) handles->host_dispose_handle(gradient);
-            return err;
-        }
+        if (PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def)) return err;
+        gradient.Release();
     }
     out_data->num_params = UF3_NUM_PARAMS;
     return uiErr;

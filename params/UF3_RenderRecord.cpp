@@ -13,16 +13,12 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
+#include "shell/UF3_Colour.h"
 #include "shell/UF3_Err.h"
 
 namespace {
 
-constexpr double kDegToRad = 0.0174533;  // the shaders use the same constant
 constexpr float kPi = std::numbers::pi_v<float>;
-// Below this approximate gamma the working space is taken to be linear
-// already, so blending in linear light would apply the curve twice.
-constexpr float kLinearWorkingSpaceGamma = 1.6f;
-constexpr float kLinearisingGamma = 2.2f;
 // Debug stage of the Standard roads; 8 runs them to the end.
 constexpr int32_t kFullRoadStage = 8;
 
@@ -61,7 +57,7 @@ PF_Err ReadGradient(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& suites, 
     // A gradient that cannot be locked fails a frame coloured with it rather than drawing
     // without it; a solid fill does without.
     PF_Err readErr = PF_Err_NONE;
-    if (!err) p.gradient = CreateGradientStdVecFromArb(handles, def->u.arb_d.value, &readErr);
+    if (!err) readErr = CreateGradientStdVecFromArb(handles, def->u.arb_d.value, &p.gradient);
     if (used && !err) err = readErr;
     const PF_Err inErr = Checkin(in_data, def);
     if (!err) err = inErr;
@@ -75,8 +71,8 @@ PF_Err ReadGradient(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& suites, 
 void DeriveRaytraced(myParams& p, const ParamArray& a) {
     const double direction = Degrees(a, UF3_LIGHT_DIRECTION);
     const bool point = p.lightType == UF3_LIGHT_POINT;
-    p.lightDirectionSD = static_cast<float>((270.0 - direction) * std::numbers::pi / 180.0);
-    p.boundsAngle = static_cast<float>((p.lightDirection - 90.0) * std::numbers::pi / 180.0);
+    p.lightDirectionSD = static_cast<float>(UF3_Radians(270.0 - direction));
+    p.boundsAngle = static_cast<float>(UF3_Radians(p.lightDirection - 90.0));
     p.lightSoftness = static_cast<float>(Float(a, UF3_LIGHT_SOFTNESS) * 0.01);
     p.lightRadiusSD = static_cast<float>(2.0 * Float(a, UF3_LIGHT_RADIUS_RT) * p.downsampleScale);
     p.alphaThreshold = static_cast<float>(Float(a, UF3_ALPHA_THRESHOLD));
@@ -149,7 +145,7 @@ PF_Err CheckWorkingSpace(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& sui
         A_FpShort gamma = 1.0f;
         gammaErr = colour->AEGP_GetColorProfileApproximateGamma(profile, &gamma);
         if (gammaErr) gamma = 1.0f;
-        if (gamma < kLinearWorkingSpaceGamma) p.linearBlending = false;
+        if (gamma < UF3_LINEAR_WORKING_SPACE_GAMMA) p.linearBlending = false;
         disposeErr = colour->AEGP_DisposeColorProfile(profile);
     }
     PF_Err result = PF_Err_NONE;
@@ -234,7 +230,7 @@ PF_Err InitParams(myParams& p, PF_InData* in_data, PF_OutData* out_data, PF_Smar
         p.shadowLength = std::fabs(length);
     }
     p.lightDirection = Degrees(a, UF3_LIGHT_DIRECTION) - (p.inverseShadow ? 180.0 : 0.0);
-    p.lightDirectionRad = p.lightDirection * kDegToRad;
+    p.lightDirectionRad = p.lightDirection * UF3_DEG_TO_RAD;
 
     p.bufferMargin = static_cast<int32_t>(std::ceil(Float(a, UF3_BUFFER_EXPANSION) * p.downsampleScale * 0.5));
     p.qualityPreset = Popup(a, UF3_QUALITY_PRESET);
@@ -302,11 +298,7 @@ PF_Err InitParams(myParams& p, PF_InData* in_data, PF_OutData* out_data, PF_Smar
             if (err == PF_Err_INTERNAL_STRUCT_DAMAGED) return err;
         }
         if (p.linearBlending) {
-            for (ArbGradientPt& stop : p.gradient) {
-                stop.color.red = std::pow(stop.color.red, kLinearisingGamma);
-                stop.color.green = std::pow(stop.color.green, kLinearisingGamma);
-                stop.color.blue = std::pow(stop.color.blue, kLinearisingGamma);
-            }
+            for (ArbGradientPt& stop : p.gradient) UF3_RaiseRGB(stop.color, UF3_GAMMA_DECODE);
         }
         if (standard) {
             const int32_t n = p.numSamples;

@@ -1,15 +1,13 @@
 #include "render/ThreadRenderData.h"
 
-#include <string>
-
-#include "shell/UF3.h"
-
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "open_gl/Context.h"
 #include "open_gl/Quad.h"
+#include "shell/UF3.h"
 #include "shell/UF3_Err.h"
 
 thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
@@ -36,21 +34,11 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const noexcept {
     if (record->local_ctx != nullptr) {
         // A context going away finishes its work on the shared rasteriser, too.
         const std::unique_lock<std::mutex> turn = GLTurn(*record);
-        // The names below belong to this context: with another one current they would
-        // delete someone else's objects, so without ours only the context goes.
-        if (SetCurrentContext(record->local_ctx, false).empty()) {
-            DeleteQuad(&record->quadVAO, &record->quadVBO);
-            for (Program& program : record->programs) {
-                if (program.id != 0) glDeleteProgram(program.id);
-                program.id = 0;
-                program.initialised = false;
-            }
-        } else {
-            for (Program& program : record->programs) {
-                program.id = 0;
-                program.initialised = false;
-            }
-        }
+        // The objects are freed on this context; when it cannot be made current they are
+        // only forgotten, and go with it.
+        SetCurrentContext(record->local_ctx, false);
+        DeleteQuad(&record->quadVAO, &record->quadVBO);
+        for (Program& program : record->programs) program.Release();
         SetCurrentContext(nullptr, false);
         std::string ignored;
         DeleteContext(record->local_ctx, ignored);
@@ -63,7 +51,7 @@ bool InitPrograms(std::array<Program, kProgramSlotCount>& programs, PF_OutData* 
     bool allBuilt = true;
     for (const int slot : kProgramBuildOrder) {
         Program& program = programs[size_t(slot)];
-        if (program.initialised && program.id != 0) continue;
+        if (program.initialised()) continue;
         const ProgramSources& source = sources[size_t(slot)];
         if (!program.InitInternal(source.vertex, source.fragment, out_data)) allBuilt = false;
     }
@@ -72,24 +60,12 @@ bool InitPrograms(std::array<Program, kProgramSlotCount>& programs, PF_OutData* 
 
 namespace {
 
-// Names alone do not make a quad: a buffer whose storage the driver refused draws nothing.
-bool QuadBuilt(const LocalGLStruct& record) {
-    if (record.quadVAO == 0 || record.quadVBO == 0) return false;
-    GLint bound = 0, size = 0;
-    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &bound);
-    glBindBuffer(GL_ARRAY_BUFFER, record.quadVBO);
-    glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
-    glBindBuffer(GL_ARRAY_BUFFER, GLuint(bound));
-    return size == kQuadBufferBytes;
-}
+bool QuadBuilt(const LocalGLStruct& record) { return record.quadVAO.Built() && record.quadVBO.Built(); }
 
 bool Complete(const LocalGLStruct& record) {
-    if (!QuadBuilt(record)) return false;
-    for (const int slot : kProgramBuildOrder) {
-        const Program& program = record.programs[size_t(slot)];
-        if (!program.initialised || program.id == 0) return false;
-    }
-    return true;
+    return QuadBuilt(record) &&
+           std::all_of(kProgramBuildOrder.begin(), kProgramBuildOrder.end(),
+                       [&](int slot) { return record.programs[size_t(slot)].initialised(); });
 }
 
 // Programs and quad, on the record's current context: whatever a refusal left unbuilt is
@@ -97,11 +73,7 @@ bool Complete(const LocalGLStruct& record) {
 void BuildRenderData(LocalGLStruct& record, PF_OutData* out_data) {
     const bool programsBuilt = InitPrograms(record.programs, out_data);
     // The quad even when a program failed: the record stays, and later renders draw with it.
-    bool quadBuilt = QuadBuilt(record);
-    if (!quadBuilt) {
-        DeleteQuad(&record.quadVAO, &record.quadVBO);
-        quadBuilt = InitQuad(&record.quadVAO, &record.quadVBO);
-    }
+    const bool quadBuilt = QuadBuilt(record) || InitQuad(&record.quadVAO, &record.quadVBO);
     if (!programsBuilt) throw std::string("InitThreadLocalRenderData:!InitPrograms");
     if (!quadBuilt) throw std::string("InitThreadLocalRenderData:!InitQuad");
 }
@@ -148,5 +120,5 @@ LocalGLStruct& ThreadGL(const char* caller) {
 GLuint UseProgram(LocalGLStruct& gl, ProgramSlot slot, PF_OutData* out_data) {
     Program& program = gl.programs[size_t(slot)];
     program.Use(out_data);
-    return program.initialised ? program.id : 0;
+    return program.initialised() ? program.id() : 0;
 }

@@ -9,14 +9,15 @@
 #include "AE_Effect.h"
 #include "OpenGL/OpenGL.h"
 #include "OpenGL/gl3.h"
+#include "open_gl/GLObject.h"
 #include "open_gl/Program.h"
 #include "render/ProgramSlots.h"
 
 struct LocalGLStruct {
     CGLContextObj local_ctx = nullptr;
     std::array<Program, kProgramSlotCount> programs;  // by ProgramSlot
-    GLuint quadVAO = 0;
-    GLuint quadVBO = 0;
+    GLObject quadVAO;
+    GLObject quadVBO;
     // Mesa's llvmpipe crashes when contexts on several threads draw at once: every context of
     // the process feeds one rasteriser. There render threads take turns at their GL work.
     bool takeTurns = false;

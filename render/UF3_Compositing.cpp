@@ -6,12 +6,10 @@
 
 #include "render/UF_EffectWorld.h"
 #include "shell/AEGP_SuiteHandler.h"
+#include "shell/UF3_Colour.h"
 #include "shell/UF3_Err.h"
 
 namespace {
-
-constexpr float kDisplayGamma = 0.4545f;
-constexpr double kDegToRad = 0.017453292519943295;
 
 // Host entries a host does not serve are null: a missing one is an error, not a crash.
 template <typename Fn, typename... Args>
@@ -281,7 +279,7 @@ PF_Err RotateMatrix(PF_FloatMatrix* m, PF_InData* in_data, double degrees, doubl
     if (!m) return PF_Err_BAD_CALLBACK_PARAM;
     const PF_ANSICallbacksSuite1* ansi = suites.ANSICallbacksSuite1();
     if (!ansi->sin || !ansi->cos) return PF_Err_BAD_CALLBACK_PARAM;
-    const double r = degrees * kDegToRad;
+    const double r = degrees * UF3_DEG_TO_RAD_EXACT;
     const double s = ansi->sin(r);
     const double c = ansi->cos(r);
     const PF_FloatMatrix rot{{{c, s, 0}, {-s, c, 0}, {(1 - c) * cx + s * cy, (1 - c) * cy - s * cx, 1}}};
@@ -303,17 +301,15 @@ void FloatConversion(PF_Pixel& p8, PF_PixelFloat& pf, unsigned char toFloat) {
 
 // The callbacks read the input before writing: in and out may be one pixel.
 PF_Err Gamma32(void*, A_long, A_long, PF_PixelFloat* in, PF_PixelFloat* out) {
-    const PF_PixelFloat i = *in;
-    out->alpha = i.alpha;
-    out->red = std::pow(i.red, kDisplayGamma);
-    out->green = std::pow(i.green, kDisplayGamma);
-    out->blue = std::pow(i.blue, kDisplayGamma);
+    PF_PixelFloat o = *in;
+    UF3_RaiseRGB(o, UF3_GAMMA_ENCODE);
+    *out = o;
     return PF_Err_NONE;
 }
 
 PF_Err Gamma8(void*, A_long, A_long, PF_Pixel* in, PF_Pixel* out) {
     const PF_Pixel i = *in;
-    auto encode = [](A_u_char c) { return std::pow(static_cast<float>(c / 255.0), kDisplayGamma); };
+    auto encode = [](A_u_char c) { return std::pow(static_cast<float>(c / 255.0), UF3_GAMMA_ENCODE); };
     PF_PixelFloat f{0.0f, encode(i.red), encode(i.green), encode(i.blue)};
     FloatConversion(*out, f, 0);
     out->alpha = i.alpha;

@@ -47,7 +47,7 @@ PF_Err UploadOrMarkEmpty(Framebuffer& fb, PF_EffectWorld* world, myParams& p) {
         fb.m_empty = true;
         return PF_Err_NONE;
     }
-    return fb.FBO_Init_PF_World(world, p);
+    return fb.FBO_Init_PF_World(world, WorldUploadSettings(p), p.suites, p.in_data);
 }
 
 // Sized before any is allocated; copies share them by bufferIndex.

@@ -26,19 +26,11 @@ GLint Location(GLuint program, const char* name) { return glGetUniformLocation(p
 void DrawQuad() { glDrawArrays(GL_TRIANGLE_FAN, 0, 4); }
 
 // The ratio quad of one render, deleted on every way out.
-class RatioQuad {
-public:
+struct RatioQuad {
     RatioQuad(float rx, float ry) {
-        if (!InitQuadRatio(&m_vao, &m_vbo, rx, ry)) throw UF_Err(PF_Err_OUT_OF_MEMORY, "InitQuadRatio failed");
+        if (!InitQuadRatio(&vao, &vbo, rx, ry)) throw UF_Err(PF_Err_OUT_OF_MEMORY, "InitQuadRatio failed");
     }
-    ~RatioQuad() { DeleteQuad(&m_vao, &m_vbo); }
-    RatioQuad(const RatioQuad&) = delete;
-    RatioQuad& operator=(const RatioQuad&) = delete;
-    GLuint Vao() const { return m_vao; }
-
-private:
-    GLuint m_vao = 0;
-    GLuint m_vbo = 0;
+    GLObject vao, vbo;
 };
 
 // 4 x 4 matrices for column vectors, stored column after column.
@@ -163,6 +155,15 @@ PF_Err ProcRaytraced(myParams& p) {
 
 }  // namespace
 
+UploadSettings WorldUploadSettings(const myParams& p) {
+    const bool standard = p.renderer == UF3_RENDERER_STANDARD;
+    // Draft, Low and Moderate sample the input shrunk: mipmaps keep that smooth.
+    return {.bitdepth = p.bitdepth,
+            .rgba = (p.fillInfluence < 1.0 && !p.innerShadow) || (p.lightType == UF3_LIGHT_POINT && standard),
+            .mipmaps = p.qualityPreset < UF3_QUALITY_HIGH,
+            .linearise = p.fillMode == UF3_FILL_GRADIENT && standard && p.fillInfluence < 1.0 && p.linearBlending};
+}
+
 PF_Err ProcGPU(myParams& p) {
     if (p.renderer == UF3_RENDERER_STANDARD) {
         if (p.lightType == UF3_LIGHT_POINT) return ProcPointLight(p);
@@ -189,7 +190,7 @@ PF_Err ProcPointLight(myParams& p) {
     p.rgbaPipeline = true;
 
     Framebuffer inputFB, copyFB, accumFB, scaledFB, blurFB;
-    const PF_Err uploadErr = inputFB.FBO_Init_PF_World(in, p);
+    const PF_Err uploadErr = inputFB.FBO_Init_PF_World(in, WorldUploadSettings(p), p.suites, p.in_data);
     copyFB.FramebufferInit(out->width, out->height, 1, p.bitdepth, kWorkInternalFormat, kWorkFormat, kWorkType);
     accumFB.FramebufferInit(out->width, out->height, 1, p.bitdepth, kWorkInternalFormat, kWorkFormat, kWorkType);
     const int scaledW = int(std::ceil(p.qualityScale * paddedW));
@@ -233,7 +234,7 @@ PF_Err ProcPointLight(myParams& p) {
             blurFB.BindFBO(PONG, true);
             DrawQuad();
 
-            glBindVertexArray(ratioQuad.Vao());
+            glBindVertexArray(ratioQuad.vao);
             program = UseProgram(gl, kCopyProgram, p.out_data);
             copyFB.BindFBO(PING, true);
             blurFB.BindTAO(PONG);

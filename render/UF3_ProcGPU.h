@@ -21,6 +21,11 @@ PF_Err ProcGPU(myParams& p);
 // padded frame, drawn once per sample scaled about the light.
 PF_Err ProcPointLight(myParams& p);
 
+// What the Standard roads upload of a host world: colour where some of the source's own shows
+// (and always for the point light), the alpha alone otherwise; mipmaps below High quality;
+// linear light for a partly filled gradient that asks for it.
+UploadSettings WorldUploadSettings(const myParams& p);
+
 // Six buffers of the Raytraced road: input alpha, alpha at field size, the
 // two field buffers, the shadow, the blue noise.
 using SDBuffers = std::array<Framebuffer, 6>;

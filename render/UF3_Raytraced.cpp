@@ -42,7 +42,7 @@ GLuint SlotProgram(ProgramSlot slot) {
         throw UF_Err(PF_Err_INVALID_CALLBACK, "Raytraced passes called without the thread's OpenGL state");
     }
     const Program& program = local_render_data->programs[size_t(slot)];
-    return program.initialised ? program.id : 0;
+    return program.initialised() ? program.id() : 0;
 }
 
 uniform_t Flag(bool on) { return IVEC(on ? 1 : 0); }
@@ -80,7 +80,7 @@ PF_Err Init_SD_Res(myParams& p, SDBuffers& sd) {
     AllocateSDBuffers(p, sd);
 
     // Flipped on upload: texture row 0 is the input's bottom row, as the passes count rows.
-    const PF_Err err = sd.at(kInputAlpha).FBO_Upload_Texture(p.input_worldP, p);
+    const PF_Err err = sd.at(kInputAlpha).FBO_Upload_Texture(p.input_worldP, p.in_data);
     LogIfError(err, "Init_SD_Res:FBO_Upload_Texture", &p);
 
     const Size in = SizeOf(p.inRes), field = SizeOf(p.jfaRes);

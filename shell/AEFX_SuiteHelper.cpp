@@ -17,17 +17,29 @@ void AEFX_ReportToHost(const PF_InData* in_data, PF_OutData* out_data, const cha
         std::memcpy(out_data->return_msg, bounded, std::strlen(bounded) + 1);
 }
 
+namespace {
+const void* Acquire(const PF_InData* in_data, const char* name, A_long version) {
+    return AEFX_SuiteScoper<void, true>::Acquire(in_data ? in_data->pica_basicP : nullptr, name, version);
+}
+
+struct DrawbotSuiteName {
+    const char* name;
+    A_long version;
+};
+// In the order of DrawbotSuites' fields.
+constexpr DrawbotSuiteName kDrawbotSuites[] = {
+    {kDRAWBOT_DrawSuite, kDRAWBOT_DrawSuite_Version1},
+    {kDRAWBOT_SupplierSuite, kDRAWBOT_SupplierSuite_Version1},
+    {kDRAWBOT_SurfaceSuite, kDRAWBOT_SurfaceSuite_Version2},
+    {kDRAWBOT_PathSuite, kDRAWBOT_PathSuite_Version1},
+};
+}  // namespace
+
 PF_Err AEFX_AcquireSuite(const PF_InData* in_data, PF_OutData* out_data, const char* name, A_long version,
                          const char* message, void** suite) {
-    const SPBasicSuite* basic = in_data ? in_data->pica_basicP : nullptr;
-    const void* acquired = nullptr;
-    SPErr err = (basic && suite) ? basic->AcquireSuite(name, version, &acquired) : kSPBadParameterError;
-    if (!err && acquired) {
-        *suite = const_cast<void*>(acquired);
-        return PF_Err_NONE;
-    }
-    if (!err) basic->ReleaseSuite(name, version);  // a success with no suite still counts
-    if (suite) *suite = nullptr;
+    const void* acquired = suite ? Acquire(in_data, name, version) : nullptr;
+    if (suite) *suite = const_cast<void*>(acquired);
+    if (acquired) return PF_Err_NONE;
     AEFX_ReportToHost(in_data, out_data, message ? message : AEFX_ACQUIRE_FAILED_MESSAGE);
     return PF_Err_BAD_CALLBACK_PARAM;
 }
@@ -43,20 +55,6 @@ PF_Err AEFX_ReleaseSuite(const PF_InData* in_data, PF_OutData* out_data, const c
     return PF_Err_NONE;
 }
 
-namespace {
-struct DrawbotSuiteName {
-    const char* name;
-    A_long version;
-};
-// In the order of DrawbotSuites' fields.
-constexpr DrawbotSuiteName kDrawbotSuites[] = {
-    {kDRAWBOT_DrawSuite, kDRAWBOT_DrawSuite_Version1},
-    {kDRAWBOT_SupplierSuite, kDRAWBOT_SupplierSuite_Version1},
-    {kDRAWBOT_SurfaceSuite, kDRAWBOT_SurfaceSuite_Version2},
-    {kDRAWBOT_PathSuite, kDRAWBOT_PathSuite_Version1},
-};
-}  // namespace
-
 PF_Err AEFX_AcquireDrawbotSuites(const PF_InData* in_data, PF_OutData* out_data, DrawbotSuites* suites) {
     if (!suites) {
         AEFX_ReportToHost(in_data, out_data, "NULL suite pointer passed to AEFX_AcquireDrawbotSuites");
@@ -66,18 +64,13 @@ PF_Err AEFX_AcquireDrawbotSuites(const PF_InData* in_data, PF_OutData* out_data,
                             reinterpret_cast<const void**>(&suites->supplierSuite),
                             reinterpret_cast<const void**>(&suites->surfaceSuite),
                             reinterpret_cast<const void**>(&suites->pathSuite)};
-    const SPBasicSuite* basic = in_data ? in_data->pica_basicP : nullptr;
     for (int i = 0; i < 4; ++i) *slots[i] = nullptr;
     for (int i = 0; i < 4; ++i) {
-        const void* acquired = nullptr;
-        SPErr err = basic ? basic->AcquireSuite(kDrawbotSuites[i].name, kDrawbotSuites[i].version, &acquired)
-                          : kSPBadParameterError;
-        if (!err && !acquired) basic->ReleaseSuite(kDrawbotSuites[i].name, kDrawbotSuites[i].version);
-        if (err || !acquired) {
+        *slots[i] = Acquire(in_data, kDrawbotSuites[i].name, kDrawbotSuites[i].version);
+        if (!*slots[i]) {
             AEFX_ReportToHost(in_data, out_data, AEFX_ACQUIRE_FAILED_MESSAGE);
             return PF_Err_BAD_CALLBACK_PARAM;
         }
-        *slots[i] = acquired;
     }
     return PF_Err_NONE;
 }

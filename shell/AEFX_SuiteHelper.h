@@ -14,36 +14,43 @@ constexpr A_long kAEFX_MissingSuiteThrow = 13;
 // and asks the host to show it.
 void AEFX_ReportToHost(const PF_InData* in_data, PF_OutData* out_data, const char* message);
 
+// The one way a suite is taken from the host. The `ALLOW_NO_SUITE` form holds nothing when the suite is
+// missing (with an output record the user is told) instead of throwing 13.
 template <typename SuiteType, bool ALLOW_NO_SUITE = false>
 class AEFX_SuiteScoper {
 public:
     AEFX_SuiteScoper(const PF_InData* in_data, const char* name, A_long version, PF_OutData* out_data = nullptr,
                      const char* message = AEFX_ACQUIRE_FAILED_MESSAGE)
-        : basicSuite(in_data ? in_data->pica_basicP : nullptr), suiteName(name), suiteVersion(version) {
-        const void* acquired = nullptr;
-        SPErr err = basicSuite ? basicSuite->AcquireSuite(name, version, &acquired) : kSPBadParameterError;
-        if (!err && acquired) {
-            suite = static_cast<const SuiteType*>(acquired);
-            return;
-        }
-        // A success with no suite still holds the host's count: give it back.
-        if (!err) basicSuite->ReleaseSuite(name, version);
-        if (!ALLOW_NO_SUITE) {
-            if (out_data) AEFX_ReportToHost(in_data, out_data, message);
-            throw kAEFX_MissingSuiteThrow;
-        }
+        : suite(static_cast<const SuiteType*>(Acquire(in_data ? in_data->pica_basicP : nullptr, name, version))),
+          basicSuite(in_data ? in_data->pica_basicP : nullptr), suiteName(name), suiteVersion(version) {
+        if (suite) return;
+        if (out_data) AEFX_ReportToHost(in_data, out_data, message);
+        if (!ALLOW_NO_SUITE) throw kAEFX_MissingSuiteThrow;
     }
-    ~AEFX_SuiteScoper() {
-        if (suite && basicSuite) basicSuite->ReleaseSuite(suiteName, suiteVersion);
-    }
+    ~AEFX_SuiteScoper() { Release(); }
     AEFX_SuiteScoper(const AEFX_SuiteScoper&) = delete;
     AEFX_SuiteScoper& operator=(const AEFX_SuiteScoper&) = delete;
+
+    // The suite, or null when the host has none. A success with no suite still holds the host's
+    // count, so that one goes back at once.
+    static const void* Acquire(const SPBasicSuite* basic, const char* name, A_long version) {
+        const void* acquired = nullptr;
+        const SPErr err = basic ? basic->AcquireSuite(name, version, &acquired) : kSPBadParameterError;
+        if (!err && !acquired) basic->ReleaseSuite(name, version);
+        return err ? nullptr : acquired;
+    }
+    // Gives the suite back before the scope ends, with the host's answer.
+    SPErr Release() {
+        if (!suite) return kSPNoError;
+        suite = nullptr;
+        return basicSuite->ReleaseSuite(suiteName, suiteVersion);
+    }
 
     const SuiteType* operator->() const { return suite; }
     const SuiteType* get() const { return suite; }
 
 private:
-    const SuiteType* suite = nullptr;
+    const SuiteType* suite;
     const SPBasicSuite* basicSuite;
     const char* suiteName;
     A_long suiteVersion;

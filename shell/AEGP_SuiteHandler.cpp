@@ -1,5 +1,7 @@
 #include "shell/AEGP_SuiteHandler.h"
 
+#include "shell/AEFX_SuiteHelper.h"
+
 namespace {
 
 struct SuiteName {
@@ -44,13 +46,8 @@ AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* pica_basicP) : basicSui
 AEGP_SuiteHandler::~AEGP_SuiteHandler() { ReleaseAllSuites(); }
 
 const void* AEGP_SuiteHandler::LoadSuite(const char* name, A_long version) const {
-    const void* suite = nullptr;
-    SPErr err = basicSuite->AcquireSuite(name, version, &suite);
-    if (err || !suite) {
-        // A suite handed out as null still has to go back to the host.
-        if (!err) basicSuite->ReleaseSuite(name, version);
-        MissingSuiteError();
-    }
+    const void* suite = AEFX_SuiteScoper<void, true>::Acquire(basicSuite, name, version);
+    if (!suite) MissingSuiteError();
     return suite;
 }
 

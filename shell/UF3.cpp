@@ -16,6 +16,7 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3_Version.h"
+#include "shell/UF_Handle.h"
 #include "ui/UF3_Events.h"
 
 std::mutex param_checkout_mutex;
@@ -100,15 +101,13 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
     if (in_data->appl_id == UF3_HOST_APPL_PREMIERE) out_data->out_flags = PF_OutFlag_I_AM_OBSOLETE;
 
     const PF_HandleSuite1* handles = suites.HandleSuite1();
-    PF_Handle globalH = handles->host_new_handle(sizeof(GlobalData));
-    if (!globalH) return PF_Err_NONE;
-
-    auto* global = static_cast<GlobalData*>(handles->host_lock_handle(globalH));
-    if (!global) {
-        out_data->global_data = globalH;
-        handles->host_unlock_handle(globalH);
-        return PF_Err_NONE;
-    }
+    UF_Handle owned = UF_Handle::New(handles, sizeof(GlobalData));
+    if (!owned) return PF_Err_NONE;
+    // Handed to the host even when it will not lend the record; unlocked after that either way.
+    PF_Handle globalH = out_data->global_data = owned.Release();
+    UF_HandleLock lock(handles, globalH, UF_Unlock::Always);
+    auto* global = lock.As<GlobalData>();
+    if (!global) return PF_Err_NONE;
     std::memset(global, 0, sizeof(GlobalData));
 
     // Our own context, only to read what the driver calls itself; the host's
@@ -122,9 +121,6 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
         if (SetCurrentContext(context, false).empty()) ReadDescriptionStrings(global);
     }
     SetCurrentContext(saved, false);
-
-    out_data->global_data = globalH;
-    handles->host_unlock_handle(globalH);
     return PF_Err_NONE;
 }
 
@@ -141,28 +137,22 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData*) {
     } catch (A_long missing) {
         err = missing;
     }
-    const PF_UtilCallbacks* utils = in_data->utils;
-    void* (*lock)(PF_Handle) = suite ? suite->host_lock_handle : utils ? utils->host_lock_handle : nullptr;
-    void (*unlock)(PF_Handle) = suite ? suite->host_unlock_handle : utils ? utils->host_unlock_handle : nullptr;
-    void (*dispose)(PF_Handle) = suite ? suite->host_dispose_handle : utils ? utils->host_dispose_handle : nullptr;
+    const UF_HandleCalls calls = suite ? UF_HandleCalls(suite) : UF_HandleCalls(in_data->utils);
 
     PF_Handle globalH = in_data->global_data;
     CGLContextObj context = ForgetGlobalContext(globalH);
     if (globalH) {
-        auto* global = lock ? static_cast<GlobalData*>(lock(globalH)) : nullptr;
-        if (global) {
-            if (global->context) context = global->context;
-            global->context = nullptr;
-            if (unlock) unlock(globalH);
-        } else if (!err) {
-            err = PF_Err_OUT_OF_MEMORY;
+        {
+            const UF_HandleLock lock(calls, globalH);
+            if (auto* global = lock.As<GlobalData>()) {
+                if (global->context) context = global->context;
+                global->context = nullptr;
+            }
+            if (!err) err = lock.Error();
         }
-        if (dispose) {
-            dispose(globalH);
-            in_data->global_data = nullptr;
-        } else if (!err) {
-            err = PF_Err_BAD_CALLBACK_PARAM;
-        }
+        const PF_Err disposed = UF_Handle(calls, globalH).Dispose();
+        if (!disposed) in_data->global_data = nullptr;
+        if (!err) err = disposed;
     }
     if (context) {
         std::string error;
@@ -180,11 +170,10 @@ PF_Err SequenceFlatten(PF_InData* in_data, PF_OutData* out_data) {
 
 PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data) {
     if (!in_data->sequence_data) return PF_Err_NONE;
-    if (in_data->utils && in_data->utils->host_dispose_handle) {
-        in_data->utils->host_dispose_handle(in_data->sequence_data);
-    } else {
+    // A host without the utility callback lends its handle suite.
+    if (UF_Handle(in_data->utils, in_data->sequence_data).Dispose()) {
         AEFX_SuiteScoper<PF_HandleSuite1> handles(in_data, kPFHandleSuite, kPFHandleSuiteVersion1, out_data);
-        handles->host_dispose_handle(in_data->sequence_data);
+        UF_Handle(handles.get(), in_data->sequence_data).Dispose();
     }
     out_data->sequence_data = nullptr;
     in_data->sequence_data = nullptr;
@@ -238,19 +227,11 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
 
 PF_Err SequenceSetup(PF_InData* in_data, PF_OutData* out_data) {
     AEFX_SuiteScoper<PF_HandleSuite1> handles(in_data, kPFHandleSuite, kPFHandleSuiteVersion1, out_data);
-    PF_Handle seqH = handles->host_new_handle(sizeof(SequenceData));
-    if (!seqH) return PF_Err_OUT_OF_MEMORY;
-    auto* seq = static_cast<SequenceData*>(handles->host_lock_handle(seqH));
-    if (!seq) {
-        // Not handed to the host, so it is ours to give back.
-        handles->host_dispose_handle(seqH);
-        return PF_Err_OUT_OF_MEMORY;
-    }
-    seq->lastMouseH = 0;
-    seq->lastMouseV = 0;
-    out_data->sequence_data = seqH;
-    handles->host_unlock_handle(seqH);
-    return PF_Err_NONE;
+    return UF_NewFilledHandle(handles.get(), sizeof(SequenceData), &out_data->sequence_data, [](void* data) {
+        auto* seq = static_cast<SequenceData*>(data);
+        seq->lastMouseH = 0;
+        seq->lastMouseV = 0;
+    });
 }
 
 PF_Err SequenceResetup(PF_InData* in_data, PF_OutData* out_data) { return SequenceSetup(in_data, out_data); }

@@ -41,20 +41,17 @@ const uint32_t* SurfaceRow(const CairoCopyRefcon& rc, A_long row) {
 
 cairoContext::cairoContext(PF_InData* in_data, const PF_HandleSuite1* handleSuite, PF_PixelFormat format,
                            int width, int height)
-    : m_in_data(in_data), m_format(format), m_handleSuite(handleSuite) {
-    m_surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-    m_cr = cairo_create(m_surface);
-    m_handle = m_handleSuite->host_new_handle(4);
-    if (m_handle) m_lockedP = m_handleSuite->host_lock_handle(m_handle);
-    m_success = m_lockedP != nullptr;
-}
+    : m_in_data(in_data),
+      m_format(format),
+      m_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+      m_cr(cairo_create(m_surface)),
+      m_handle(UF_Handle::New(handleSuite, 4)),
+      m_lock(handleSuite, m_handle.get()) {}
 
+// The handle is unlocked and disposed after this, as the members go.
 cairoContext::~cairoContext() {
     cairo_destroy(m_cr);
     cairo_surface_destroy(m_surface);
-    // A handle whose lock failed was never locked: unlocking it would be a misuse.
-    if (m_lockedP) m_handleSuite->host_unlock_handle(m_handle);
-    if (m_handle) m_handleSuite->host_dispose_handle(m_handle);
 }
 
 double draw_wrapped_text(cairo_t* cr, const std::string& text, double x, double y, double maxWidth,
@@ -146,7 +143,7 @@ PF_Err DrawErrorString(myParams& params, const std::string& message, PF_LayerDef
         cairoContext myCairo(in_data, handleSuite, params.pixelFormat, int(temp.world.width),
                              int(temp.world.height));
         unsigned char* pixels = cairo_image_surface_get_data(myCairo.m_surface);
-        if (!myCairo.m_success) {
+        if (!myCairo.m_lock) {
             LogError("err DrawString() !myCairo.m_success", &params);
             err = PF_Err_OUT_OF_MEMORY;
         } else if (cairo_surface_status(myCairo.m_surface) != CAIRO_STATUS_SUCCESS) {

@@ -9,6 +9,7 @@
 
 #include "AE_EffectSuites.h"
 #include "params/UF3_Params.h"
+#include "shell/UF_Handle.h"
 
 // The cairo objects of one drawing, plus a 4-byte host handle taken only to
 // prove the host can still allocate. The destructor releases whatever is
@@ -20,16 +21,12 @@ struct cairoContext {
     cairoContext(const cairoContext&) = delete;
     cairoContext& operator=(const cairoContext&) = delete;
 
-    bool m_success = false;  // handle allocated and locked
-    void* m_lockedP = nullptr;
-    PF_Handle m_handle = nullptr;
     PF_InData* m_in_data = nullptr;
     PF_PixelFormat m_format = 0;
     cairo_surface_t* m_surface = nullptr;
     cairo_t* m_cr = nullptr;
-
-private:
-    const PF_HandleSuite1* m_handleSuite = nullptr;
+    UF_Handle m_handle;
+    UF_HandleLock m_lock;  // held when the host could still allocate
 };
 
 // What the row callbacks read and write: the temporary world and cairo's

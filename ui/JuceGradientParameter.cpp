@@ -8,11 +8,12 @@
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
+#include "shell/UF3_Colour.h"
+#include "shell/UF_Handle.h"
 
 namespace {
 
 constexpr double kThird = 1.0 / 3.0;
-constexpr float kGammaEncode = 0.4545f;
 constexpr const char* kPickerTitle = "Pick Color";
 
 bool InAddStrip(const GradientGeometry& g, float x, float y) {
@@ -128,30 +129,21 @@ DRAWBOT_ColorRGBA AppColorTypeToRGBA(const PF_App_Color* colour) {
 
 DRAWBOT_ColorRGBA AcquireAppColor(PF_InData* in_data, PF_OutData* out_data, short colorType) {
     DRAWBOT_ColorRGBA colour{0, 0, 0, 0};
-    const SPBasicSuite* basic = in_data ? in_data->pica_basicP : nullptr;
-    const void* acquired = nullptr;
-    const SPErr err = basic ? basic->AcquireSuite(kPFAppSuite, kPFAppSuiteVersion6, &acquired) : kSPBadParameterError;
-    if (err || !acquired) {
-        // A success without a suite still counts as held by the host.
-        if (!err) basic->ReleaseSuite(kPFAppSuite, kPFAppSuiteVersion6);
-        AEFX_ReportToHost(in_data, out_data, AEFX_ACQUIRE_FAILED_MESSAGE);
-        if (!basic) AEFX_ReportToHost(in_data, out_data, AEFX_RELEASE_FAILED_MESSAGE);
+    AEFX_SuiteScoper<PF_AppSuite6, true> app(in_data, kPFAppSuite, kPFAppSuiteVersion6, out_data);
+    if (!app.get()) {
+        if (!in_data || !in_data->pica_basicP) AEFX_ReportToHost(in_data, out_data, AEFX_RELEASE_FAILED_MESSAGE);
         return colour;
     }
-    const auto* app = static_cast<const PF_AppSuite6*>(acquired);
     PF_App_Color appColour{};
     if (app->PF_AppGetColor && app->PF_AppGetColor(colorType, &appColour) == PF_Err_NONE)
         colour = AppColorTypeToRGBA(&appColour);
-    basic->ReleaseSuite(kPFAppSuite, kPFAppSuiteVersion6);
     return colour;
 }
 
 std::vector<ArbGradientPt> GammaCorrectGradVector(const std::vector<ArbGradientPt>& stops) {
     std::vector<ArbGradientPt> out = stops;
     for (ArbGradientPt& s : out) {
-        s.color.red = std::pow(s.color.red, 2.2f);
-        s.color.green = std::pow(s.color.green, 2.2f);
-        s.color.blue = std::pow(s.color.blue, 2.2f);
+        UF3_RaiseRGB(s.color, UF3_GAMMA_DECODE);
         s.color.alpha = 1.0f;
     }
     return out;
@@ -187,16 +179,6 @@ void StringToWideCharArr(std::string s, unsigned short* out, size_t capacity) {
 }
 
 float lerp(float a, float b, float t) { return a - (a - b) * t; }
-
-SequenceDataLock::SequenceDataLock(PF_InData* in_data) {
-    if (!in_data || !in_data->sequence_data || !in_data->utils || !in_data->utils->host_lock_handle) return;
-    m_data = static_cast<SequenceData*>(in_data->utils->host_lock_handle(in_data->sequence_data));
-    if (m_data) m_in_data = in_data;
-}
-
-SequenceDataLock::~SequenceDataLock() {
-    if (m_data && m_in_data->utils->host_unlock_handle) m_in_data->utils->host_unlock_handle(m_in_data->sequence_data);
-}
 
 // ---- The control ----
 
@@ -254,8 +236,8 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
     };
 
     if (drag) {
-        SequenceDataLock sequence(m_in_data);
-        if (SequenceData* seq = sequence.get()) {
+        const UF_HandleLock sequence(m_in_data->utils, m_in_data->sequence_data);
+        if (auto* seq = sequence.As<SequenceData>()) {
             seq->lastMouseH = mx;
             seq->lastMouseV = my;
         }
@@ -263,9 +245,9 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
 
     const PF_HandleSuite1* handles = suites.HandleSuite1();
     const PF_ParamUtilsSuite3* paramUtils = suites.ParamUtilsSuite3();
-    PF_Err err = PF_Err_NONE;
+    std::vector<ArbGradientPt> stops;
     // A gradient that cannot be read is not taken for one without stops.
-    std::vector<ArbGradientPt> stops = CreateGradientStdVecFromArb(handles, p->u.arb_d.value, &err);
+    PF_Err err = CreateGradientStdVecFromArb(handles, p->u.arb_d.value, &stops);
     if (err) return refused(err);
     PF_ParamDef linear = *m_params[UF3_LINEAR_BLENDING], interp = *m_params[UF3_INTERPOLATE];
     const GradientGeometry g = GradientGeometryOf(m_extra);
@@ -317,9 +299,7 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
                     std::vector<ArbGradientPt> decoded = GammaCorrectGradVector(stops);
                     std::stable_sort(decoded.begin(), decoded.end(), GradientStopLess);
                     colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), decoded.data(), t, interp.u.bd.value != 0);
-                    colour.red = std::pow(colour.red, kGammaEncode);
-                    colour.green = std::pow(colour.green, kGammaEncode);
-                    colour.blue = std::pow(colour.blue, kGammaEncode);
+                    UF3_RaiseRGB(colour, UF3_GAMMA_ENCODE);
                 } else {
                     colour = Get_Gradient_Color_At_Position_Adv(unsigned(n), stops.data(), t, interp.u.bd.value != 0);
                 }
@@ -352,9 +332,11 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
     }
 
     // The new handle is made first: when the host cannot supply it the old value stays.
-    PF_Handle fresh = nullptr;
+    UF_Handle fresh;
     if (write && !stops.empty()) {
-        err = Set_Arb_Gradient(handles, &fresh, unsigned(stops.size()), stops.data());
+        PF_Handle made = nullptr;
+        err = Set_Arb_Gradient(handles, &made, unsigned(stops.size()), stops.data());
+        fresh = UF_Handle(handles, made);
         if (!err && !fresh) err = PF_Err_OUT_OF_MEMORY;
         if (err) return refused(err);
     }
@@ -364,18 +346,12 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
         err = paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_positionParam, &location);
         if (err) paramUtils->PF_UpdateParamUI(m_in_data->effect_ref, m_selectParam, m_params[m_selectParam]);
     }
-    if (err) {
-        if (fresh) handles->host_dispose_handle(fresh);
-        return refused(err);
-    }
+    if (err) return refused(err);
 
     // Nothing can fail from here on.
     if (fresh) {
-        if (p->u.arb_d.value) {
-            handles->host_unlock_handle(p->u.arb_d.value);
-            handles->host_dispose_handle(p->u.arb_d.value);
-        }
-        p->u.arb_d.value = fresh;
+        UF_Handle(handles, p->u.arb_d.value).UnlockAndDispose();
+        p->u.arb_d.value = fresh.Release();
         p->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
     }
     *m_params[UF3_LINEAR_BLENDING] = linear;
@@ -394,22 +370,24 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
 PF_Err JuceGradientParameter::MouseHover() {
     PF_AdjustCursorEventInfo& cursor = m_extra->u.adjust_cursor;
     {
-        SequenceDataLock sequence(m_in_data);
-        if (SequenceData* seq = sequence.get()) {
+        const UF_HandleLock sequence(m_in_data->utils, m_in_data->sequence_data);
+        if (auto* seq = sequence.As<SequenceData>()) {
             seq->lastMouseH = cursor.screen_point.h;
             seq->lastMouseV = cursor.screen_point.v;
         }
     }
+    AEGP_SuiteHandler suites(m_in_data->pica_basicP);
+    std::vector<ArbGradientPt> stops;
+    // Without the stops the cursor cannot say what a click would do: the host's stays.
+    if (PF_Err err = CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value, &stops))
+        return err;
+
     const float mx = float(cursor.screen_point.h), my = float(cursor.screen_point.v);
     const GradientGeometry g = GradientGeometryOf(m_extra);
     const DRAWBOT_RectF32& a = g.area;
     if (a.left <= mx && mx <= a.left + a.width && a.top <= my && my <= a.top + a.height)
         cursor.set_cursor = m_defaultCursor;
     if (InAddStrip(g, mx, my)) cursor.set_cursor = UF3_CURSOR_ADD_STOP;
-
-    AEGP_SuiteHandler suites(m_in_data->pica_basicP);
-    const std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value);
     if (HitStop(stops, g, mx, my) >= 0) cursor.set_cursor = UF3_CURSOR_ON_STOP;
     return PF_Err_NONE;
 }

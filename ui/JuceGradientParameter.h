@@ -11,8 +11,6 @@
 #include "AE_EffectUI.h"
 #include "params/GradientData.h"
 
-struct SequenceData;
-
 // Host application colour ids the editor draws with.
 constexpr PF_App_ColorType UF3_APP_COLOR_BUTTON_FACE = 1000;
 constexpr PF_App_ColorType UF3_APP_COLOR_TEXT = 2;
@@ -41,8 +39,6 @@ constexpr float UF3_GRAD_BUTTON_ROW_STEP = 21.0f;
 constexpr int UF3_GRAD_BUTTON_COUNT = 6;
 constexpr int UF3_GRAD_IMAGE_ROWS = 64;
 constexpr float UF3_GRAD_IMAGE_SCALE = 2.0f;
-// Below this working-space gamma the bar is always blended in linear light.
-constexpr float UF3_LINEAR_WORKING_SPACE_GAMMA = 1.6f;
 
 class JuceGradientParameter final {
 public:
@@ -87,21 +83,6 @@ GradientGeometry GradientGeometryOf(PF_EventExtra* extra);
 float GradientStopX(const GradientGeometry& g, double position);
 // The button's rectangle, index 0 to 5.
 DRAWBOT_RectF32 GradientButtonRect(const GradientGeometry& g, int index);
-
-// The instance's sequence data, locked for the life of the object; null when
-// the instance has none or it cannot be locked.
-class SequenceDataLock {
-public:
-    explicit SequenceDataLock(PF_InData* in_data);
-    ~SequenceDataLock();
-    SequenceDataLock(const SequenceDataLock&) = delete;
-    SequenceDataLock& operator=(const SequenceDataLock&) = delete;
-    SequenceData* get() const { return m_data; }
-
-private:
-    PF_InData* m_in_data = nullptr;
-    SequenceData* m_data = nullptr;
-};
 
 DRAWBOT_RectF32 GetContextArea(PF_EventExtra* extra, float pad);
 DRAWBOT_RectF32 GetButtonRectFromGradRect(DRAWBOT_RectF32 bar);

@@ -8,7 +8,10 @@
 #include "params/UF3_ParamIndex.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
+#include "shell/DrawbotWrappers.h"
 #include "shell/UF3.h"
+#include "shell/UF3_Colour.h"
+#include "shell/UF_Handle.h"
 #include "ui/JuceGradientParameter.h"
 
 namespace {
@@ -18,50 +21,19 @@ constexpr DRAWBOT_ColorRGBA kMarkerTip = {0.7f, 0.7f, 0.7f, 1};
 constexpr float kThinPen = 1.0f;
 constexpr float kButtonPen = 2.0f;
 
+// One piece of the editor's drawing: the DRAWBOT suites and the event's drawing target.
+struct EditorDrawing {
+    EditorDrawing(PF_InData* in_data, PF_OutData* out_data, PF_EventExtra* extra)
+        : suites(in_data->pica_basicP), db(in_data, out_data), target(db->drawSuite, db->supplierSuite),
+          err(db.Error() ? db.Error() : target.Open(suites.EffectCustomUISuite1(), extra->contextH)) {}
+    // Without a surface (and without an error) nothing is drawn.
+    bool Ready() const { return !err && target.Surface(); }
 
-// DRAWBOT objects made during one drawing, released together: explicitly at
-// the end (the first error counts), or by the destructor when an exception passes.
-class DrawbotObjects {
-public:
-    explicit DrawbotObjects(const DRAWBOT_SupplierSuite1* supplier) : m_supplier(supplier) {}
-    ~DrawbotObjects() { Release(); }
-    DrawbotObjects(const DrawbotObjects&) = delete;
-    DrawbotObjects& operator=(const DrawbotObjects&) = delete;
-
-    template <typename Ref>
-    void Keep(Ref ref) {
-        if (ref) m_refs.push_back(reinterpret_cast<DRAWBOT_ObjectRef>(ref));
-    }
-    PF_Err Release() {
-        PF_Err first = PF_Err_NONE;
-        for (auto it = m_refs.rbegin(); it != m_refs.rend(); ++it) {
-            const PF_Err err = m_supplier->ReleaseObject(*it);
-            if (!first) first = err;
-        }
-        m_refs.clear();
-        return first;
-    }
-
-private:
-    const DRAWBOT_SupplierSuite1* m_supplier;
-    std::vector<DRAWBOT_ObjectRef> m_refs;
+    AEGP_SuiteHandler suites;
+    DrawbotSuiteSet db;
+    UF_Drawing target;
+    PF_Err err;
 };
-
-// The drawing reference of the event's context with its supplier and surface.
-// No reference (without an error) leaves all three null.
-struct DrawTarget {
-    DRAWBOT_DrawRef drawing = nullptr;
-    DRAWBOT_SupplierRef supplier = nullptr;
-    DRAWBOT_SurfaceRef surface = nullptr;
-};
-
-PF_Err GetTarget(const PF_EffectCustomUISuite1* customUI, const DRAWBOT_DrawbotSuite1* draw, PF_EventExtra* extra,
-                 DrawTarget* target) {
-    PF_Err err = customUI->PF_GetDrawingReference(extra->contextH, &target->drawing);
-    if (!err && target->drawing) err = draw->GetSupplier(target->drawing, &target->supplier);
-    if (!err && target->drawing) err = draw->GetSurface(target->drawing, &target->surface);
-    return err;
-}
 
 PF_Err ClosedPath(const DRAWBOT_PathSuite1* paths, DRAWBOT_PathRef path, const DRAWBOT_PointF32* points,
                   size_t count) {
@@ -73,42 +45,31 @@ PF_Err ClosedPath(const DRAWBOT_PathSuite1* paths, DRAWBOT_PathRef path, const D
 
 PF_Err DrawMarker(PF_InData* in_data, PF_OutData* out_data, PF_EventExtra* extra, float x, float bottom,
                   const DRAWBOT_ColorRGBA& fill, const DRAWBOT_ColorRGBA& outline) {
-    AEGP_SuiteHandler suites(in_data->pica_basicP);
-    DrawbotSuiteSet db(in_data, out_data);
-    if (PF_Err err = db.Error()) return err;
-    DrawTarget target;
-    PF_Err err = GetTarget(suites.EffectCustomUISuite1(), db->drawSuite, extra, &target);
-    if (err || !target.surface) return err;
-
-    DrawbotObjects objects(db->supplierSuite);
+    EditorDrawing editor(in_data, out_data, extra);
+    if (!editor.Ready()) return editor.err;
+    UF_Drawing& target = editor.target;
     DRAWBOT_BrushRef fillBrush = nullptr, tipBrush = nullptr;
     DRAWBOT_PenRef pen = nullptr;
     DRAWBOT_PathRef body = nullptr, tip = nullptr;
-    const DRAWBOT_SupplierSuite1* supplier = db->supplierSuite;
-    err = supplier->NewBrush(target.supplier, &fill, &fillBrush);
-    objects.Keep(fillBrush);
-    if (!err) err = supplier->NewPen(target.supplier, &outline, kThinPen, &pen);
-    objects.Keep(pen);
-    if (!err) err = supplier->NewBrush(target.supplier, &kMarkerTip, &tipBrush);
-    objects.Keep(tipBrush);
-    if (!err) err = supplier->NewPath(target.supplier, &body);
-    objects.Keep(body);
-    if (!err) err = supplier->NewPath(target.supplier, &tip);
-    objects.Keep(tip);
+    PF_Err err = target.NewBrush(&fill, &fillBrush);
+    if (!err) err = target.NewPen(&outline, kThinPen, &pen);
+    if (!err) err = target.NewBrush(&kMarkerTip, &tipBrush);
+    if (!err) err = target.NewPath(&body);
+    if (!err) err = target.NewPath(&tip);
 
     const float h = UF3_GRAD_MARKER_HALF, d = UF3_GRAD_MARKER_DEPTH;
     const DRAWBOT_PointF32 outlinePoints[] = {{x, bottom},         {x + h, bottom + h}, {x + h, bottom + d},
                                               {x - h, bottom + d}, {x - h, bottom + h}, {x, bottom}};
     const DRAWBOT_PointF32 tipPoints[] = {{x, bottom}, {x + h, bottom + h}, {x - h, bottom + h}, {x, bottom}};
-    if (!err) err = ClosedPath(db->pathSuite, body, outlinePoints, std::size(outlinePoints));
-    if (!err) err = ClosedPath(db->pathSuite, tip, tipPoints, std::size(tipPoints));
+    if (!err) err = ClosedPath(editor.db->pathSuite, body, outlinePoints, std::size(outlinePoints));
+    if (!err) err = ClosedPath(editor.db->pathSuite, tip, tipPoints, std::size(tipPoints));
 
-    const DRAWBOT_SurfaceSuite2* surface = db->surfaceSuite;
-    if (!err) err = surface->FillPath(target.surface, fillBrush, body, kDRAWBOT_FillType_EvenOdd);
-    if (!err) err = surface->FillPath(target.surface, tipBrush, tip, kDRAWBOT_FillType_EvenOdd);
-    if (!err) err = surface->StrokePath(target.surface, pen, body);
-    if (!err) err = surface->StrokePath(target.surface, pen, tip);
-    const PF_Err released = objects.Release();
+    const DRAWBOT_SurfaceSuite2* surface = editor.db->surfaceSuite;
+    if (!err) err = surface->FillPath(target.Surface(), fillBrush, body, kDRAWBOT_FillType_EvenOdd);
+    if (!err) err = surface->FillPath(target.Surface(), tipBrush, tip, kDRAWBOT_FillType_EvenOdd);
+    if (!err) err = surface->StrokePath(target.Surface(), pen, body);
+    if (!err) err = surface->StrokePath(target.Surface(), pen, tip);
+    const PF_Err released = target.Release();
     return err ? err : released;
 }
 
@@ -148,61 +109,49 @@ unsigned char ChannelByte(float v) {
 PF_Err CompositeImage(PF_InData* in_data, PF_OutData* out_data, PF_EventExtra* extra, DRAWBOT_RectF32 rect,
                       void* pixels, int pixelLayout, unsigned width, unsigned height, unsigned rowBytes, float scale,
                       float alpha) {
-    AEGP_SuiteHandler suites(in_data->pica_basicP);
-    DrawbotSuiteSet db(in_data, out_data);
-    if (PF_Err err = db.Error()) return err;
-    DrawTarget target;
-    PF_Err err = GetTarget(suites.EffectCustomUISuite1(), db->drawSuite, extra, &target);
-    if (err || !target.surface) return err;
+    EditorDrawing editor(in_data, out_data, extra);
+    if (!editor.Ready()) return editor.err;
     if (!(scale > 0.0f)) return PF_Err_BAD_CALLBACK_PARAM;
 
-    const DRAWBOT_SurfaceSuite2* surface = db->surfaceSuite;
-    if ((err = surface->PushStateStack(target.surface))) return err;
+    const DRAWBOT_SurfaceSuite2* surface = editor.db->surfaceSuite;
+    const DRAWBOT_SurfaceRef onto = editor.target.Surface();
+    PF_Err err = surface->PushStateStack(onto);
+    if (err) return err;
     DRAWBOT_MatrixF32 m{};
     m.mat[0][0] = 1.0f / scale;
     m.mat[1][1] = 1.0f / scale;
     m.mat[2][2] = 1.0f;
-    err = surface->Transform(target.surface, &m);
+    err = surface->Transform(onto, &m);
     if (!err && width && height) {
-        DrawbotObjects objects(db->supplierSuite);
         DRAWBOT_ImageRef image = nullptr;
-        err = db->supplierSuite->NewImageFromBuffer(target.supplier, A_long(width), A_long(height), A_long(rowBytes),
-                                                    pixelLayout, pixels, &image);
-        objects.Keep(image);
+        err = editor.target.NewImageFromBuffer(A_long(width), A_long(height), A_long(rowBytes), pixelLayout, pixels,
+                                          &image);
         if (!err && image) {
             const DRAWBOT_PointF32 origin = {scale * rect.left, scale * rect.top};
-            err = surface->SetInterpolationPolicy(target.surface, kDRAWBOT_InterpolationPolicy_High);
-            if (!err) err = surface->DrawImage(target.surface, image, &origin, alpha);
+            err = surface->SetInterpolationPolicy(onto, kDRAWBOT_InterpolationPolicy_High);
+            if (!err) err = surface->DrawImage(onto, image, &origin, alpha);
         }
-        const PF_Err released = objects.Release();
+        const PF_Err released = editor.target.Release();
         if (!err) err = released;
     }
-    const PF_Err popped = surface->PopStateStack(target.surface);
+    const PF_Err popped = surface->PopStateStack(onto);
     return err ? err : popped;
 }
 
 PF_Err JuceGradientParameter::DrawRectUsingDrawBot(PF_InData* in_data, PF_OutData* out_data, PF_EventExtra* extra,
                                                    DRAWBOT_RectF32 rect) {
-    AEGP_SuiteHandler suites(in_data->pica_basicP);
-    DrawbotSuiteSet db(in_data, out_data);
-    if (PF_Err err = db.Error()) return err;
-    DrawTarget target;
-    PF_Err err = GetTarget(suites.EffectCustomUISuite1(), db->drawSuite, extra, &target);
-    if (err || !target.surface) return err;
-
-    DrawbotObjects objects(db->supplierSuite);
+    EditorDrawing editor(in_data, out_data, extra);
+    if (!editor.Ready()) return editor.err;
     DRAWBOT_PenRef pen = nullptr;
     DRAWBOT_PathRef path = nullptr;
-    err = db->supplierSuite->NewPen(target.supplier, &kBlack, kThinPen, &pen);
-    objects.Keep(pen);
-    if (!err) err = db->supplierSuite->NewPath(target.supplier, &path);
-    objects.Keep(path);
+    PF_Err err = editor.target.NewPen(&kBlack, kThinPen, &pen);
+    if (!err) err = editor.target.NewPath(&path);
     const float l = rect.left, t = rect.top, w = rect.width, h = rect.height;
     // The top edge sits half a unit down so that the thin line covers whole pixels.
     const DRAWBOT_PointF32 points[] = {{l, t + 0.5f}, {l + w, t + 0.5f}, {l + w, t + h}, {l, t + h}};
-    if (!err) err = ClosedPath(db->pathSuite, path, points, std::size(points));
-    if (!err) err = db->surfaceSuite->StrokePath(target.surface, pen, path);
-    const PF_Err released = objects.Release();
+    if (!err) err = ClosedPath(editor.db->pathSuite, path, points, std::size(points));
+    if (!err) err = editor.db->surfaceSuite->StrokePath(editor.target.Surface(), pen, path);
+    const PF_Err released = editor.target.Release();
     return err ? err : released;
 }
 
@@ -223,65 +172,54 @@ PF_Err JuceGradientParameter::DrawRectUsingDrawBot(PF_InData* in_data, PF_OutDat
                                                    out_data);
     AEFX_SuiteScoper<DRAWBOT_SurfaceSuite2> surfaceSuite(in_data, kDRAWBOT_SurfaceSuite,
                                                          kDRAWBOT_SurfaceSuite_Version2, out_data);
-    DrawTarget target;
-    PF_Err err = GetTarget(customUI.get(), drawSuite.get(), extra, &target);
-    if (err || !target.surface) return err;
+    UF_Drawing target(drawSuite.get(), supplierSuite.get());
+    PF_Err err = target.Open(customUI.get(), extra->contextH);
+    if (err || !target.Surface()) return err;
 
-    DrawbotObjects objects(supplierSuite.get());
     DRAWBOT_BrushRef textBrush = nullptr, faceBrush = nullptr;
     DRAWBOT_PenRef pen = nullptr;
     DRAWBOT_PathRef path = nullptr;
     DRAWBOT_FontRef font = nullptr;
-    err = supplierSuite->NewBrush(target.supplier, &text, &textBrush);
-    objects.Keep(textBrush);
-    if (!err) err = supplierSuite->NewBrush(target.supplier, &face, &faceBrush);
-    objects.Keep(faceBrush);
-    if (!err) err = supplierSuite->NewPen(target.supplier, &border, kButtonPen, &pen);
-    objects.Keep(pen);
-    if (!err) err = supplierSuite->NewPath(target.supplier, &path);
-    objects.Keep(path);
+    err = target.NewBrush(&text, &textBrush);
+    if (!err) err = target.NewBrush(&face, &faceBrush);
+    if (!err) err = target.NewPen(&border, kButtonPen, &pen);
+    if (!err) err = target.NewPath(&path);
     const float l = rect.left, t = rect.top, w = rect.width, h = rect.height;
     const DRAWBOT_PointF32 points[] = {{l, t}, {l + w, t}, {l + w, t + h}, {l, t + h}};
     if (!err) err = ClosedPath(pathSuite.get(), path, points, std::size(points));
     // Stroked first: the face then covers the inner half of the border.
-    if (!err) err = surfaceSuite->StrokePath(target.surface, pen, path);
-    if (!err) err = surfaceSuite->FillPath(target.surface, faceBrush, path, kDRAWBOT_FillType_EvenOdd);
+    if (!err) err = surfaceSuite->StrokePath(target.Surface(), pen, path);
+    if (!err) err = surfaceSuite->FillPath(target.Surface(), faceBrush, path, kDRAWBOT_FillType_EvenOdd);
 
     const DRAWBOT_PointF32 origin = {float(double(l) + 0.5 * double(w)), float(double(t) + 0.75 * double(h))};
     float size = 0;
-    if (!err) err = supplierSuite->GetDefaultFontSize(target.supplier, &size);
-    if (!err) err = supplierSuite->NewDefaultFont(target.supplier, size, &font);
-    objects.Keep(font);
+    if (!err) err = supplierSuite->GetDefaultFontSize(target.Supplier(), &size);
+    if (!err) err = target.NewDefaultFont(size, &font);
     if (!err)
-        err = surfaceSuite->DrawString(target.surface, textBrush, font, label, &origin,
+        err = surfaceSuite->DrawString(target.Surface(), textBrush, font, label, &origin,
                                        kDRAWBOT_TextAlignment_Center, kDRAWBOT_TextTruncation_EndEllipsis, w);
-    const PF_Err released = objects.Release();
+    const PF_Err released = target.Release();
     return err ? err : released;
 }
 
 PF_Err JuceGradientParameter::Draw() {
     AEGP_SuiteHandler suites(m_in_data->pica_basicP);
-    SequenceDataLock sequence(m_in_data);
-    const SequenceData* seq = sequence.get();
+    const UF_HandleLock sequence(m_in_data->utils, m_in_data->sequence_data);
+    const auto* seq = sequence.As<const SequenceData>();
 
     const bool enabled = !(m_params[m_paramIndex]->ui_flags & PF_PUI_DISABLED);
     const GradientGeometry g = GradientGeometryOf(m_extra);
     // A gradient the host will not let us read is not drawn as an empty one.
-    PF_Err read = PF_Err_NONE;
-    std::vector<ArbGradientPt> stops =
-        CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value, &read);
-    if (read) return read;
+    std::vector<ArbGradientPt> stops;
+    if (PF_Err read = CreateGradientStdVecFromArb(suites.HandleSuite1(), m_params[m_paramIndex]->u.arb_d.value, &stops))
+        return read;
     const bool linearParam = m_params[UF3_LINEAR_BLENDING]->u.bd.value != 0;
     const bool interp = m_params[UF3_INTERPOLATE]->u.bd.value != 0;
     bool linear = linearParam;
     if (PF_Err err = WorkingSpaceIsLinear(suites, m_in_data, &linear)) return err;
 
     if (linear) {
-        for (ArbGradientPt& s : stops) {
-            s.color.red = float(std::pow(double(s.color.red), 2.2));
-            s.color.green = float(std::pow(double(s.color.green), 2.2));
-            s.color.blue = float(std::pow(double(s.color.blue), 2.2));
-        }
+        for (ArbGradientPt& s : stops) UF3_RaiseRGB(s.color, UF3_GAMMA_DECODE_D);
     }
 
     // The bar at twice its resolution: one row sampled, copied into every row.
@@ -295,11 +233,7 @@ PF_Err JuceGradientParameter::Draw() {
             // A one-pixel bar shows the gradient's start (and must not divide by zero).
             const double t = imageWidth > 1 ? double(float(c) / float(imageWidth - 1)) : 0.0;
             PF_PixelFloat colour = Get_Gradient_Color_At_Position_Adv(unsigned(stops.size()), stops.data(), t, interp);
-            if (linear) {
-                colour.red = std::pow(colour.red, 0.4545f);
-                colour.green = std::pow(colour.green, 0.4545f);
-                colour.blue = std::pow(colour.blue, 0.4545f);
-            }
+            if (linear) UF3_RaiseRGB(colour, UF3_GAMMA_ENCODE);
             unsigned char* px = &image[4 * size_t(c)];
             px[0] = ChannelByte(colour.alpha);
             px[1] = ChannelByte(colour.red);
@@ -320,11 +254,7 @@ PF_Err JuceGradientParameter::Draw() {
     for (size_t i = 0; i < stops.size() && !err; ++i) {
         const ArbGradientPt& s = stops[i];
         DRAWBOT_ColorRGBA fill = {s.color.red, s.color.green, s.color.blue, s.color.alpha};
-        if (linear) {
-            fill.red = float(std::pow(double(fill.red), 0.4545));
-            fill.green = float(std::pow(double(fill.green), 0.4545));
-            fill.blue = float(std::pow(double(fill.blue), 0.4545));
-        }
+        if (linear) UF3_RaiseRGB(fill, UF3_GAMMA_ENCODE_D);
         const DRAWBOT_ColorRGBA outline = A_long(i) == selected ? m_highlightColor : kBlack;
         err = DrawMarker(m_in_data, m_out_data, m_extra, GradientStopX(g, s.position), g.B, fill, outline);
     }

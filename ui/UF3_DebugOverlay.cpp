@@ -8,7 +8,9 @@
 #include "params/UF3_ParamIndex.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
+#include "shell/DrawbotWrappers.h"
 #include "shell/UF3.h"
+#include "shell/UF_Handle.h"
 #include "ui/JuceGradientParameter.h"
 
 namespace {
@@ -20,53 +22,6 @@ constexpr float kFallbackFontSize = 10.0f;
 constexpr float kHeadingScale = 1.5f;
 constexpr float kMargin = 3.0f;
 constexpr float kLineGap = 3.0f;
-
-
-// The global data stays locked for the drawing and is unlocked on every way out.
-class GlobalLock {
-public:
-    GlobalLock(const PF_HandleSuite1* handles, PF_Handle h) : m_handles(handles), m_h(h) {
-        if (m_h) m_data = static_cast<const GlobalData*>(m_handles->host_lock_handle(m_h));
-    }
-    ~GlobalLock() {
-        if (m_h) m_handles->host_unlock_handle(m_h);
-    }
-    GlobalLock(const GlobalLock&) = delete;
-    GlobalLock& operator=(const GlobalLock&) = delete;
-    const GlobalData* Data() const { return m_data; }
-
-private:
-    const PF_HandleSuite1* m_handles;
-    PF_Handle m_h;
-    const GlobalData* m_data = nullptr;
-};
-
-// A DRAWBOT object released at the end of the drawing; Release() reports the error once.
-class Owned {
-public:
-    explicit Owned(const DRAWBOT_SupplierSuite1* supplier) : m_supplier(supplier) {}
-    ~Owned() { Release(); }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    template <typename Ref>
-    Ref* Out() {
-        return reinterpret_cast<Ref*>(&m_ref);
-    }
-    template <typename Ref>
-    Ref As() const {
-        return reinterpret_cast<Ref>(m_ref);
-    }
-    PF_Err Release() {
-        if (!m_ref) return PF_Err_NONE;
-        DRAWBOT_ObjectRef ref = m_ref;
-        m_ref = nullptr;
-        return m_supplier->ReleaseObject(ref);
-    }
-
-private:
-    const DRAWBOT_SupplierSuite1* m_supplier;
-    DRAWBOT_ObjectRef m_ref = nullptr;
-};
 
 }  // namespace
 
@@ -131,46 +86,40 @@ PF_Err DrawDebugOverlay(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* p
     }
     AEGP_SuiteHandler suites(in_data->pica_basicP);
     DrawbotSuiteSet db(in_data, out_data);
+    UF_Drawing target(db->drawSuite, db->supplierSuite);
 
-    PF_Err result = PF_Err_NONE;
-    DRAWBOT_DrawRef drawing = nullptr;
-    void* customUI = nullptr;
-    result = AEFX_AcquireSuite(in_data, out_data, kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion2,
-                               AEFX_ACQUIRE_FAILED_MESSAGE, &customUI);
-    if (!result) {
-        result = static_cast<const PF_EffectCustomUISuite2*>(customUI)->PF_GetDrawingReference(extra->contextH,
-                                                                                                &drawing);
-        PF_Err released = AEFX_ReleaseSuite(in_data, out_data, kPFEffectCustomUISuite,
-                                            kPFEffectCustomUISuiteVersion2, AEFX_RELEASE_FAILED_MESSAGE);
-        if (!result) result = released;
+    PF_Err result = PF_Err_BAD_CALLBACK_PARAM;
+    {
+        AEFX_SuiteScoper<PF_EffectCustomUISuite2, true> customUI(in_data, kPFEffectCustomUISuite,
+                                                                 kPFEffectCustomUISuiteVersion2, out_data);
+        if (customUI.get()) result = target.Reference(customUI.get(), extra->contextH);
     }
-    if (!drawing) return result;
+    if (!target.Drawing()) return result;
     // The handler's own error for a DRAWBOT suite the host does not have; the set gives back what it got.
     if (db.Error()) suites.MissingSuiteError();
 
-    DRAWBOT_SurfaceRef surface = nullptr;
-    if (!result) result = db->drawSuite->GetSurface(drawing, &surface);
+    if (!result) result = target.GetSurface();
+    const DRAWBOT_SurfaceRef surface = target.Surface();
 
     {
-        GlobalLock global(suites.HandleSuite1(), in_data->global_data);
+        // Locked for the drawing; the host hears it done with even after a refusal.
+        const UF_HandleLock global(suites.HandleSuite1(), in_data->global_data, UF_Unlock::Always);
         UF3_DebugSpace space{};
-        if (global.Data() && !result)
-            result = DebugOverlaySpace(in_data, extra, suites.ANSICallbacksSuite1()->hypot, &space);
-        if (global.Data() && !result && !space.empty) {
+        if (global && !result) result = DebugOverlaySpace(in_data, extra, suites.ANSICallbacksSuite1()->hypot, &space);
+        if (global && !result && !space.empty) {
             const DRAWBOT_SupplierSuite1* sup = db->supplierSuite;
             const DRAWBOT_SurfaceSuite2* surf = db->surfaceSuite;
 
-            DRAWBOT_SupplierRef supplier = nullptr;
-            Owned headingBrush(sup), textBrush(sup), shadowBrush(sup), textFont(sup), headingFont(sup);
+            DRAWBOT_BrushRef headingBrush = nullptr, textBrush = nullptr, shadowBrush = nullptr;
+            DRAWBOT_FontRef textFont = nullptr, headingFont = nullptr;
             float fontSize = kFallbackFontSize;
-            if (!result) result = db->drawSuite->GetSupplier(drawing, &supplier);
-            if (!result) result = sup->NewBrush(supplier, &kWhite, headingBrush.Out<DRAWBOT_BrushRef>());
-            if (!result) result = sup->NewBrush(supplier, &kWhite, textBrush.Out<DRAWBOT_BrushRef>());
-            if (!result) result = sup->NewBrush(supplier, &kBlack, shadowBrush.Out<DRAWBOT_BrushRef>());
-            if (!result) result = sup->GetDefaultFontSize(supplier, &fontSize);
-            if (!result) result = sup->NewDefaultFont(supplier, fontSize, textFont.Out<DRAWBOT_FontRef>());
-            if (!result)
-                result = sup->NewDefaultFont(supplier, kHeadingScale * fontSize, headingFont.Out<DRAWBOT_FontRef>());
+            if (!result) result = target.GetSupplier();
+            if (!result) result = target.NewBrush(&kWhite, &headingBrush);
+            if (!result) result = target.NewBrush(&kWhite, &textBrush);
+            if (!result) result = target.NewBrush(&kBlack, &shadowBrush);
+            if (!result) result = sup->GetDefaultFontSize(target.Supplier(), &fontSize);
+            if (!result) result = target.NewDefaultFont(fontSize, &textFont);
+            if (!result) result = target.NewDefaultFont(kHeadingScale * fontSize, &headingFont);
 
             // Every push is popped again, also after a failure, so the host's surface is left as found.
             int pushed = 0;
@@ -178,37 +127,32 @@ PF_Err DrawDebugOverlay(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* p
             if (!result) result = surf->Transform(surface, &space.matrix);
             if (!result && !(result = surf->PushStateStack(surface))) pushed++;
             // Only a clip inside the effect's own state: it goes with the pops.
-            if (!result) surf->Clip(surface, supplier, &space.clip);
+            if (!result) surf->Clip(surface, target.Supplier(), &space.clip);
 
             DRAWBOT_PointF32 pen = {kMargin, kMargin};
             A_UTF16Char text[UF3_LABEL_UNITS];
             pen.y += kHeadingScale * fontSize;
             StringToWideCharArr(UF3_DEBUG_HEADING, text, UF3_LABEL_UNITS);
             if (!result)
-                result = surf->DrawString(surface, headingBrush.As<DRAWBOT_BrushRef>(),
-                                          headingFont.As<DRAWBOT_FontRef>(), text, &pen, kDRAWBOT_TextAlignment_Left,
+                result = surf->DrawString(surface, headingBrush, headingFont, text, &pen, kDRAWBOT_TextAlignment_Left,
                                           kDRAWBOT_TextTruncation_None, 0.0f);
-            for (const std::string& line : DebugOverlayLines(*global.Data())) {
+            for (const std::string& line : DebugOverlayLines(*global.As<const GlobalData>())) {
                 pen.y += fontSize + kLineGap;
                 if (result) break;
                 StringToWideCharArr(line, text, UF3_LABEL_UNITS);
                 const DRAWBOT_PointF32 shadowAt = {pen.x - 1, pen.y + 1};
-                result = surf->DrawString(surface, shadowBrush.As<DRAWBOT_BrushRef>(), textFont.As<DRAWBOT_FontRef>(),
-                                          text, &shadowAt, kDRAWBOT_TextAlignment_Left, kDRAWBOT_TextTruncation_None,
-                                          0.0f);
+                result = surf->DrawString(surface, shadowBrush, textFont, text, &shadowAt, kDRAWBOT_TextAlignment_Left,
+                                          kDRAWBOT_TextTruncation_None, 0.0f);
                 if (!result)
-                    result = surf->DrawString(surface, textBrush.As<DRAWBOT_BrushRef>(),
-                                              textFont.As<DRAWBOT_FontRef>(), text, &pen, kDRAWBOT_TextAlignment_Left,
+                    result = surf->DrawString(surface, textBrush, textFont, text, &pen, kDRAWBOT_TextAlignment_Left,
                                               kDRAWBOT_TextTruncation_None, 0.0f);
             }
             for (; pushed > 0; --pushed) {
                 PF_Err popped = surf->PopStateStack(surface);
                 if (!result) result = popped;
             }
-            for (Owned* o : {&headingBrush, &shadowBrush, &textFont, &headingFont, &textBrush}) {
-                PF_Err released = o->Release();
-                if (!result) result = released;
-            }
+            const PF_Err released = target.Release({headingBrush, shadowBrush, textFont, headingFont, textBrush});
+            if (!result) result = released;
         }
     }
     extra->evt_out_flags = PF_EO_HANDLED_EVENT;

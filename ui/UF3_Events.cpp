@@ -6,6 +6,8 @@
 #include "resources/HeaderImage.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
+#include "shell/DrawbotWrappers.h"
+#include "shell/UF_Handle.h"
 #include "ui/JuceGradientParameter.h"
 #include "ui/UF3_CompUI.h"
 
@@ -62,31 +64,28 @@ PF_Err DrawEvent(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]
     AEFX_SuiteScoper<DRAWBOT_SurfaceSuite1> surfaceSuite(in_data, kDRAWBOT_SurfaceSuite,
                                                          kDRAWBOT_SurfaceSuite_Version1, out_data);
 
-    DRAWBOT_DrawRef drawing = nullptr;
-    PF_Err err = suites.EffectCustomUISuite1()->PF_GetDrawingReference(extra->contextH, &drawing);
-    if (err || !drawing) return err;
-    DRAWBOT_SupplierRef supplier = nullptr;
-    DRAWBOT_SurfaceRef surface = nullptr;
-    err = drawSuite->GetSupplier(drawing, &supplier);
-    if (!err) err = drawSuite->GetSurface(drawing, &surface);
+    UF_Drawing target(drawSuite.get(), supplierSuite.get());
+    PF_Err err = target.Reference(suites.EffectCustomUISuite1(), extra->contextH);
+    if (err || !target.Drawing()) return err;
+    err = target.GetSupplier();
+    if (!err) err = target.GetSurface();
     // A drawing with nothing to draw with or on is left undrawn.
-    if (!err && (!supplier || !surface)) return PF_Err_NONE;
+    if (!err && (!target.Supplier() || !target.Surface())) return PF_Err_NONE;
 
     if (extra->effect_win.area == PF_EA_CONTROL) {
         const PF_HandleSuite1* handles = suites.HandleSuite1();
-        PF_Handle pixelsH = handles->host_new_handle(UF3_HEADER_IMAGE_BYTES);
-        void* pixels = pixelsH ? handles->host_lock_handle(pixelsH) : nullptr;
+        const UF_Handle pixelsH = UF_Handle::New(handles, UF3_HEADER_IMAGE_BYTES);
+        const UF_HandleLock pixels(handles, pixelsH.get());
         if (!pixels) {
             // Without the copy there is nothing to draw from; the host hears why.
-            if (pixelsH) handles->host_dispose_handle(pixelsH);
-            if (!err) err = PF_Err_OUT_OF_MEMORY;
+            if (!err) err = pixels.Error();
         } else {
-            std::memcpy(pixels, banner5_map, UF3_HEADER_IMAGE_BYTES);
+            std::memcpy(pixels.As<void>(), banner5_map, UF3_HEADER_IMAGE_BYTES);
             DRAWBOT_ImageRef image = nullptr;
             if (!err)
-                err = supplierSuite->NewImageFromBuffer(supplier, UF3_HEADER_IMAGE_WIDTH, UF3_HEADER_IMAGE_HEIGHT,
-                                                        UF3_HEADER_IMAGE_ROW_BYTES,
-                                                        kDRAWBOT_PixelLayout_32BGRA_Straight, pixels, &image);
+                err = target.NewImageFromBuffer(UF3_HEADER_IMAGE_WIDTH, UF3_HEADER_IMAGE_HEIGHT,
+                                                UF3_HEADER_IMAGE_ROW_BYTES, kDRAWBOT_PixelLayout_32BGRA_Straight,
+                                                pixels.As<void>(), &image);
             if (!err && image) {
                 // Drawn at half size: the image has twice the panel's resolution.
                 const PF_Rect& frame = extra->effect_win.current_frame;
@@ -97,20 +96,16 @@ PF_Err DrawEvent(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]
                     half.mat[i][i] = 0.5f;
                     twice.mat[i][i] = 2.0f;
                 }
-                err = surfaceSuite->Transform(surface, &half);
+                err = surfaceSuite->Transform(target.Surface(), &half);
                 if (!err) {
-                    err = surfaceSuite->DrawImage(surface, image, &origin, 1.0f);
+                    err = surfaceSuite->DrawImage(target.Surface(), image, &origin, 1.0f);
                     // Undone even after a failed draw, so the panel's surface keeps its scale.
-                    const PF_Err undone = surfaceSuite->Transform(surface, &twice);
+                    const PF_Err undone = surfaceSuite->Transform(target.Surface(), &twice);
                     if (!err) err = undone;
                 }
             }
-            if (image) {
-                const PF_Err released = supplierSuite->ReleaseObject(reinterpret_cast<DRAWBOT_ObjectRef>(image));
-                if (!err) err = released;
-            }
-            handles->host_unlock_handle(pixelsH);
-            handles->host_dispose_handle(pixelsH);
+            const PF_Err released = target.Release();
+            if (!err) err = released;
         }
     }
     if (!err) extra->evt_out_flags = PF_EO_HANDLED_EVENT;

@@ -170,22 +170,19 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
     DrawbotSuiteSet db(in_data, out_data);
     // Without the DRAWBOT suites there is nothing to draw with.
     if (db.Error()) return;
-    DRAWBOT_DrawRef drawing = nullptr;
-    PF_Err err = suites.EffectCustomUISuite1()->PF_GetDrawingReference(extra->contextH, &drawing);
-    if (!drawing) return;
-    DRAWBOT_SurfaceRef surface = nullptr;
+    UF_Drawing target(db->drawSuite, db->supplierSuite);
+    PF_Err err = target.Reference(suites.EffectCustomUISuite1(), extra->contextH);
+    if (!target.Drawing()) return;
     DRAWBOT_ColorRGBA foreground{};
     const PF_EffectCustomUIOverlayThemeSuite1* theme = nullptr;
-    if (!err) err = db->drawSuite->GetSurface(drawing, &surface);
+    if (!err) err = target.GetSurface();
     if (!err) {
         theme = suites.EffectCustomUIOverlayThemeSuite1();
         err = theme->PF_GetPreferredForegroundColor(&foreground);
     }
 
-    DRAWBOT_SupplierRef supplier = nullptr;
-    const PF_Err supplierErr = db->drawSuite->GetSupplier(drawing, &supplier);
-    if (!supplierErr) {
-        DRAWBOT_PathP path(db->supplierSuite, supplier);
+    if (!target.GetSupplier()) {
+        DRAWBOT_PathP path(db->supplierSuite, target.Supplier());
         PF_Err pathErr = db->pathSuite->MoveTo(path, points[0].x, points[0].y);
         for (int k = 0; k <= UF3_OUTLINE_SEGMENTS && !pathErr; ++k) {
             const DRAWBOT_PointF32& p = points[k % UF3_OUTLINE_SEGMENTS];
@@ -193,7 +190,7 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
         }
         if (!pathErr) {
             if (!theme) theme = suites.EffectCustomUIOverlayThemeSuite1();
-            theme->PF_StrokePath(drawing, path, false);
+            theme->PF_StrokePath(target.Drawing(), path, false);
         }
     }
 
@@ -202,7 +199,7 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
     for (const int i : {0, 1, 3, 2}) {
         if (err) break;
         const DRAWBOT_RectF32 square = {float(corners[i].h) - off, float(corners[i].v) - off, side, side};
-        err = db->surfaceSuite->PaintRect(surface, &foreground, &square);
+        err = db->surfaceSuite->PaintRect(target.Surface(), &foreground, &square);
     }
 }
 

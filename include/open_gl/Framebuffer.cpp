@@ -4,28 +4,30 @@
 #include <cmath>
 #include <utility>
 
-#include "OpenGL/OpenGL.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
+#include "shell/UF3_Colour.h"
 #include "shell/UF3_GLErr.h"
+#include "shell/UF_Handle.h"
 
 namespace {
 
 constexpr int kNoiseSize = 1024;
 // Power applied to colour channels when the gradient is blended in linear light:
 // in single precision at 8 bits, in double at 32.
-constexpr double kLinearise = 2.22;
+constexpr double kLinearise = UF3_UPLOAD_GAMMA_DECODE;
 
 [[noreturn]] void Throw(PF_Err code, std::string message) {
     throw UF_Err(code, std::move(message));
 }
 
 // On every way out of an upload: row length 0, which every other transfer assumes, and the
-// alignment found on the way in.
+// alignment found on the way in, or the one asked for.
 class UnpackState {
 public:
-    UnpackState() {
+    explicit UnpackState(GLint alignmentAfter = 0) {
         glGetIntegerv(GL_UNPACK_ALIGNMENT, &m_alignment);
+        if (alignmentAfter != 0) m_alignment = alignmentAfter;
         // A bound unpack buffer would turn our pointers into offsets into it.
         glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
     }
@@ -38,35 +40,6 @@ public:
 
 private:
     GLint m_alignment = 4;
-};
-
-// The staging handle of one upload: unlocked and disposed on every way out, and the owner's
-// record of it cleared.
-class StagingHandle {
-public:
-    StagingHandle(const PF_HandleSuite1* suite, PF_Handle& slot) : m_suite(suite), m_slot(slot) {}
-    ~StagingHandle() {
-        if (m_slot == nullptr) return;
-        if (m_pixels != nullptr) m_suite->host_unlock_handle(m_slot);
-        m_suite->host_dispose_handle(m_slot);
-        m_slot = nullptr;
-    }
-    StagingHandle(const StagingHandle&) = delete;
-    StagingHandle& operator=(const StagingHandle&) = delete;
-
-    bool Allocate(uint64_t bytes) {
-        m_slot = m_suite->host_new_handle(bytes);
-        return m_slot != nullptr;
-    }
-    void* Lock() {
-        m_pixels = m_suite->host_lock_handle(m_slot);
-        return m_pixels;
-    }
-
-private:
-    const PF_HandleSuite1* m_suite;
-    PF_Handle& m_slot;
-    void* m_pixels = nullptr;
 };
 
 // What the iterate callbacks write into: a tightly packed width × height staging copy.
@@ -151,13 +124,25 @@ PF_Err IterateWorld(const AEGP_SuiteHandler& suites, PF_InData* in_data, int bit
     return suites.Iterate8Suite1()->iterate(in_data, 0, world->height, world, nullptr, &staging, pix8, world);
 }
 
-// Whether level 0 of the bound 2D texture got its storage: a driver out of memory leaves it
-// without, and an upload into it would be lost without a word.
-bool LevelAllocated(GLint width, GLint height) {
-    GLint w = 0, h = 0;
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
-    return w == width && h == height;
+// Binds the texture with level 0 of width × height (`refused` thrown when the driver gives
+// it no storage), linear magnification, `minFilter`, and `wrap` on both axes.
+void SetUpTexture(GLObject& texture, GLenum minFilter, GLenum wrap, GLint internalFormat, GLsizei width,
+                  GLsizei height, GLenum format, GLenum type, const std::string& refused) {
+    texture.TexImage(internalFormat, width, height, format, type, refused);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GLint(minFilter));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GLint(wrap));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GLint(wrap));
+}
+
+// The name at `index` of those below `limit`.
+GLuint Lookup(bool init, const std::vector<GLObject>& names, size_t limit, int index, const char* uninitialised,
+              const char* outOfRange) {
+    if (!init) Throw(PF_Err_INVALID_CALLBACK, uninitialised);
+    if (index < 0 || size_t(index) >= std::min(limit, names.size())) {
+        Throw(PF_Err_INVALID_CALLBACK, outOfRange + std::to_string(index));
+    }
+    return names[size_t(index)];
 }
 
 std::string Resolution(const PF_LayerDef* world) {
@@ -175,26 +160,19 @@ struct Framebuffer::Layout {
     bool empty;
 };
 
-Framebuffer::~Framebuffer() {
-    // Without a current context there is nothing to delete from; the names die with it.
-    if (CGLGetCurrentContext() != nullptr) CleanUp(0);
-}
-
 Framebuffer::Framebuffer(Framebuffer&& other) noexcept {
     *this = std::move(other);
 }
 
 Framebuffer& Framebuffer::operator=(Framebuffer&& other) noexcept {
     if (this == &other) return *this;
-    if (CGLGetCurrentContext() != nullptr) DeleteNames();
     m_init = std::exchange(other.m_init, false);
     RestoreLayout(other.SaveLayout());
     other.RestoreLayout(Layout{});
     m_name = std::move(other.m_name);
     m_fboV = std::move(other.m_fboV);
     m_taoV = std::move(other.m_taoV);
-    other.m_fboV.clear();
-    other.m_taoV.clear();
+    other.DropNames();
     m_bufferH = std::exchange(other.m_bufferH, nullptr);
     return *this;
 }
@@ -228,15 +206,9 @@ void Framebuffer::CheckOrRestore(const Layout& previous) {
     }
 }
 
-void Framebuffer::DeleteNames() {
-    for (GLuint& fbo : m_fboV) {
-        if (fbo != 0) glDeleteFramebuffers(1, &fbo);
-        fbo = 0;
-    }
-    for (GLuint& tao : m_taoV) {
-        if (tao != 0) glDeleteTextures(1, &tao);
-        tao = 0;
-    }
+void Framebuffer::DropNames() {
+    m_fboV.clear();
+    m_taoV.clear();
 }
 
 bool Framebuffer::FBO_PreInitCheckSuccess() {
@@ -265,54 +237,38 @@ bool Framebuffer::FramebufferInit(int width, int height, int count, int bitdepth
     m_cpu_pixSize = uint64_t(m_channels) * (bitdepth == 32 ? 4 : 1);
     CheckOrRestore(previous);
 
-    // Names left by a failed allocation or CleanUp would shift every index.
-    DeleteNames();
-    m_fboV.clear();
-    m_taoV.clear();
+    DropNames();
     m_fboV.reserve(size_t(count));
     m_taoV.reserve(size_t(count));
-
+    // A refused name, image or attachment: the names made so far stay for the destructor.
+    const std::string failed =
+        "FramebufferInit failed, resolution: " + std::to_string(width) + "x" + std::to_string(height);
     for (int i = 0; i < count; ++i) {
-        m_fboV.push_back(0);
-        m_taoV.push_back(0);
-        glGenFramebuffers(1, &m_fboV[i]);
-        glGenTextures(1, &m_taoV[i]);
-        // A refused name would attach to the GL's default objects.
-        if (m_fboV[i] == 0 || m_taoV[i] == 0) {
-            Throw(PF_Err_OUT_OF_MEMORY, "FramebufferInit failed, resolution: " + std::to_string(width) + "x" +
-                                            std::to_string(height));
-        }
-        glBindFramebuffer(GL_FRAMEBUFFER, m_fboV[i]);
-        glBindTexture(GL_TEXTURE_2D, m_taoV[i]);
-        glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, width, height, 0, format, type, nullptr);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        const GLObject& fbo = m_fboV.emplace_back(GLKind::kFramebuffer, failed);
+        GLObject& texture = m_taoV.emplace_back(GLKind::kTexture, failed);
         // Samples outside read the default border: transparent black.
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_taoV[i], 0);
+        SetUpTexture(texture, GL_LINEAR, GL_CLAMP_TO_BORDER, internalFormat, width, height, format, type, failed);
+        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
         const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        if (status != GL_FRAMEBUFFER_COMPLETE) {
-            Throw(PF_Err_OUT_OF_MEMORY, "FramebufferInit failed, resolution: " + std::to_string(width) + "x" +
-                                            std::to_string(height));
-        }
+        if (status != GL_FRAMEBUFFER_COMPLETE) Throw(PF_Err_OUT_OF_MEMORY, failed);
     }
     m_init = true;
     return true;
 }
 
-PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, myParams& params) {
-    if (world == nullptr || params.suites == nullptr) {
+PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, const UploadSettings& settings,
+                                      const AEGP_SuiteHandler* suites, PF_InData* in_data) {
+    if (world == nullptr || suites == nullptr) {
         Throw(PF_Err_BAD_CALLBACK_PARAM, "Framebuffer::FBO_Init_PF_World needs a world and the render's suites");
     }
     const Layout previous = SaveLayout();
     m_width = world->width;
     m_height = world->height;
-    m_bitdepth = params.bitdepth;
+    m_bitdepth = settings.bitdepth;
     m_count = 1;
-    const bool standardPoint = params.lightType == 2 && params.renderer == 1;
-    m_rgba = (params.fillInfluence < 1.0 && !params.innerShadow) || standardPoint;
+    m_rgba = settings.rgba;
     CheckOrRestore(previous);
 
     const bool deep = m_bitdepth == 32;
@@ -322,71 +278,45 @@ PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, myParams& params) {
     m_type = deep ? GL_FLOAT : GL_UNSIGNED_BYTE;
     m_cpu_pixSize = uint64_t(m_channels) * (deep ? 4 : 1);
 
-    const AEGP_SuiteHandler& suites = *params.suites;
-    const std::string sizes =
-        Resolution(world) + ", bitdepth of: " + std::to_string(m_cpu_pixSize);
-    StagingHandle staging(suites.HandleSuite1(), m_bufferH);
-    if (!staging.Allocate(uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize)) {
-        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed with res: " + sizes);
-    }
-    void* pixels = staging.Lock();
-    if (pixels == nullptr) {
+    const std::string sizes = Resolution(world) + ", bitdepth of: " + std::to_string(m_cpu_pixSize);
+    // The staging copy: unlocked and disposed on every way out, and m_bufferH names it meanwhile.
+    const uint64_t bytes = uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize;
+    UF_Handle staging = UF_Handle::New(suites->HandleSuite1(), bytes);
+    staging.RecordIn(m_bufferH);
+    if (!staging) Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed with res: " + sizes);
+    const UF_HandleLock locked(suites->HandleSuite1(), staging.get());
+    if (!locked)
         Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed to lock bufferP with res: " + sizes);
-    }
+    void* pixels = locked.As<void>();
 
-    // Stale names from a failed allocation or CleanUp would shift every index.
-    DeleteNames();
-    m_fboV.clear();
-    m_taoV.clear();
-    m_taoV.push_back(0);
+    DropNames();
     const UnpackState unpack;
-    glGenTextures(1, &m_taoV[0]);
-    if (m_taoV[0] == 0) {
-        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World glGenTextures failed with res: " + sizes);
-    }
-    glBindTexture(GL_TEXTURE_2D, m_taoV[0]);
-    // Draft, Low and Moderate sample the input shrunk: mipmaps keep that smooth.
-    const bool mipmaps = params.qualityPreset < 4;
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+    GLObject& texture =
+        m_taoV.emplace_back(GLKind::kTexture, "Framebuffer::FBO_Init_PF_World glGenTextures failed with res: " + sizes);
+    SetUpTexture(texture, settings.mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR, GL_CLAMP_TO_BORDER,
+                 GLint(m_internalFormat), m_width, m_height, m_format, m_type,
+                 "Framebuffer::FBO_Init_PF_World glTexImage2D failed with res: " + sizes);
     glPixelStorei(GL_UNPACK_ALIGNMENT, m_channels);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
-    glTexImage2D(GL_TEXTURE_2D, 0, GLint(m_internalFormat), m_width, m_height, 0, m_format, m_type, nullptr);
-    if (!LevelAllocated(m_width, m_height)) {
-        glBindTexture(GL_TEXTURE_2D, 0);
-        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World glTexImage2D failed with res: " + sizes);
-    }
 
-    const bool linear = params.fillMode == 2 && params.renderer == 1 && params.fillInfluence < 1.0 &&
-                        params.linearBlending;
-    Staging copy{pixels, m_width, m_height, linear, false};
-    const PF_Err err = IterateWorld(suites, params.in_data, m_bitdepth, world, copy,
-                                    m_rgba ? Premultiply8 : AlphaOnly8, m_rgba ? PremultiplyFloat : AlphaOnlyFloat);
-
-    // A driver out of memory refuses the upload or the mipmaps with an error only: the
-    // texture would hold nothing, or sample nothing when shrunk.
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, m_width, m_height, m_format, m_type, pixels);
-    std::string refused = TakeGLError("Framebuffer::FBO_Init_PF_World glTexSubImage2D");
-    if (refused.empty() && mipmaps) {
-        glGenerateMipmap(GL_TEXTURE_2D);
-        refused = TakeGLError("Framebuffer::FBO_Init_PF_World glGenerateMipmap");
-    }
+    Staging copy{pixels, m_width, m_height, settings.linearise, false};
+    const PF_Err err = IterateWorld(*suites, in_data, m_bitdepth, world, copy, m_rgba ? Premultiply8 : AlphaOnly8,
+                                    m_rgba ? PremultiplyFloat : AlphaOnlyFloat);
+    texture.TexSubImage(m_width, m_height, m_format, m_type, pixels, settings.mipmaps,
+                        "Framebuffer::FBO_Init_PF_World");
     glBindTexture(GL_TEXTURE_2D, 0);
-    if (!refused.empty()) Throw(PF_Err_OUT_OF_MEMORY, refused);
     m_init = true;
 
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) Throw(err, "Framebuffer::FBO_Init_PF_World iterate() err");
     return err;
 }
 
-PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, myParams& params) {
+PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, PF_InData* in_data) {
     if (!m_init || world == nullptr || world->width != m_width || world->height != m_height || m_fboV.empty() ||
         m_taoV.empty()) {
         Throw(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture was either NOT init or passed effect world of different dims");
     }
-    if (params.in_data == nullptr) Throw(PF_Err_BAD_CALLBACK_PARAM, "FBO_Upload_Texture needs the render's in_data");
+    if (in_data == nullptr) Throw(PF_Err_BAD_CALLBACK_PARAM, "FBO_Upload_Texture needs the render's in_data");
     // The staging copy is sized and typed by this framebuffer's texels, which is what the GL
     // reads back out of it.
     const bool deep = m_bitdepth == 32;
@@ -394,39 +324,24 @@ PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, myParams& params) {
         Throw(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture needs a single-channel FBO of bytes (8) or floats (32)");
     }
 
-    AEGP_SuiteHandler suites(params.in_data->pica_basicP);
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
     glBindTexture(GL_TEXTURE_2D, m_taoV[0]);
-    StagingHandle staging(suites.HandleSuite1(), m_bufferH);
-    if (!staging.Allocate(uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize)) {
-        glBindTexture(GL_TEXTURE_2D, 0);
-        Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferH with dims " + Resolution(world));
-    }
-    void* pixels = staging.Lock();
-    if (pixels == nullptr) {
-        glBindTexture(GL_TEXTURE_2D, 0);
-        Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferP with dims " + Resolution(world));
-    }
+    const struct Unbind {
+        ~Unbind() { glBindTexture(GL_TEXTURE_2D, 0); }
+    } unbind;
+    UF_Handle staging = UF_Handle::New(suites.HandleSuite1(), uint64_t(m_width) * uint64_t(m_height) * m_cpu_pixSize);
+    staging.RecordIn(m_bufferH);
+    if (!staging) Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferH with dims " + Resolution(world));
+    const UF_HandleLock locked(suites.HandleSuite1(), staging.get());
+    if (!locked) Throw(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferP with dims " + Resolution(world));
+    void* pixels = locked.As<void>();
 
-    PF_Err err = PF_Err_NONE;
-    std::string refused;
-    {
-        const UnpackState unpack;
-        glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        Staging copy{pixels, m_width, m_height, false, true};
-        try {
-            err = IterateWorld(suites, params.in_data, m_bitdepth, world, copy, AlphaOnly8, AlphaOnlyFloat);
-        } catch (...) {
-            glBindTexture(GL_TEXTURE_2D, 0);
-            throw;
-        }
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, m_width, m_height, m_format, m_type, pixels);
-        refused = TakeGLError("Framebuffer::FBO_Upload_Texture glTexSubImage2D");
-        glBindTexture(GL_TEXTURE_2D, 0);
-    }
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    if (!refused.empty()) Throw(PF_Err_OUT_OF_MEMORY, refused);
-
+    const UnpackState unpack(4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    Staging copy{pixels, m_width, m_height, false, true};
+    const PF_Err err = IterateWorld(suites, in_data, m_bitdepth, world, copy, AlphaOnly8, AlphaOnlyFloat);
+    m_taoV[0].TexSubImage(m_width, m_height, m_format, m_type, pixels, false, "Framebuffer::FBO_Upload_Texture");
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) Throw(err, "Framebuffer::FBO_Upload_Texture iterate() err");
     return err;
 }
@@ -434,28 +349,16 @@ PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, myParams& params) {
 bool Framebuffer::NoiseTexInit(const unsigned char* table) {
     if (!m_taoV.empty()) Throw(PF_Err_INVALID_CALLBACK, "Framebuffer::NoiseTexInit already have vector resource");
     if (table == nullptr) Throw(PF_Err_BAD_CALLBACK_PARAM, "Framebuffer::NoiseTexInit given no table");
-    m_taoV.resize(1);
-    glGenTextures(1, &m_taoV.at(0));
-    if (m_taoV[0] == 0) Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::NoiseTexInit glGenTextures(1, &m_taoV.at(0)) failed");
-
+    GLObject& texture =
+        m_taoV.emplace_back(GLKind::kTexture, "Framebuffer::NoiseTexInit glGenTextures(1, &m_taoV.at(0)) failed");
     const UnpackState unpack;
     // Rows of the table are exactly 1024 pixels apart.
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glBindTexture(GL_TEXTURE_2D, m_taoV[0]);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, kNoiseSize, kNoiseSize, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
-    if (!LevelAllocated(kNoiseSize, kNoiseSize)) {
-        glBindTexture(GL_TEXTURE_2D, 0);
-        Throw(PF_Err_OUT_OF_MEMORY, "Framebuffer::NoiseTexInit glTexImage2D failed");
-    }
+    SetUpTexture(texture, GL_LINEAR, GL_CLAMP_TO_EDGE, GL_R8, kNoiseSize, kNoiseSize, GL_RED, GL_UNSIGNED_BYTE,
+                 "Framebuffer::NoiseTexInit glTexImage2D failed");
     // Handed over as RGBA: the R8 texture keeps each pixel's first byte.
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kNoiseSize, kNoiseSize, GL_RGBA, GL_UNSIGNED_BYTE, table);
-    const std::string refused = TakeGLError("Framebuffer::NoiseTexInit glTexSubImage2D");
+    texture.TexSubImage(kNoiseSize, kNoiseSize, GL_RGBA, GL_UNSIGNED_BYTE, table, false, "Framebuffer::NoiseTexInit");
     glBindTexture(GL_TEXTURE_2D, 0);
-    if (!refused.empty()) Throw(PF_Err_OUT_OF_MEMORY, refused);
     m_width = kNoiseSize;
     m_height = kNoiseSize;
     m_init = true;
@@ -463,31 +366,20 @@ bool Framebuffer::NoiseTexInit(const unsigned char* table) {
 }
 
 GLuint Framebuffer::GetFBO(WHICH_BUFFER which) {
-    const int index = which;
-    if (!m_init) Throw(PF_Err_INVALID_CALLBACK, "called GetFBO() on uninitialised FBO");
     // A texture made from a world or the noise table has no framebuffer at any index.
-    if (index < 0 || index >= m_count || size_t(index) >= m_fboV.size()) {
-        Throw(PF_Err_INVALID_CALLBACK, "called GetFBO() with buffer index out of range: " + std::to_string(index));
-    }
-    return m_fboV[size_t(index)];
+    return Lookup(m_init, m_fboV, size_t(std::max(m_count, 0)), which, "called GetFBO() on uninitialised FBO",
+                  "called GetFBO() with buffer index out of range: ");
 }
 
 GLuint Framebuffer::GetTAO(WHICH_BUFFER which) {
-    const int index = which;
-    if (!m_init) Throw(PF_Err_INVALID_CALLBACK, "called GetTAO() on uninitialised FBO/TAO");
-    if (index < 0 || size_t(index) >= m_taoV.size()) {
-        Throw(PF_Err_INVALID_CALLBACK, "called GetTAO() with buffer index out of range: " + std::to_string(index));
-    }
-    return m_taoV[size_t(index)];
+    return Lookup(m_init, m_taoV, m_taoV.size(), which, "called GetTAO() on uninitialised FBO/TAO",
+                  "called GetTAO() with buffer index out of range: ");
 }
 
 void Framebuffer::BindFBO(WHICH_BUFFER which, bool clear) {
-    const int index = which;
-    if (!m_init) Throw(PF_Err_INVALID_CALLBACK, "called BindFBO() on uninitialised FBO");
-    if (index < 0 || index >= m_count || size_t(index) >= m_fboV.size()) {
-        Throw(PF_Err_INVALID_CALLBACK, "called BindFBO() with buffer index out of range: " + std::to_string(index));
-    }
-    glBindFramebuffer(GL_FRAMEBUFFER, m_fboV[size_t(index)]);
+    glBindFramebuffer(GL_FRAMEBUFFER, Lookup(m_init, m_fboV, size_t(std::max(m_count, 0)), which,
+                                             "called BindFBO() on uninitialised FBO",
+                                             "called BindFBO() with buffer index out of range: "));
     glViewport(0, 0, m_width, m_height);
     if (clear) {
         glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
@@ -496,16 +388,14 @@ void Framebuffer::BindFBO(WHICH_BUFFER which, bool clear) {
 }
 
 void Framebuffer::BindTAO(WHICH_BUFFER which) {
-    const int index = which;
-    if (!m_init) Throw(PF_Err_INVALID_CALLBACK, "called bindTAO() on uninitialised FBO/TAO");
-    if (index < 0 || size_t(index) >= m_taoV.size()) {
-        Throw(PF_Err_INVALID_CALLBACK, "called bindTAO() with index out of range: " + std::to_string(index));
-    }
-    glBindTexture(GL_TEXTURE_2D, m_taoV[size_t(index)]);
+    glBindTexture(GL_TEXTURE_2D, Lookup(m_init, m_taoV, m_taoV.size(), which,
+                                        "called bindTAO() on uninitialised FBO/TAO",
+                                        "called bindTAO() with index out of range: "));
 }
 
 void Framebuffer::CleanUp(int) {
-    DeleteNames();
+    for (GLObject& fbo : m_fboV) fbo.Reset();
+    for (GLObject& tao : m_taoV) tao.Reset();
     m_init = false;
     m_width = 0;
     m_height = 0;

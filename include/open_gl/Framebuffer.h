@@ -9,16 +9,25 @@
 
 #include "AE_Effect.h"
 #include "OpenGL/gl3.h"
-#include "params/UF3_Params.h"
+#include "open_gl/GLObject.h"
+
+class AEGP_SuiteHandler;
 
 // A buffer of a ping-pong pair.
 enum WHICH_BUFFER : int32_t { PING = 0, PONG = 1 };
+
+// What a texture made from a host world holds: the render passes decide.
+struct UploadSettings {
+    int32_t bitdepth = 8;    // of the world's pixels: 8 or 32
+    bool rgba = false;       // premultiplied colour, else the alpha alone
+    bool mipmaps = false;    // for sampling it shrunk
+    bool linearise = false;  // colour raised to the linear-light power before premultiplying
+};
 
 class Framebuffer {
 public:
     // A new one is all zero: not initialised, no buffers.
     Framebuffer() = default;
-    ~Framebuffer();
     Framebuffer(const Framebuffer&) = delete;
     Framebuffer& operator=(const Framebuffer&) = delete;
     // Moves hand the GL names over; the source is left empty.
@@ -33,13 +42,14 @@ public:
     // Throws UF_Err 515 with every failing check's message; sets m_empty for a zero size.
     bool FBO_PreInitCheckSuccess();
 
-    // One texture holding the world: premultiplied RGBA, or the alpha alone, as the render
-    // needs; mipmapped for the three lowest quality presets. Returns 0 or a user cancel.
-    PF_Err FBO_Init_PF_World(PF_LayerDef* world, myParams& params);
+    // One texture holding the world as `settings` say, copied with the render's suites.
+    // Returns 0 or a user cancel.
+    PF_Err FBO_Init_PF_World(PF_LayerDef* world, const UploadSettings& settings, const AEGP_SuiteHandler* suites,
+                             PF_InData* in_data);
 
     // The world's alpha into texture 0 of an allocated single-channel framebuffer of the
     // same size, bottom row first as OpenGL counts rows. Returns 0 or a user cancel.
-    PF_Err FBO_Upload_Texture(PF_LayerDef* world, myParams& params);
+    PF_Err FBO_Upload_Texture(PF_LayerDef* world, PF_InData* in_data);
 
     // The 1024 × 1024 noise texture from the red bytes of an RGBA byte table.
     bool NoiseTexInit(const unsigned char* table);
@@ -67,8 +77,8 @@ public:
     uint64_t m_cpu_pixSize = 0;  // bytes per pixel of a staging copy
     bool m_empty = false;
     std::string m_name;
-    std::vector<GLuint> m_fboV;
-    std::vector<GLuint> m_taoV;
+    std::vector<GLObject> m_fboV;
+    std::vector<GLObject> m_taoV;
     PF_Handle m_bufferH = nullptr;  // only while an upload runs
 
 private:
@@ -78,7 +88,8 @@ private:
     // Runs the precondition check on the layout just recorded; a refused call leaves the
     // object as it was.
     void CheckOrRestore(const Layout& previous);
-    void DeleteNames();
+    // Names left by a failed allocation or CleanUp would shift every index.
+    void DropNames();
 };
 
 // Reads width × height pixels at (x, y) of the framebuffer's attachment straight into the

@@ -5,16 +5,10 @@
 
 #include "AE_Effect.h"
 #include "OpenGL/gl3.h"
+#include "open_gl/GLObject.h"
 
 class Program {
 public:
-    Program() = default;
-    ~Program();
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-    Program(Program&& other) noexcept;
-    Program& operator=(Program&& other) noexcept;
-
     // Copies at most 255 characters of message into the host's message buffer.
     void SendMessage(std::string message, PF_OutData* out_data);
 
@@ -29,11 +23,16 @@ public:
     // The file's lines, each followed by a newline; "" and a host message when unreadable.
     std::string LoadShader(std::string path, PF_OutData* out_data);
 
-    void Release();
+    void Release() { m_program.Reset(); }
 
     // Binds the program, or only warns the host when it never built.
     void Use(PF_OutData* out_data);
 
-    bool initialised = false;
-    GLuint id = 0;
+    // Both shaders compiled and the program linked.
+    bool initialised() const { return m_program.Built(); }
+    // The program name, 0 when none exists; a failed link keeps it.
+    GLuint id() const { return m_program; }
+
+private:
+    GLObject m_program;
 };

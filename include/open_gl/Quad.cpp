@@ -4,7 +4,6 @@
 
 #include "shell/UF3.h"
 #include "shell/UF3_Err.h"
-#include "shell/UF3_GLErr.h"
 
 const GLfloat quad_vertices[16] = {
     -1.0f, -1.0f, 0.0f, 1.0f,
@@ -24,31 +23,23 @@ namespace {
 
 constexpr GLsizei kQuadStride = 5 * sizeof(GLfloat);
 
-void Forget(GLuint* vao, GLuint* vbo) {
-    DeleteQuad(vao, vbo);
-    *vao = 0;
-    *vbo = 0;
-}
-
-bool MakeInterleavedQuad(const char* caller, GLuint* vao, GLuint* vbo, const GLfloat (&vertices)[20]) {
+bool MakeInterleavedQuad(const char* caller, GLObject* vao, GLObject* vbo, const GLfloat (&vertices)[20]) {
     static_assert(sizeof vertices == kQuadBufferBytes);
-    glGenVertexArrays(1, vao);
-    glGenBuffers(1, vbo);
-    // A refused name would bind the GL's default object and draw nothing.
-    if (*vao == 0 || *vbo == 0) {
-        Forget(vao, vbo);
-        return false;
+    DeleteQuad(vao, vbo);
+    GLObject array, buffer;
+    try {
+        array = GLObject(GLKind::kVertexArray, caller);
+        buffer = GLObject(GLKind::kBuffer, caller);
+    } catch (const UF_Err&) {
+        return false;  // the caller reports a refused name
     }
-    glBindVertexArray(*vao);
-    glBindBuffer(GL_ARRAY_BUFFER, *vbo);
-    glBufferData(GL_ARRAY_BUFFER, sizeof vertices, vertices, GL_STATIC_DRAW);
-    // Refused storage leaves names that draw nothing: no quad at all, so that it is built again.
-    const std::string refused = TakeGLError(std::string(caller) + " glBufferData");
-    if (!refused.empty()) {
+    glBindVertexArray(array);
+    try {
+        buffer.BufferData(GL_ARRAY_BUFFER, sizeof vertices, vertices, GL_STATIC_DRAW, caller);
+    } catch (const UF_Err& e) {
+        // Names that draw nothing are no quad at all, so that it is built again.
         glBindVertexArray(0);
-        glBindBuffer(GL_ARRAY_BUFFER, 0);
-        Forget(vao, vbo);
-        LogError(refused, nullptr);
+        LogError(e.message, nullptr);
         return false;
     }
     glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, kQuadStride, nullptr);
@@ -58,12 +49,14 @@ bool MakeInterleavedQuad(const char* caller, GLuint* vao, GLuint* vbo, const GLf
     glEnableVertexAttribArray(1);
     glBindVertexArray(0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+    *vao = std::move(array);
+    *vbo = std::move(buffer);
     return true;
 }
 
 }  // namespace
 
-bool InitQuad(GLuint* vao, GLuint* vbo) {
+bool InitQuad(GLObject* vao, GLObject* vbo) {
     static const GLfloat vertices[20] = {
         -1.0f, -1.0f, 0.0f, 0.0f, 0.0f,
         -1.0f, 1.0f, 0.0f, 0.0f, 1.0f,
@@ -73,7 +66,7 @@ bool InitQuad(GLuint* vao, GLuint* vbo) {
     return MakeInterleavedQuad("InitQuad", vao, vbo, vertices);
 }
 
-bool InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry) {
+bool InitQuadRatio(GLObject* vao, GLObject* vbo, float rx, float ry) {
     const GLfloat x = 2.0f * rx - 1.0f;
     const GLfloat y = 2.0f * ry - 1.0f;
     const GLfloat vertices[20] = {
@@ -85,29 +78,24 @@ bool InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry) {
     return MakeInterleavedQuad("InitQuadRatio", vao, vbo, vertices);
 }
 
-void DeleteQuad(GLuint* vao, GLuint* vbo) {
-    if (*vao != 0) glDeleteVertexArrays(1, vao);
-    if (*vbo != 0) glDeleteBuffers(1, vbo);
+void DeleteQuad(GLObject* vao, GLObject* vbo) {
+    vao->Reset();
+    vbo->Reset();
 }
 
-GLuint CreateBuffer(const void* data, GLsizeiptr size, GLenum target, GLenum usage) {
-    GLuint buffer = 0;
-    glGenBuffers(1, &buffer);
-    if (buffer == 0) return 0;
-    glBindBuffer(target, buffer);
-    glBufferData(target, size, data, usage);
-    const std::string refused = TakeGLError("CreateBuffer glBufferData");
-    if (!refused.empty()) {
-        glBindBuffer(target, 0);
-        glDeleteBuffers(1, &buffer);
-        throw UF_Err(PF_Err_OUT_OF_MEMORY, refused);
-    }
+GLObject CreateBuffer(const void* data, GLsizeiptr size, GLenum target, GLenum usage, const std::string& caller) {
+    GLObject buffer(GLKind::kBuffer, caller + ": glGenBuffers failed");
+    buffer.BufferData(target, size, data, usage, "CreateBuffer");
     return buffer;
 }
 
-void DeleteBuffer(GLuint buffer) {
-    if (buffer != 0) glDeleteBuffers(1, &buffer);
+void DeleteBuffer(GLObject& buffer) {
+    buffer.Reset();
     glGetError();
+}
+
+GL_Pod::~GL_Pod() {
+    for (GLObject& buffer : buffers) DeleteBuffer(buffer);
 }
 
 GL_Pod CreateQuadFromVertices(GLuint program, const UniformMap& uniforms, const GLfloat (&vertices)[16],
@@ -117,24 +105,14 @@ GL_Pod CreateQuadFromVertices(GLuint program, const UniformMap& uniforms, const 
     pod.settings[GL_Pod::kCount] = 4;
     pod.settings[GL_Pod::kInstances] = 1;
     pod.settings[GL_Pod::kProgram] = program;
-    // Everything that allocates comes first: once a buffer exists, nothing may throw before
-    // its name is recorded in the pod.
     pod.uniforms = uniforms;
     pod.attributes["vertex"] = AttributeType{0, 4, GL_FLOAT, 4 * sizeof(GLfloat)};
     pod.attributes["tex"] = AttributeType{0, 2, GL_FLOAT, 2 * sizeof(GLfloat)};
     pod.attributes["texCoordIn"] = pod.attributes["tex"];
     pod.buffers.reserve(2);
-    try {
-        pod.buffers.push_back(CreateBuffer(vertices, sizeof vertices, GL_ARRAY_BUFFER, GL_STATIC_DRAW));
-        pod.buffers.push_back(CreateBuffer(texCoords, sizeof texCoords, GL_ARRAY_BUFFER, GL_STATIC_DRAW));
-    } catch (...) {
-        for (GLuint buffer : pod.buffers) DeleteBuffer(buffer);
-        throw;
-    }
-    if (pod.buffers[0] == 0 || pod.buffers[1] == 0) {
-        for (GLuint buffer : pod.buffers) DeleteBuffer(buffer);
-        throw UF_Err(PF_Err_OUT_OF_MEMORY, "CreateQuadFromVertices: glGenBuffers failed");
-    }
+    const std::string caller = "CreateQuadFromVertices";
+    pod.buffers.push_back(CreateBuffer(vertices, sizeof vertices, GL_ARRAY_BUFFER, GL_STATIC_DRAW, caller));
+    pod.buffers.push_back(CreateBuffer(texCoords, sizeof texCoords, GL_ARRAY_BUFFER, GL_STATIC_DRAW, caller));
     pod.attributes["vertex"].buffer = pod.buffers[0];
     pod.attributes["tex"].buffer = pod.buffers[1];
     pod.attributes["texCoordIn"].buffer = pod.buffers[1];

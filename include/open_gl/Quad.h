@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "OpenGL/gl3.h"
+#include "open_gl/GLObject.h"
 #include "open_gl/Uniforms.h"
 
 // Triangle-strip corners of the generic draw: x, y, z, w each.
@@ -16,31 +17,36 @@ extern const GLfloat quad_tex[8];
 // (position x, y, z at attribute 0, texture u, v at attribute 1), drawn as a triangle fan.
 // False, with both names 0, when the GL refused either or the buffer's storage (that refusal
 // logged, naming the call).
-bool InitQuad(GLuint* vao, GLuint* vbo);
+bool InitQuad(GLObject* vao, GLObject* vbo);
 // The storage of its buffer, in bytes: four vertices of five floats.
 constexpr GLint kQuadBufferBytes = 4 * 5 * sizeof(GLfloat);
 
 // The same layout covering the lower-left rx by ry fraction of the viewport with the whole
 // texture.
-bool InitQuadRatio(GLuint* vao, GLuint* vbo, float rx, float ry);
+bool InitQuadRatio(GLObject* vao, GLObject* vbo, float rx, float ry);
 
-// Deletes whichever of the two names is not 0; the names are left as they were.
-void DeleteQuad(GLuint* vao, GLuint* vbo);
+// Frees both; they name nothing afterwards.
+void DeleteQuad(GLObject* vao, GLObject* vbo);
 
-// A new buffer bound to `target` and filled with `size` bytes; it stays bound. 0 when the GL
-// refused the name; refused storage throws a UF_Err 4 naming the call, the buffer deleted.
-GLuint CreateBuffer(const void* data, GLsizeiptr size, GLenum target, GLenum usage);
-void DeleteBuffer(GLuint buffer);
+// A new buffer bound to `target` and filled with `size` bytes; it stays bound. A refused name
+// throws a UF_Err 4 "<caller>: glGenBuffers failed", refused storage one naming the call.
+GLObject CreateBuffer(const void* data, GLsizeiptr size, GLenum target, GLenum usage, const std::string& caller);
+// Frees the buffer and drops one pending GL error.
+void DeleteBuffer(GLObject& buffer);
 
 // What one generic draw needs. Settings: [0] primitive mode, [2] vertex count, [6] 1,
 // [8] primitive-restart index (0: none), [9] cull face (0: none), [10] program.
-// It owns no GL object: whoever draws it deletes `buffers`.
+// Its buffers go with it, through DeleteBuffer.
 struct GL_Pod {
     enum Setting { kMode = 0, kCount = 2, kInstances = 6, kRestartIndex = 8, kCullFace = 9, kProgram = 10 };
+    GL_Pod() = default;
+    GL_Pod(GL_Pod&&) = default;
+    GL_Pod& operator=(GL_Pod&&) = default;
+    ~GL_Pod();
     std::array<GLuint, 11> settings{};
     UniformMap uniforms;
     AttributeMap attributes;
-    std::vector<GLuint> buffers;
+    std::vector<GLObject> buffers;
 };
 
 // A pod for `program` drawing four corners as a triangle strip, with two new buffers

@@ -58,10 +58,15 @@ protected:
         return h;
     }
     void Free(PF_Handle h) { HS()->host_dispose_handle(h); }
+    std::vector<ArbGradientPt> Read(PF_Handle h) {
+        std::vector<ArbGradientPt> stops;
+        EXPECT_EQ(CreateGradientStdVecFromArb(HS(), h, &stops), PF_Err_NONE);
+        return stops;
+    }
     std::vector<ArbGradientPt> Blend(double t, PF_Handle* left, PF_Handle* right) {
         PF_Handle out = nullptr;
         EXPECT_EQ(Arb_Gradient_Interpolate(HS(), t, left, right, &out), PF_Err_NONE);
-        auto stops = CreateGradientStdVecFromArb(HS(), out);
+        auto stops = Read(out);
         Free(out);
         return stops;
     }
@@ -110,7 +115,7 @@ TEST_F(GradientData, DefaultIs77BytesAndRoundTripsThroughTheHandler) {
     EXPECT_EQ(Call(x, PF_Arbitrary_UNFLATTEN_FUNC), PF_Err_NONE);
     ASSERT_NE(back, nullptr);
     EXPECT_NE(back, h);
-    auto stops = CreateGradientStdVecFromArb(HS(), back);
+    auto stops = Read(back);
     ASSERT_EQ(stops.size(), 3u);
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(std::memcmp(&stops[i], &defaultGrad[i], 24), 0) << i;
 
@@ -154,7 +159,7 @@ TEST_F(GradientData, NewAndCopyRequests) {
     x.u.new_func_params = {nullptr, &fresh};
     EXPECT_EQ(Call(x, PF_Arbitrary_NEW_FUNC), PF_Err_NONE);
     EXPECT_EQ(Bytes(fresh), std::vector<unsigned char>{0});
-    EXPECT_TRUE(CreateGradientStdVecFromArb(HS(), fresh).empty());
+    EXPECT_TRUE(Read(fresh).empty());
 
     PF_Handle unused = nullptr;
     host::HandleTable::Instance().FailLock(1);
@@ -246,7 +251,7 @@ TEST_F(GradientData, KeyframeInterpolation) {
     PF_ArbParamsExtra x{};
     x.u.interp_func_params = {nullptr, two, three, 0.5, &out};
     ASSERT_EQ(Call(x, PF_Arbitrary_INTERP_FUNC), PF_Err_NONE);
-    auto r = CreateGradientStdVecFromArb(HS(), out);
+    auto r = Read(out);
     ASSERT_EQ(r.size(), 3u);
     EXPECT_DOUBLE_EQ(r[0].position, 0.1f);
     EXPECT_DOUBLE_EQ(r[1].position, 0.7f);
@@ -287,15 +292,20 @@ TEST_F(GradientData, MalformedHandlesReadSafely) {
     for (const auto& c : cases) {
         std::memcpy(bytes, &c.count, 4);
         PF_Handle h = Make(bytes, c.size);
-        auto stops = CreateGradientStdVecFromArb(HS(), h);
+        auto stops = Read(h);
         EXPECT_EQ(stops.size(), c.stops) << c.size << " bytes, count " << c.count;
         if (stops.size() == 2) { EXPECT_EQ(stops[1].position, 0.25); }
         Free(h);
     }
     PF_Handle h = Make(bytes, sizeof bytes);
+    // A refused lock is the read's error, not a gradient without stops; what the list held goes.
+    std::vector<ArbGradientPt> stops(2);
     host::HandleTable::Instance().FailLock(1);
-    EXPECT_TRUE(CreateGradientStdVecFromArb(HS(), h).empty());
-    EXPECT_TRUE(CreateGradientStdVecFromArb(HS(), nullptr).empty());
+    EXPECT_EQ(CreateGradientStdVecFromArb(HS(), h, &stops), PF_Err_OUT_OF_MEMORY);
+    EXPECT_TRUE(stops.empty());
+    stops.resize(2);
+    EXPECT_EQ(CreateGradientStdVecFromArb(HS(), nullptr, &stops), PF_Err_NONE) << "no handle is no stops";
+    EXPECT_TRUE(stops.empty());
     Free(h);
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "GradientStops.h"
 #include "HostFixture.h"
 #include "params/GradientData.h"
 #include "params/UF3_ParamIndex.h"
@@ -42,7 +43,7 @@ protected:
         PF_ParamDef p{};
         auto& in = H().In();
         EXPECT_EQ(in.inter.checkout_param(in.effect_ref, UF3_COLOR_GRADIENT, time, 1, 30, &p), PF_Err_NONE);
-        auto stops = CreateGradientStdVecFromArb(host::HandleTable::Instance().Suite(), p.u.arb_d.value);
+        auto stops = StopsOf(host::HandleTable::Instance().Suite(), p.u.arb_d.value);
         EXPECT_EQ(in.inter.checkin_param(in.effect_ref, &p), PF_Err_NONE);
         return stops;
     }

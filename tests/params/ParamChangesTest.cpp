@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "GradientStops.h"
 #include "PanelFixture.h"
 #include "params/GradientData.h"
 #include "params/UF3_ParamChanges.h"
@@ -113,7 +114,7 @@ protected:
         host::HandleTable::Instance().Dispose(h);
     }
     std::vector<ArbGradientPt> Gradient() {
-        return CreateGradientStdVecFromArb(host::HandleTable::Instance().Suite(),
+        return StopsOf(host::HandleTable::Instance().Suite(),
                                            H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
     }
     double Value(int i) { return H().Param(i).u.fs_d.value; }

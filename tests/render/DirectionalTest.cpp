@@ -38,7 +38,7 @@ protected:
     GLuint Use(ProgramSlot slot) {
         Program& program = local_render_data->programs[size_t(slot)];
         program.Use(&m_out);
-        return program.id;
+        return program.id();
     }
     static std::vector<float> Uniform(GLuint program, const char* name, int count) {
         std::vector<float> v(static_cast<size_t>(count));

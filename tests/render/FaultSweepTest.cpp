@@ -23,6 +23,7 @@
 
 #include <cairo.h>
 
+#include "GradientStops.h"
 #include "OpenGL/OpenGL.h"
 #include "cgl/CGLTesting.h"
 #include "host/AppSuite.h"
@@ -706,7 +707,7 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
         for (int i = 1; i < H().NumParams(); ++i) {
             const PF_ParamDef& p = H().Param(i);
             if (p.param_type == PF_Param_ARBITRARY_DATA) {
-                for (const ArbGradientPt& stop : CreateGradientStdVecFromArb(handles.Suite(), p.u.arb_d.value)) {
+                for (const ArbGradientPt& stop : StopsOf(handles.Suite(), p.u.arb_d.value)) {
                     const auto* b = reinterpret_cast<const unsigned char*>(&stop);
                     bytes.insert(bytes.end(), b, b + sizeof stop);
                 }
@@ -766,7 +767,7 @@ TEST_P(FaultSweep, RefusedCommandFailsCleanly) {
     std::vector<char> flat;
     auto copies = [&] {
         std::vector<ArbGradientPt> stops =
-            CreateGradientStdVecFromArb(handles.Suite(), H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
+            StopsOf(handles.Suite(), H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
         Set_Arb_Gradient(handles.Suite(), &a, unsigned(stops.size()), stops.data());
         stops[0].position = 0.25;
         Set_Arb_Gradient(handles.Suite(), &b, unsigned(stops.size()), stops.data());
@@ -884,7 +885,7 @@ TEST_P(FaultSweep, RefusedEditIsMadeWholeOrNotAtAll) {
     const int radius = GetParam().renderer == UF3_RENDERER_STANDARD ? UF3_LIGHT_RADIUS_STD : UF3_LIGHT_RADIUS_RT;
     auto state = [&] {
         std::vector<double> v;
-        for (const ArbGradientPt& s : CreateGradientStdVecFromArb(handles.Suite(), H().Param(UF3_COLOR_GRADIENT).u.arb_d.value))
+        for (const ArbGradientPt& s : StopsOf(handles.Suite(), H().Param(UF3_COLOR_GRADIENT).u.arb_d.value))
             v.insert(v.end(), {s.position, s.color.alpha, s.color.red, s.color.green, s.color.blue});
         v.insert(v.end(), {double(H().Param(UF3_GRADIENT_PT_SELECT).u.sd.value),
                            double(H().Param(UF3_POINT_LOCATION).u.fd.value),

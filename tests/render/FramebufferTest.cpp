@@ -17,6 +17,7 @@
 #include "host/WorldSuite.h"
 #include "open_gl/Framebuffer.h"
 #include "render/GLFixture.h"
+#include "render/UF3_ProcGPU.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
 
@@ -140,6 +141,11 @@ protected:
         return world;
     }
 
+    // A world's texture as the Standard roads upload it for the record.
+    PF_Err InitFromWorld(Framebuffer& fb, PF_EffectWorld* world) {
+        return fb.FBO_Init_PF_World(world, WorldUploadSettings(m_params), m_params.suites, m_params.in_data);
+    }
+
     host::Host m_host;
     AEGP_SuiteHandler m_suites{m_host.In().pica_basicP};
     myParams m_params{};
@@ -167,7 +173,7 @@ TEST_F(Framebuffers, TextureFromAWorldIsPremultipliedAndLeavesTheWorldAlone) {
             m_params.linearBlending = depth == 8 || linear;  // counts only for a gradient fill
             m_params.qualityPreset = depth == 8 ? 3 : 4;     // Moderate, the highest preset with mipmaps; High
             Framebuffer fb;
-            EXPECT_EQ(fb.FBO_Init_PF_World(&world, m_params), PF_Err_NONE);
+            EXPECT_EQ(InitFromWorld(fb, &world), PF_Err_NONE);
             const GLuint texture = fb.GetTAO(PING);
             EXPECT_EQ(TexInfo(texture, GL_TEXTURE_INTERNAL_FORMAT, 0), depth == 8 ? GL_RGBA8 : GL_RGBA32F);
             EXPECT_EQ(TexInfo(texture, GL_TEXTURE_MIN_FILTER), depth == 8 ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
@@ -229,7 +235,7 @@ TEST_F(Framebuffers, TheRenderDecidesBetweenColourAndAlphaAlone) {
         m_params.lightType = c.lightType;
         m_params.renderer = c.renderer;
         Framebuffer fb;
-        fb.FBO_Init_PF_World(&world, m_params);
+        InitFromWorld(fb, &world);
         EXPECT_EQ(fb.m_rgba, c.rgba);
         EXPECT_EQ(TexInfo(fb.GetTAO(PING), GL_TEXTURE_INTERNAL_FORMAT, 0), c.rgba ? GL_RGBA8 : GL_R8);
         if (c.rgba) continue;
@@ -253,7 +259,7 @@ TEST_F(Framebuffers, AlphaUploadPutsTheHostsBottomRowIntoTextureRowZero) {
         Framebuffer fb;
         fb.FramebufferInit(3, 2, 1, depth, depth == 8 ? GL_R8 : GL_R32F, GL_RED, depth == 8 ? GL_UNSIGNED_BYTE : GL_FLOAT);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
-        EXPECT_EQ(fb.FBO_Upload_Texture(&world, m_params), PF_Err_NONE);
+        EXPECT_EQ(fb.FBO_Upload_Texture(&world, m_params.in_data), PF_Err_NONE);
         EXPECT_EQ(GetInt(GL_UNPACK_ALIGNMENT), 4);
         EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), 0);
         const auto texels = TextureImage<float>(fb.GetTAO(PING), GL_RED, GL_FLOAT, 6);
@@ -326,7 +332,7 @@ TEST_F(Framebuffers, RefusedAllocationsNameEveryFaultAndLeaveTheObjectAsItWas) {
     EXPECT_EQ(fb.GetFBO(PING), name);
     PF_EffectWorld& world = NewWorld(2, 2, 8);
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "FBO init called on already allocated FBO",
-                  fb.FBO_Init_PF_World(&world, m_params));
+                  InitFromWorld(fb, &world));
 
     Framebuffer fresh;
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "FBO init requested with either too many or too few buffers",
@@ -366,14 +372,14 @@ TEST_F(Framebuffers, RefusedAllocationsNameEveryFaultAndLeaveTheObjectAsItWas) {
     // Uploads need an allocated single-channel buffer of the world's size.
     const char* notInit = "FBO_Upload_Texture was either NOT init or passed effect world of different dims";
     Framebuffer none, rgba;
-    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, none.FBO_Upload_Texture(&world, m_params));
-    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, fb.FBO_Upload_Texture(&world, m_params));
+    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, none.FBO_Upload_Texture(&world, m_params.in_data));
+    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, fb.FBO_Upload_Texture(&world, m_params.in_data));
     Framebuffer fromWorld;  // a texture of the same size, but no framebuffer to draw it in
-    fromWorld.FBO_Init_PF_World(&world, m_params);
-    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, fromWorld.FBO_Upload_Texture(&world, m_params));
+    InitFromWorld(fromWorld, &world);
+    EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, notInit, fromWorld.FBO_Upload_Texture(&world, m_params.in_data));
     rgba.FramebufferInit(2, 2, 1, 8, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "FBO_Upload_Texture needs a single-channel FBO of bytes (8) or floats (32)",
-                  rgba.FBO_Upload_Texture(&world, m_params));
+                  rgba.FBO_Upload_Texture(&world, m_params.in_data));
 }
 
 TEST_F(Framebuffers, LookupsAndBindsRefuseWhatIsNotThere) {
@@ -409,7 +415,7 @@ TEST_F(Framebuffers, LookupsAndBindsRefuseWhatIsNotThere) {
     glActiveTexture(GL_TEXTURE0);
 
     // A texture made from a world or the noise table has no framebuffer behind it at any index.
-    fromWorld.FBO_Init_PF_World(&NewWorld(2, 2, 8), m_params);
+    InitFromWorld(fromWorld, &NewWorld(2, 2, 8));
     EXPECT_NE(fromWorld.GetTAO(PING), 0u);
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called GetFBO() with buffer index out of range: 0", fromWorld.GetFBO(PING));
     EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called BindFBO() with buffer index out of range: 0",
@@ -438,26 +444,26 @@ TEST_F(Framebuffers, HostFailuresAreThrownAndGiveTheHandleBackAndACancelIsReturn
         Framebuffer fb;
         handles.FailAllocation(1);
         EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Init_PF_World failed with res: 168, bitdepth of: 4",
-                      fb.FBO_Init_PF_World(&world, m_params));
+                      InitFromWorld(fb, &world));
         EXPECT_EQ(fb.m_bufferH, nullptr);
         EXPECT_FALSE(fb.m_init);
         handles.FailLock(1);
         EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY,
                       "Framebuffer::FBO_Init_PF_World failed to lock bufferP with res: 168, bitdepth of: 4",
-                      fb.FBO_Init_PF_World(&world, m_params));
+                      InitFromWorld(fb, &world));
         EXPECT_EQ(handles.Alive(), m_handles) << "the unlockable handle went back";
     }
     Framebuffer target;
     target.FramebufferInit(16, 8, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE);
     handles.FailAllocation(1);
     EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferH with dims 168",
-                  target.FBO_Upload_Texture(&world, m_params));
+                  target.FBO_Upload_Texture(&world, m_params.in_data));
     handles.FailLock(1);
     EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "FBO::FBO_Upload_Texture: !bufferP with dims 168",
-                  target.FBO_Upload_Texture(&world, m_params));
+                  target.FBO_Upload_Texture(&world, m_params.in_data));
     EXPECT_EQ(handles.Alive(), m_handles);
     EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), 0);
-    EXPECT_EQ(target.FBO_Upload_Texture(&world, m_params), PF_Err_NONE) << "nothing was left half-done";
+    EXPECT_EQ(target.FBO_Upload_Texture(&world, m_params.in_data), PF_Err_NONE) << "nothing was left half-done";
 
     // Iterate results: a user cancel is returned, with the upload completed from what the
     // callbacks wrote; any other error is thrown.
@@ -465,17 +471,17 @@ TEST_F(Framebuffers, HostFailuresAreThrownAndGiveTheHandleBackAndACancelIsReturn
     for (int i = 0; i < 16 * 8; ++i) At<PF_Pixel>(world, i % 16, i / 16) = {A_u_char(10 + i), 0, 0, 0};
     Framebuffer cancelled, failed;
     g_endWith = PF_Interrupt_CANCEL;
-    EXPECT_EQ(cancelled.FBO_Init_PF_World(&world, m_params), PF_Interrupt_CANCEL);
+    EXPECT_EQ(InitFromWorld(cancelled, &world), PF_Interrupt_CANCEL);
     EXPECT_TRUE(cancelled.m_init);
     EXPECT_EQ(TextureImage<uint8_t>(cancelled.GetTAO(PING), GL_RED, GL_UNSIGNED_BYTE, 128)[21], 31);
     g_endWith = PF_Err_BAD_CALLBACK_PARAM;
     EXPECT_UF_ERR(PF_Err_BAD_CALLBACK_PARAM, "Framebuffer::FBO_Init_PF_World iterate() err",
-                  failed.FBO_Init_PF_World(&world, m_params));
+                  InitFromWorld(failed, &world));
     g_endWith = PF_Interrupt_CANCEL;
-    EXPECT_EQ(target.FBO_Upload_Texture(&world, m_params), PF_Interrupt_CANCEL);
+    EXPECT_EQ(target.FBO_Upload_Texture(&world, m_params.in_data), PF_Interrupt_CANCEL);
     g_endWith = PF_Err_OUT_OF_MEMORY;
     EXPECT_UF_ERR(PF_Err_OUT_OF_MEMORY, "Framebuffer::FBO_Upload_Texture iterate() err",
-                  target.FBO_Upload_Texture(&world, m_params));
+                  target.FBO_Upload_Texture(&world, m_params.in_data));
 }
 
 TEST_F(Framebuffers, NoGLNameOutlivesItsObject) {
@@ -488,7 +494,7 @@ TEST_F(Framebuffers, NoGLNameOutlivesItsObject) {
     {
         Framebuffer pair, fromWorld, noise, failed;
         pair.FramebufferInit(8, 4, 2, 8, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
-        fromWorld.FBO_Init_PF_World(&NewWorld(8, 4, 8), m_params);
+        InitFromWorld(fromWorld, &NewWorld(8, 4, 8));
         noise.NoiseTexInit(table.data());
         Caught([&] { failed.FramebufferInit(0, 4, 1, 8, GL_R8, GL_RED, GL_UNSIGNED_BYTE); });
         for (const Framebuffer* fb : {&pair, &fromWorld, &noise, &failed}) record(*fb);
@@ -505,8 +511,8 @@ TEST_F(Framebuffers, NoGLNameOutlivesItsObject) {
 
         // Early release: names gone, object unusable.
         pair.CleanUp(0);
-        EXPECT_EQ(pair.m_fboV, (std::vector<GLuint>{0, 0}));
-        EXPECT_EQ(pair.m_taoV, (std::vector<GLuint>{0, 0}));
+        EXPECT_EQ(std::vector<GLuint>(pair.m_fboV.begin(), pair.m_fboV.end()), (std::vector<GLuint>{0, 0}));
+        EXPECT_EQ(std::vector<GLuint>(pair.m_taoV.begin(), pair.m_taoV.end()), (std::vector<GLuint>{0, 0}));
         EXPECT_EQ(pair.m_width, 0);
         EXPECT_UF_ERR(PF_Err_INVALID_CALLBACK, "called GetFBO() on uninitialised FBO", pair.GetFBO(PING));
     }

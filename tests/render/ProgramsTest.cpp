@@ -42,19 +42,19 @@ TEST_F(ProgramSlots, EverySlotBuildsOnTheRealGLAndOnlyOnce) {
     for (int slot = 0; slot < kProgramSlotCount; ++slot) {
         const Program& p = programs[size_t(slot)];
         if (slot == 1 || slot == 15) {
-            EXPECT_FALSE(p.initialised) << "slot " << slot;
-            EXPECT_EQ(p.id, 0u) << "slot " << slot;
+            EXPECT_FALSE(p.initialised()) << "slot " << slot;
+            EXPECT_EQ(p.id(), 0u) << "slot " << slot;
             continue;
         }
-        EXPECT_TRUE(p.initialised) << "slot " << slot;
-        ASSERT_TRUE(glIsProgram(p.id)) << "slot " << slot;
+        EXPECT_TRUE(p.initialised()) << "slot " << slot;
+        ASSERT_TRUE(glIsProgram(p.id())) << "slot " << slot;
         GLint linked = GL_FALSE;
-        glGetProgramiv(p.id, GL_LINK_STATUS, &linked);
+        glGetProgramiv(p.id(), GL_LINK_STATUS, &linked);
         EXPECT_EQ(linked, GL_TRUE) << "slot " << slot;
-        names.insert(p.id);
+        names.insert(p.id());
         // The quad feeds positions at 0 and texture coordinates at 1.
-        const GLint pos = glGetAttribLocation(p.id, "geoPos");
-        const GLint uvs = glGetAttribLocation(p.id, "geoUVs");
+        const GLint pos = glGetAttribLocation(p.id(), "geoPos");
+        const GLint uvs = glGetAttribLocation(p.id(), "geoUVs");
         if (slot >= kJumpFloodProgram && slot <= kShadowColourProgram) {
             EXPECT_EQ(pos, -1) << "the full-screen vertex shader has no inputs; slot " << slot;
         } else {
@@ -67,9 +67,9 @@ TEST_F(ProgramSlots, EverySlotBuildsOnTheRealGLAndOnlyOnce) {
 
     // Built slots are skipped: nothing new, the same names.
     std::array<GLuint, kProgramSlotCount> ids{};
-    for (int slot = 0; slot < kProgramSlotCount; ++slot) ids[size_t(slot)] = programs[size_t(slot)].id;
+    for (int slot = 0; slot < kProgramSlotCount; ++slot) ids[size_t(slot)] = programs[size_t(slot)].id();
     EXPECT_TRUE(InitPrograms(programs, &out));
-    for (int slot = 0; slot < kProgramSlotCount; ++slot) EXPECT_EQ(programs[size_t(slot)].id, ids[size_t(slot)]);
+    for (int slot = 0; slot < kProgramSlotCount; ++slot) EXPECT_EQ(programs[size_t(slot)].id(), ids[size_t(slot)]);
     EXPECT_EQ(LivePrograms(), before + 14);
 }
 
@@ -84,12 +84,12 @@ TEST_F(ProgramSlots, BrokenFragmentShaderFailsItsSlotOnlyAndLeavesTheLinkLog) {
     EXPECT_FALSE(InitPrograms(programs, &out, sources));
     for (const int slot : kProgramBuildOrder) {
         if (slot == kInnerInvertProgram) continue;
-        EXPECT_TRUE(programs[size_t(slot)].initialised) << "slot " << slot;
+        EXPECT_TRUE(programs[size_t(slot)].initialised()) << "slot " << slot;
     }
     const Program& broken = programs[kInnerInvertProgram];
-    EXPECT_FALSE(broken.initialised);
-    ASSERT_NE(broken.id, 0u) << "the failed program stays in the slot";
-    const std::string log = ProgramLog(broken.id);
+    EXPECT_FALSE(broken.initialised());
+    ASSERT_NE(broken.id(), 0u) << "the failed program stays in the slot";
+    const std::string log = ProgramLog(broken.id());
     ASSERT_FALSE(log.empty());
     // The host's buffer is not terminated after a copy, so an earlier, longer log may show
     // behind it.
@@ -98,7 +98,7 @@ TEST_F(ProgramSlots, BrokenFragmentShaderFailsItsSlotOnlyAndLeavesTheLinkLog) {
 
     // Trying again replaces the failed program instead of leaking it.
     EXPECT_TRUE(InitPrograms(programs, &out));
-    EXPECT_TRUE(programs[kInnerInvertProgram].initialised);
+    EXPECT_TRUE(programs[kInnerInvertProgram].initialised());
     EXPECT_EQ(LivePrograms(), before + 14);
 }
 
@@ -107,9 +107,9 @@ TEST_F(ProgramSlots, BrokenVertexShaderIsReportedByTheLinkToo) {
     Program program;
     EXPECT_FALSE(program.InitInternal("#version 330 core\nvoid main() { gl_Position = nope; }\n",
                                       BuiltInProgramSources()[kCopyProgram].fragment, &out));
-    EXPECT_FALSE(program.initialised);
-    EXPECT_NE(program.id, 0u);
-    EXPECT_TRUE(Message(out).starts_with(ProgramLog(program.id).substr(0, PF_MAX_EFFECT_MSG_LEN))) << Message(out);
+    EXPECT_FALSE(program.initialised());
+    EXPECT_NE(program.id(), 0u);
+    EXPECT_TRUE(Message(out).starts_with(ProgramLog(program.id()).substr(0, PF_MAX_EFFECT_MSG_LEN))) << Message(out);
 }
 
 TEST_F(ProgramSlots, UseBindsOnlyABuiltProgram) {
@@ -117,11 +117,11 @@ TEST_F(ProgramSlots, UseBindsOnlyABuiltProgram) {
     Programs programs;
     ASSERT_TRUE(InitPrograms(programs, &out));
     programs[kCopyProgram].Use(&out);
-    EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), GLint(programs[kCopyProgram].id));
+    EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), GLint(programs[kCopyProgram].id()));
 
     programs[1].Use(&out);
     EXPECT_EQ(Message(out), "Warning: called Use() on uninitialised Program");
-    EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), GLint(programs[kCopyProgram].id)) << "nothing else was bound";
+    EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), GLint(programs[kCopyProgram].id())) << "nothing else was bound";
     glUseProgram(0);
 }
 
@@ -136,19 +136,19 @@ TEST_F(ProgramSlots, ProgramsGoWithTheirOwner) {
             Program p;
             ASSERT_TRUE(p.InitInternal(BuiltInProgramSources()[kScaleProgram].vertex,
                                        BuiltInProgramSources()[kScaleProgram].fragment, &out));
-            destroyed = p.id;
+            destroyed = p.id();
             moved = std::move(p);
-            EXPECT_EQ(p.id, 0u);
+            EXPECT_EQ(p.id(), 0u);
         }
         EXPECT_TRUE(glIsProgram(destroyed)) << "the moved-to program owns it now";
 
         Program r;
         ASSERT_TRUE(r.InitInternal(BuiltInProgramSources()[kScaleProgram].vertex,
                                    BuiltInProgramSources()[kScaleProgram].fragment, &out));
-        released = r.id;
+        released = r.id();
         r.Release();
-        EXPECT_FALSE(r.initialised);
-        EXPECT_EQ(r.id, 0u);
+        EXPECT_FALSE(r.initialised());
+        EXPECT_EQ(r.id(), 0u);
         EXPECT_FALSE(glIsProgram(released));
     }
     EXPECT_FALSE(glIsProgram(destroyed));

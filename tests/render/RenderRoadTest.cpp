@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "GradientStops.h"
 #include "OpenGL/gl3.h"
 #include "cgl/CGLTesting.h"
 #include "host/HandleSuite.h"
@@ -166,7 +167,7 @@ TEST_F(RenderRoad, DamagedGradientPositionsGiveFramesWithinTheStopsColours) {
                 }
             }
         const std::vector<ArbGradientPt> stored =
-            CreateGradientStdVecFromArb(hs, H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
+            StopsOf(hs, H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
         ASSERT_EQ(stored.size(), c.stops.size());
         for (size_t i = 0; i < stored.size(); ++i)
             EXPECT_EQ(std::memcmp(&stored[i].position, &c.stops[i].position, 8), 0) << "the stored stops are left as they were";

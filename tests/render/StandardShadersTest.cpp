@@ -114,15 +114,17 @@ protected:
         s_programs = new std::array<Program, kProgramSlotCount>();
         PF_OutData out{};
         s_built = InitPrograms(*s_programs, &out);
-        InitQuad(&s_vao, &s_vbo);
+        s_quad = new Quad;
+        InitQuad(&s_quad->vao, &s_quad->vbo);
     }
     static void TearDownTestSuite() {
         if (s_context != nullptr) {
             SetCurrentContext(s_context, false);
             delete s_programs;
-            DeleteQuad(&s_vao, &s_vbo);
+            delete s_quad;
         }
         s_programs = nullptr;
+        s_quad = nullptr;
         GLContextSuite::TearDownTestSuite();
     }
     void SetUp() override {
@@ -157,15 +159,15 @@ protected:
         source.BindTAO(PING);
         Program& program = (*s_programs)[size_t(slot)];
         program.Use(&out);
-        for (const auto& [name, v] : uniforms.ints) glUniform1i(glGetUniformLocation(program.id, name.c_str()), v);
+        for (const auto& [name, v] : uniforms.ints) glUniform1i(glGetUniformLocation(program.id(), name.c_str()), v);
         for (const auto& [name, v] : uniforms.floats) {
-            const GLint at = glGetUniformLocation(program.id, name.c_str());
+            const GLint at = glGetUniformLocation(program.id(), name.c_str());
             if (v.size() == 1) glUniform1f(at, v[0]);
             if (v.size() == 2) glUniform2fv(at, 1, v.data());
             if (v.size() == 4) glUniform4fv(at, 1, v.data());
             if (v.size() == 16) glUniformMatrix4fv(at, 1, GL_TRUE, v.data());
         }
-        glBindVertexArray(s_vao);
+        glBindVertexArray(s_quad->vao);
         glDrawArrays(GL_TRIANGLE_FAN, 0, 4);
         glBindVertexArray(0);
         glUseProgram(0);
@@ -193,8 +195,11 @@ protected:
 
     inline static std::array<Program, kProgramSlotCount>* s_programs = nullptr;
     inline static bool s_built = false;
-    inline static GLuint s_vao = 0;
-    inline static GLuint s_vbo = 0;
+    // On the heap like the programs: freed with the suite's context current, not at exit.
+    struct Quad {
+        GLObject vao, vbo;
+    };
+    inline static Quad* s_quad = nullptr;
 };
 
 // The source texel under (u, v), moved right by dx target pixels and clamped at `clamp`.

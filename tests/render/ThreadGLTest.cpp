@@ -34,7 +34,7 @@ std::array<float, 4> DrawColour(const std::array<float, 4>& colour) {
     source.BindTAO(PING);
     record.programs[kCopyProgram].Use(&out);
     const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    glUniformMatrix4fv(glGetUniformLocation(record.programs[kCopyProgram].id, "xform"), 1, GL_TRUE, identity);
+    glUniformMatrix4fv(glGetUniformLocation(record.programs[kCopyProgram].id(), "xform"), 1, GL_TRUE, identity);
     glBindVertexArray(record.quadVAO);
     glDrawArrays(GL_TRIANGLE_FAN, 0, 4);
     glBindVertexArray(0);
@@ -68,8 +68,8 @@ TEST_F(ThreadRenderData, TheFirstRenderBuildsEverythingAndTheNextOnlyMakesItCurr
         EXPECT_EQ(UmbrafexCGL_LiveContexts(), m_contexts + 1);
         std::array<GLuint, kProgramSlotCount> ids{};
         for (int slot = 0; slot < kProgramSlotCount; ++slot) {
-            ids[size_t(slot)] = record->programs[size_t(slot)].id;
-            EXPECT_EQ(record->programs[size_t(slot)].initialised, slot != 1 && slot != 15) << "slot " << slot;
+            ids[size_t(slot)] = record->programs[size_t(slot)].id();
+            EXPECT_EQ(record->programs[size_t(slot)].initialised(), slot != 1 && slot != 15) << "slot " << slot;
         }
         EXPECT_EQ(DrawColour({0.25f, 0.5f, 0.75f, 1.0f}), (std::array<float, 4>{0.25f, 0.5f, 0.75f, 1.0f}));
 
@@ -80,7 +80,7 @@ TEST_F(ThreadRenderData, TheFirstRenderBuildsEverythingAndTheNextOnlyMakesItCurr
         EXPECT_EQ(CGLGetCurrentContext(), record->local_ctx);
         EXPECT_EQ(UmbrafexCGL_LiveContexts(), m_contexts + 1) << "no second context";
         for (int slot = 0; slot < kProgramSlotCount; ++slot)
-            EXPECT_EQ(record->programs[size_t(slot)].id, ids[size_t(slot)]) << "slot " << slot << " rebuilt";
+            EXPECT_EQ(record->programs[size_t(slot)].id(), ids[size_t(slot)]) << "slot " << slot << " rebuilt";
         EXPECT_EQ(DrawColour({1.0f, 0.0f, 0.5f, 0.5f}), (std::array<float, 4>{1.0f, 0.0f, 0.5f, 0.5f}));
 
         // Tearing the record down leaves the thread with nothing current and the context gone.
@@ -100,9 +100,9 @@ TEST_F(ThreadRenderData, AQuadWithoutStorageIsBuiltAgain) {
         glBindBuffer(GL_ARRAY_BUFFER, record.quadVBO);
         glBufferData(GL_ARRAY_BUFFER, 0, nullptr, GL_STATIC_DRAW);
         glBindBuffer(GL_ARRAY_BUFFER, 0);
-        const GLuint program = record.programs[kCopyProgram].id;
+        const GLuint program = record.programs[kCopyProgram].id();
         ASSERT_NO_THROW(InitThreadLocalRenderData(nullptr, &out)) << Message(out);
-        EXPECT_EQ(record.programs[kCopyProgram].id, program) << "the programs were whole";
+        EXPECT_EQ(record.programs[kCopyProgram].id(), program) << "the programs were whole";
         GLint size = 0;
         glBindBuffer(GL_ARRAY_BUFFER, record.quadVBO);
         glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
@@ -164,7 +164,7 @@ TEST_F(ThreadRenderData, AFailedContextIsReportedAndTheNextRenderTriesAgain) {
         ASSERT_TRUE(local_render_data);
         EXPECT_NE(local_render_data->local_ctx, nullptr);
         EXPECT_EQ(CGLGetCurrentContext(), local_render_data->local_ctx);
-        EXPECT_TRUE(local_render_data->programs[kFinalPassProgram].initialised);
+        EXPECT_TRUE(local_render_data->programs[kFinalPassProgram].initialised());
         EXPECT_EQ(DrawColour({0.5f, 0.5f, 0.5f, 0.5f}), (std::array<float, 4>{0.5f, 0.5f, 0.5f, 0.5f}));
     }).join();
 }

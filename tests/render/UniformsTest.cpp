@@ -81,10 +81,10 @@ protected:
         GLContextSuite::SetUp();
         ASSERT_TRUE(m_program.InitInternal(kFullScreenVS, kEveryKindFS, &m_out)) << m_out.return_msg;
     }
-    GLint Loc(const char* name) const { return glGetUniformLocation(m_program.id, name); }
+    GLint Loc(const char* name) const { return glGetUniformLocation(m_program.id(), name); }
     std::vector<float> Floats(const char* name, int n) const {
         float v[16] = {};
-        glGetUniformfv(m_program.id, Loc(name), v);
+        glGetUniformfv(m_program.id(), Loc(name), v);
         return std::vector<float>(v, v + n);
     }
     PF_OutData m_out{};
@@ -94,7 +94,7 @@ protected:
 TEST_F(Uniforms, EveryKindReachesItsUniformAndUnseenNamesChangeNothing) {
     Matrix44f m{};
     for (int i = 0; i < 16; ++i) m.m[i] = float(i);
-    SetProgramUniforms(m_program.id, {{"u1", UIVEC(7u)},
+    SetProgramUniforms(m_program.id(), {{"u1", UIVEC(7u)},
                                       {"i1", IVEC(-3)},
                                       {"i2", IVEC2({1, 2})},
                                       {"i3", IVEC3({3, 4, 5})},
@@ -104,7 +104,7 @@ TEST_F(Uniforms, EveryKindReachesItsUniformAndUnseenNamesChangeNothing) {
                                       {"f3", VEC3({3.5f, 4.5f, 5.5f})},
                                       {"f4", VEC4({6.5f, 7.5f, 8.5f, 9.5f})},
                                       {"m4", MAT44(m)}});
-    EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), GLint(m_program.id)) << "left in use";
+    EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), GLint(m_program.id())) << "left in use";
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     // Read back as floats: a value the GL refused leaves 0.
     const std::pair<const char*, std::vector<float>> want[] = {
@@ -114,7 +114,7 @@ TEST_F(Uniforms, EveryKindReachesItsUniformAndUnseenNamesChangeNothing) {
     };
     for (const auto& [name, values] : want) EXPECT_EQ(Floats(name, int(values.size())), values) << name;
 
-    SetProgramUniforms(m_program.id, {{"not_in_the_program", VEC(1.0f)},
+    SetProgramUniforms(m_program.id(), {{"not_in_the_program", VEC(1.0f)},
                                       {kLongName, VEC(2.0f)},
                                       {"a_uniform_name_of_32_characters", VEC(3.0f)},
                                       {"f1", IVEC(9)}});  // the wrong kind: the GL refuses it
@@ -132,7 +132,7 @@ TEST_F(Uniforms, EachTextureGetsItsOwnUnitAndItsSamplerThatUnit) {
     const float texel = 0.4f;
     glTexImage1D(GL_TEXTURE_1D, 0, GL_R32F, 1, 0, GL_RED, GL_FLOAT, &texel);
     glBindTexture(GL_TEXTURE_1D, 0);
-    SetProgramUniforms(m_program.id, {{"texA", TEX2D(textures[0])},
+    SetProgramUniforms(m_program.id(), {{"texA", TEX2D(textures[0])},
                                       {"texB", TEX2D(textures[1])},
                                       {"texC", TEX2D(textures[2])},
                                       {"line", TEX1D(line)}});
@@ -174,7 +174,7 @@ TEST_F(Uniforms, FullScreenPassDrawsEveryPixelWithItsUniformsAndLeavesNothingBeh
     };
 
     glActiveTexture(GL_TEXTURE3);  // whatever was active before
-    RenderQuadFBO(target.GetFBO(PING), 16, 16, points.id,
+    RenderQuadFBO(target.GetFBO(PING), 16, 16, points.id(),
                   {{"texA", TEX2D(textures[0])}, {"texB", TEX2D(textures[1])}, {"f1", VEC(0.5f)}, {"unused_here", VEC(1.0f)}});
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     expectStateRestored();
@@ -211,7 +211,7 @@ TEST_F(Uniforms, ARatioQuadCoversItsShareOfTheTargetWithTheWholeTexture) {
     Framebuffer target;
     target.FramebufferInit(8, 8, 1, 32, GL_RGBA32F, GL_RGBA, GL_FLOAT);
     const int buffers = Buffers(), arrays = VertexArrays();
-    GLuint vao = 0, vbo = 0;
+    GLObject vao, vbo;
     InitQuadRatio(&vao, &vbo, 0.5f, 0.25f);  // of the unit quad's footprint: the lower-left 4 × 2 pixels
     target.BindFBO(PING, true);
     program.Use(&m_out);
@@ -229,8 +229,11 @@ TEST_F(Uniforms, ARatioQuadCoversItsShareOfTheTargetWithTheWholeTexture) {
             EXPECT_NEAR(p[0], (x + 0.5f) / 4, 1e-6) << "pixel " << x << ", " << y;
             EXPECT_NEAR(p[1], (y + 0.5f) / 2, 1e-6) << "pixel " << x << ", " << y;
         }
+    const GLuint array = vao;
     DeleteQuad(&vao, &vbo);
-    EXPECT_NE(vao, 0u) << "names are left as they were";
+    EXPECT_NE(array, 0u);
+    EXPECT_FALSE(glIsVertexArray(array));
+    EXPECT_EQ(vao, 0u) << "the owners name nothing afterwards";
     EXPECT_EQ(Buffers(), buffers);
     EXPECT_EQ(VertexArrays(), arrays);
 }

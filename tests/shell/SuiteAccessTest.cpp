@@ -130,6 +130,35 @@ TEST_F(SuiteAccess, ScoperMessageWithPercentSignsIsCopiedLiterally) {
     EXPECT_STREQ(m_out.return_msg, "100%s %n done");
 }
 
+TEST_F(SuiteAccess, ScoperThatMayMissHoldsNothingAndGivesBackOnce) {
+    host::SuiteRegistry::Instance().SetNull(kPFANSISuite, 1);
+    {
+        AEFX_SuiteScoper<PF_ANSICallbacksSuite1, true> ansi(In(), kPFANSISuite, 1);
+        EXPECT_EQ(ansi.get(), nullptr);
+        EXPECT_EQ(Held(kPFANSISuite, 1), 0) << "a suite handed out as null is given back at once";
+    }
+    EXPECT_EQ(Acquired(kPFANSISuite, 1), 1);
+    EXPECT_EQ(m_out.out_flags, 0) << "told the user without an output record";
+
+    host::SuiteRegistry::Instance().SetMissing(kPFWorldSuite, 2);
+    {
+        AEFX_SuiteScoper<PF_WorldSuite2, true> worlds(In(), kPFWorldSuite, 2, &m_out);
+        EXPECT_EQ(worlds.get(), nullptr);
+    }
+    EXPECT_TRUE(m_out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+    EXPECT_STREQ(m_out.return_msg, "Not able to acquire AEFX Suite.");
+
+    // Given back before the scope ends, with the host's answer; the end gives back nothing more.
+    {
+        AEFX_SuiteScoper<PF_HandleSuite1, true> handles(In(), kPFHandleSuite, 2);
+        ASSERT_NE(handles.get(), nullptr);
+        EXPECT_EQ(handles.Release(), kSPNoError);
+        EXPECT_EQ(handles.get(), nullptr);
+        EXPECT_EQ(Held(kPFHandleSuite, 2), 0);
+    }
+    EXPECT_EQ(host::SuiteRegistry::Instance().OverReleased(), 0) << "given back twice";
+}
+
 TEST_F(SuiteAccess, FreeAcquireAndRelease) {
     void* suite = nullptr;
     EXPECT_EQ(AEFX_AcquireSuite(In(), &m_out, kPFANSISuite, 1, nullptr, &suite), PF_Err_NONE);
@@ -224,6 +253,36 @@ TEST_F(SuiteAccess, PathWrapperReleasesItsObjectExactlyOnce) {
         EXPECT_EQ(e.Error(), A_Err_PARAMETER);
     }
     EXPECT_EQ(bogus.Get(), nullptr);
+    AEFX_ReleaseDrawbotSuites(In(), &m_out, &suites);
+}
+
+TEST_F(SuiteAccess, DrawingReleasesEachObjectItMadeOnce) {
+    DrawbotSuites suites{};
+    ASSERT_EQ(AEFX_AcquireDrawbotSuites(In(), &m_out, &suites), PF_Err_NONE);
+    const DRAWBOT_ColorRGBA white = {1, 1, 1, 1};
+    {
+        UF_Drawing drawing(suites.drawSuite, suites.supplierSuite);
+        DRAWBOT_BrushRef brush = nullptr;
+        DRAWBOT_PathRef path = nullptr, kept = nullptr;
+        EXPECT_EQ(drawing.NewBrush(&white, &brush), A_Err_NONE);
+        EXPECT_EQ(drawing.NewPath(&path), A_Err_NONE);
+        EXPECT_EQ(drawing.NewPath(&kept), A_Err_NONE);
+        EXPECT_NE(kept, nullptr);
+        EXPECT_EQ(host::DrawbotObjectsAlive(), 3u);
+        EXPECT_EQ(drawing.Release({path, brush}), A_Err_NONE);
+        EXPECT_EQ(host::DrawbotObjectsAlive(), 1u) << "only the objects named go";
+        EXPECT_EQ(drawing.Release({path}), A_Err_NONE);
+        EXPECT_EQ(host::DrawbotMisuses(), 0) << "an object released twice";
+    }
+    EXPECT_EQ(host::DrawbotObjectsAlive(), 0u) << "what is left goes with the drawing";
+    {
+        UF_Drawing drawing(suites.drawSuite, suites.supplierSuite);
+        DRAWBOT_PathRef path = nullptr;
+        EXPECT_EQ(drawing.NewPath(&path), A_Err_NONE);
+        EXPECT_EQ(drawing.Release(), A_Err_NONE);
+        EXPECT_EQ(host::DrawbotObjectsAlive(), 0u);
+    }
+    EXPECT_EQ(host::DrawbotMisuses(), 0) << "released again when the drawing went";
     AEFX_ReleaseDrawbotSuites(In(), &m_out, &suites);
 }
 

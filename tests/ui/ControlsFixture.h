@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "GradientStops.h"
 #include "host/AppSuite.h"
 #include "host/EffectControls.h"
 #include "host/HandleSuite.h"
@@ -46,7 +47,7 @@ protected:
         host::HandleTable::Instance().Dispose(h);
     }
     std::vector<ArbGradientPt> Stops() {
-        return CreateGradientStdVecFromArb(Handles(), H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
+        return StopsOf(Handles(), H().Param(UF3_COLOR_GRADIENT).u.arb_d.value);
     }
     PF_Handle GradientHandle() { return H().Param(UF3_COLOR_GRADIENT).u.arb_d.value; }
 

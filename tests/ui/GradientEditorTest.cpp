@@ -8,6 +8,7 @@
 #include "ControlsFixture.h"
 #include "host/Streams.h"
 #include "shell/UF3.h"
+#include "shell/UF_Handle.h"
 #include "ui/JuceGradientParameter.h"
 
 namespace {
@@ -223,6 +224,19 @@ TEST_F(GradientEditor, CursorShowsWhatAClickWouldDo) {
     panel->MoveTo(UF3_COLOR_GRADIENT, {area.right, area.top + 10}, &cursor);
     EXPECT_EQ(cursor, PF_Cursor_NONE) << "the control's right edge is inside it";
     EXPECT_EQ(panel->Last().evt_out_flags, PF_EO_NONE);
+
+    // A gradient that cannot be read says nothing of what a click would do: the host hears
+    // why and keeps its cursor, over the strip as over a marker.
+    auto& handles = host::HandleTable::Instance();
+    for (const PF_Point at : {Under(0.3, 4), Under(0.5, 4)}) {
+        const long before = handles.LockCalls();
+        ASSERT_EQ(panel->MoveTo(UF3_COLOR_GRADIENT, at, &cursor), PF_Err_NONE);
+        handles.FailLock(handles.LockCalls() - before);  // the gradient's, the last
+        EXPECT_EQ(panel->MoveTo(UF3_COLOR_GRADIENT, at, &cursor), PF_Err_OUT_OF_MEMORY);
+        EXPECT_EQ(cursor, PF_Cursor_ARROW) << "a cursor chosen without the stops";
+        handles.ClearFaults();
+    }
+    ExpectBooksBalanced();
 }
 
 // An edit the host refuses any part of is not made at all, and the refusal is the event's answer:
@@ -320,10 +334,10 @@ TEST_F(GradientEditor, MakesItsSequenceDataWhenTheInstanceHasNone) {
     noLock.host_lock_handle = nullptr;
     for (PF_UtilCallbacks* utils : {&noLock, static_cast<PF_UtilCallbacks*>(nullptr)}) {
         in.utils = utils;
-        EXPECT_EQ(SequenceDataLock(&in).get(), nullptr);
+        EXPECT_FALSE(UF_HandleLock(in.utils, in.sequence_data));
     }
     in.utils = H().In().utils;
-    EXPECT_EQ(SequenceDataLock(&in).get(), seq);
+    EXPECT_EQ(UF_HandleLock(in.utils, in.sequence_data).As<const SequenceData>(), seq);
     ExpectBooksBalanced();
 }
 
