@@ -546,6 +546,19 @@ TEST_F(HostCompositing, ViewTextureShowsTheTextureAlone) {
     Spy::failErr = PF_Err_INTERNAL_STRUCT_DAMAGED;
     EXPECT_EQ(ViewNoiseSolo(In(), p, suites), PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_NE(Log().find("ViewNoiseSolo()"), std::string::npos);
+
+    // Both worlds away from the layer's corner: the texel at layer (6, 11) lands at (1, 1) of an
+    // output whose corner is layer (5, 10).
+    PF_EffectWorld* placed = World(3, 3, 8, 5, 10);
+    PF_EffectWorld* texel = World(1, 1, 8, 6, 11);
+    Put(texel, 0, {90, 60, 70, 80});
+    p.output_worldP = placed;
+    p.noise_worldP = texel;
+    Spy::Reset();
+    ASSERT_EQ(ViewNoiseSolo(In(), p, suites), PF_Err_NONE);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x)
+            ExpectNear(Get(placed, x, y), x == 1 && y == 1 ? Px{90, 60, 70, 80} : Px{0, 0, 0, 0}, 0);
 }
 
 TEST_F(HostCompositing, VisualiseBufferDataDrawsEachBufferWhereItLies) {

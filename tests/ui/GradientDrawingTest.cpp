@@ -136,6 +136,34 @@ TEST_F(GradientDrawing, HoveredButtonSwapsFaceAndText) {
     EXPECT_EQ(Labels().count("No Interp"), 0u);
 }
 
+// Each button is its whole rectangle, nothing beside it, with its label on a baseline low in it.
+TEST_F(GradientDrawing, ButtonFillsItsRectangleWithTheLabelLowInIt) {
+    ASSERT_EQ(Draw(), PF_Err_NONE);
+    const Bar b = BarOf();
+    const double width = (b.W + 8) / 3, height = 16;
+    const DRAWBOT_ColorRGBA text = AppColour(2);
+    for (int k = 0; k < 6; ++k) {
+        SCOPED_TRACE(k);
+        const double l = b.X - 9 + (k % 3) * (width + 5), t = b.T + 57.2 + (k / 3) * 21;
+        // Inside the face's corners, clear of the 2-unit pen and of the centred label.
+        ExpectColour(At(l + width - 3, t + height - 3), AppColour(1000), "lower right corner");
+        ExpectColour(At(l + 3, t + height - 3), AppColour(1000), "lower left corner");
+        ExpectColour(At(l + width - 3, t + 3), AppColour(1000), "upper right corner");
+        // In the gap to the left of the button, low and high alike: the panel.
+        if (k % 3) ExpectColour(At(l - 2.5, t + height - 2), At(l - 2.5, t + 2), "the gap beside the button");
+        // The label's glyphs in the button's lower half, from the middle to the bottom.
+        int inked = 0;
+        for (double y = t + height / 2; y < t + height - 1; y += 0.5)
+            for (double x = l + 2; x < l + width - 2; x += 0.5) {
+                const DRAWBOT_ColorRGBA c = At(x, y);
+                if (std::abs(c.red - text.red) + std::abs(c.green - text.green) + std::abs(c.blue - text.blue) <
+                    0.1f)
+                    ++inked;
+            }
+        EXPECT_GT(inked, 10) << "label pixels in the lower half";
+    }
+}
+
 TEST_F(GradientDrawing, LowWorkingSpaceGammaBlendsTheBarLinearly) {
     SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
     H().Param(UF3_LINEAR_BLENDING).u.bd.value = 0;

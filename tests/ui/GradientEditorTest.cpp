@@ -45,6 +45,21 @@ TEST_F(GradientEditor, AddsAnEighthStopAndRefusesANinth) {
     EXPECT_EQ(GradientHandle(), before) << "nothing written with eight stops";
 }
 
+// The add strip runs from the bar's bottom edge, that edge included, down the markers' depth.
+TEST_F(GradientEditor, AddStripTakesTheBarsBottomEdgeButNotTheRowAbove) {
+    SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
+    ASSERT_EQ(float(Under(0.5, 0).v), BarOf().B) << "the click lands exactly on the edge";
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, -1)), PF_Err_NONE);
+    EXPECT_EQ(Stops().size(), 2u) << "one unit up is the bar";
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.5, 0)), PF_Err_NONE);
+    ASSERT_EQ(Stops().size(), 3u) << "on the edge";
+    EXPECT_NEAR(Stops()[2].position, 0.5, 1e-6);
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.25, 18)), PF_Err_NONE);
+    EXPECT_EQ(Stops().size(), 4u) << "on the strip's lower edge";
+    ASSERT_EQ(panel->Click(UF3_COLOR_GRADIENT, Under(0.75, 19)), PF_Err_NONE);
+    EXPECT_EQ(Stops().size(), 4u) << "below the strip";
+}
+
 TEST_F(GradientEditor, AddedStopTakesTheColourBlendedAsLinearBlendingSays) {
     for (bool linear : {false, true}) {
         SetStops({Stop(0, 1, 0, 0), Stop(1, 0, 0, 1)});
