@@ -122,6 +122,10 @@ TEST(PointBounds, HandComputedCases) {
         {true, false, 8, 0, 0, {120, 3}, {100, 0, 140, 80}, {100, -5, 140, 80}, "inverse, disc over the top"},
         {true, false, 8, 0, 0, {137, 40}, {100, 0, 140, 80}, {100, 0, 146, 80}, "inverse, disc over the right side"},
         {true, false, 8, 0, 0, {103, 40}, {100, 0, 140, 80}, {95, 0, 140, 80}, "inverse, disc over the left side"},
+        // The disc just touching the right edge's line from above (21 - 1 = 20): thrown straight
+        // down to b + 41 = 61 exactly; the near-vertical tangent through (20,20) lands a hair
+        // short of it and would floor to 60. Left: the tangent through (0,0) reaches x -32.8.
+        {false, false, 1, 31, 0, {21, -17}, {0, 0, 20, 20}, {-33, 0, 20, 61}, "disc touching a side's line"},
     };
     for (const auto& c : cases) {
         myParams p{};
@@ -287,6 +291,18 @@ TEST_F(PreRender, RaytracedPointPadAndDiscOverTheLayer) {
     EXPECT_EQ(Block(job).pointPad, 9);
     EXPECT_EQ(B(job.preOutput.max_result_rect), (Box{-34, -34, 234, 134}));
     EXPECT_EQ(B(job.preOutput.result_rect), (Box{-34, -34, 150, 134}));
+
+    // The pad follows the layer's own longest side wherever the layer sits: moved down by
+    // 150 it is still trunc(3.3 × 0.01 × 200) = 6; a 100 × 300 layer at y 40 gives
+    // trunc(9.9) = 9. Each plus the margin 3.
+    for (auto [w, h, y, pad] : {std::tuple{200, 100, 150, 9}, std::tuple{100, 300, 40, 12}}) {
+        H().SetLayerSize(H().EffectLayer(), w, h);
+        H().EffectLayer().originY = y;
+        host::RenderJob moved;
+        ASSERT_EQ(Run(moved, {-100, -100, 150, 300}), PF_Err_NONE);
+        ASSERT_EQ(B(moved.checkouts[1].result.max_result_rect), (Box{0, y, w, y + h}));
+        EXPECT_EQ(Block(moved).pointPad, pad) << w << " x " << h << " at y " << y;
+    }
 }
 
 TEST_F(PreRender, RaytracedEmptyInputAndDefaultBuffer) {
