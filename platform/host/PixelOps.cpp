@@ -2,6 +2,7 @@
 
 #include "AE_GeneralPlug.h"
 
+#include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
 
 #include <chrono>
@@ -53,6 +54,14 @@ std::atomic<long> g_cancelAtCall{0};
 std::atomic<long> g_strayAtCall{0};
 std::atomic<long> g_iterateCalls{0};
 std::atomic<int> g_threads{0};
+
+// The pool's workers otherwise wind down on their own while the process exits,
+// and LeakSanitizer's stop-the-world at exit now and then crashes on a thread
+// that is halfway gone. Joining them first leaves only the main thread there.
+struct JoinWorkersAtExit {
+    tbb::task_scheduler_handle handle{tbb::attach{}};
+    ~JoinWorkersAtExit() { (void)tbb::finalize(handle, std::nothrow); }
+} g_joinWorkersAtExit;
 
 enum class Depth { k8, k16, k32 };
 
