@@ -145,10 +145,6 @@ std::string Resolution(const PF_LayerDef* world) {
 
 }  // namespace
 
-Framebuffer::Framebuffer(Framebuffer&& other) noexcept {
-    *this = std::move(other);
-}
-
 Framebuffer& Framebuffer::operator=(Framebuffer&& other) noexcept {
     if (this == &other) return *this;
     m_init = std::exchange(other.m_init, false);

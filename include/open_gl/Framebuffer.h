@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "AE_Effect.h"
@@ -32,7 +33,7 @@ public:
     Framebuffer(const Framebuffer&) = delete;
     Framebuffer& operator=(const Framebuffer&) = delete;
     // Moves hand the GL names over; the source is left empty.
-    Framebuffer(Framebuffer&& other) noexcept;
+    Framebuffer(Framebuffer&& other) noexcept { *this = std::move(other); }
     Framebuffer& operator=(Framebuffer&& other) noexcept;
 
     // `count` framebuffer/texture pairs of width × height, linear filtering, transparent
