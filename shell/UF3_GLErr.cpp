@@ -23,14 +23,15 @@ std::string ErrorMessage(const std::string& where, GLenum error) {
     return where + " cleared pre-existing OpenGL error: " + Describe(error);
 }
 
-std::vector<std::string> Drain(const std::string& where, GLErrorSource nextError, int limit) {
-    std::vector<std::string> messages;
+// The pending errors, read until none is left or `limit` have been read.
+std::vector<GLenum> Drain(GLErrorSource nextError, int limit = kMaxDrainedErrors) {
+    std::vector<GLenum> errors;
     for (int i = 0; i < limit; ++i) {
         const GLenum error = nextError();
         if (error == GL_NO_ERROR) break;
-        messages.push_back(ErrorMessage(where, error));
+        errors.push_back(error);
     }
-    return messages;
+    return errors;
 }
 
 }  // namespace
@@ -48,20 +49,16 @@ std::string GLEnumToString(GLenum error) {
 }
 
 void ClearThenLogExistingGLErrors(const std::string& where, bool throwError, GLErrorSource nextError) {
-    if (throwError) {
-        // Only the first is read: the others stay for whoever looks next.
-        const std::vector<std::string> first = Drain(where, nextError, 1);
-        if (!first.empty()) throw first.front();
-        return;
-    }
-    for (const std::string& message : Drain(where, nextError, kMaxDrainedErrors)) {
-        LogError(message, nullptr);
-    }
+    // Thrown, only the first is read: the others stay for whoever looks next.
+    const std::vector<GLenum> errors = Drain(nextError, throwError ? 1 : kMaxDrainedErrors);
+    if (throwError && !errors.empty()) throw ErrorMessage(where, errors.front());
+    for (const GLenum error : errors) LogError(ErrorMessage(where, error), nullptr);
 }
 
 std::string ClearThenReturnExistingGLErrors(const std::string& where, GLErrorSource nextError) {
     std::string all;
-    for (const std::string& message : Drain(where, nextError, kMaxDrainedErrors)) {
+    for (const GLenum error : Drain(nextError)) {
+        const std::string message = ErrorMessage(where, error);
         std::printf("%s\n", message.c_str());
         all += message;
     }
@@ -69,12 +66,9 @@ std::string ClearThenReturnExistingGLErrors(const std::string& where, GLErrorSou
 }
 
 std::string TakeGLError(const std::string& call, GLErrorSource nextError) {
-    const GLenum first = nextError();
-    if (first == GL_NO_ERROR) return "";
     // The rest go too: one refused call is one failure, not one per flag it raised.
-    for (int i = 1; i < kMaxDrainedErrors && nextError() != GL_NO_ERROR; ++i) {
-    }
-    return call + " failed: " + Describe(first);
+    const std::vector<GLenum> errors = Drain(nextError);
+    return errors.empty() ? "" : call + " failed: " + Describe(errors.front());
 }
 
 void ThrowIfGLError(const std::string& call, GLErrorSource nextError) {

@@ -58,61 +58,55 @@ struct Staging {
     }
 };
 
-PF_Err AlphaOnly8(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel*) {
+// An iterate callback that writes each pixel into its slot of the staging copy with `Write`.
+template <typename Pixel, void (*Write)(const Staging&, int64_t slot, const Pixel& in)>
+PF_Err ToStaging(void* refcon, A_long x, A_long y, Pixel* in, Pixel*) {
     const auto& s = *static_cast<const Staging*>(refcon);
     const int64_t slot = s.Slot(x, y);
     if (slot < 0) return PF_Err_BAD_CALLBACK_PARAM;
-    static_cast<uint8_t*>(s.pixels)[slot] = in->alpha;
+    Write(s, slot, *in);
     return PF_Err_NONE;
 }
 
-PF_Err AlphaOnlyFloat(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat*) {
-    const auto& s = *static_cast<const Staging*>(refcon);
-    const int64_t slot = s.Slot(x, y);
-    if (slot < 0) return PF_Err_BAD_CALLBACK_PARAM;
-    static_cast<float*>(s.pixels)[slot] = in->alpha;
-    return PF_Err_NONE;
+template <typename Pixel>
+void AlphaOnly(const Staging& s, int64_t slot, const Pixel& in) {
+    static_cast<decltype(in.alpha)*>(s.pixels)[slot] = in.alpha;
 }
 
-PF_Err Premultiply8(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel*) {
-    const auto& s = *static_cast<const Staging*>(refcon);
-    const int64_t slot = s.Slot(x, y);
-    if (slot < 0) return PF_Err_BAD_CALLBACK_PARAM;
+void Premultiply8(const Staging& s, int64_t slot, const PF_Pixel& in) {
     uint8_t* out = static_cast<uint8_t*>(s.pixels) + 4 * slot;
-    const float a = in->alpha / 255.0f;
+    const float a = in.alpha / 255.0f;
     if (a <= 0.0f) {
         std::fill(out, out + 4, uint8_t{0});
-        return PF_Err_NONE;
+        return;
     }
     const auto channel = [&](A_u_char value) {
         float c = value / 255.0f;
         if (s.linear) c = std::pow(c, float(kLinearise));
         return static_cast<uint8_t>(std::min(255.0f, c * a * 255.0f));
     };
-    out[0] = channel(in->red);
-    out[1] = channel(in->green);
-    out[2] = channel(in->blue);
-    out[3] = in->alpha;
-    return PF_Err_NONE;
+    out[0] = channel(in.red);
+    out[1] = channel(in.green);
+    out[2] = channel(in.blue);
+    out[3] = in.alpha;
 }
 
-PF_Err PremultiplyFloat(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat*) {
-    const auto& s = *static_cast<const Staging*>(refcon);
-    const int64_t slot = s.Slot(x, y);
-    if (slot < 0) return PF_Err_BAD_CALLBACK_PARAM;
+void PremultiplyFloat(const Staging& s, int64_t slot, const PF_PixelFloat& in) {
     float* out = static_cast<float*>(s.pixels) + 4 * slot;
-    const float a = in->alpha;
+    const float a = in.alpha;
     const auto channel = [&](float value) {
         const float c = std::max(0.0f, value);
         if (s.linear) return static_cast<float>(std::max(0.0, a * std::pow(double(c), kLinearise)));
         return std::max(0.0f, c * a);
     };
-    out[0] = channel(in->red);
-    out[1] = channel(in->green);
-    out[2] = channel(in->blue);
+    out[0] = channel(in.red);
+    out[1] = channel(in.green);
+    out[2] = channel(in.blue);
     out[3] = a;
-    return PF_Err_NONE;
 }
+
+constexpr PF_IteratePixel8Func kAlphaOnly8 = ToStaging<PF_Pixel, AlphaOnly<PF_Pixel>>;
+constexpr PF_IteratePixelFloatFunc kAlphaOnlyFloat = ToStaging<PF_PixelFloat, AlphaOnly<PF_PixelFloat>>;
 
 // Walks the world (as source and destination) with the suite of the bit depth.
 PF_Err IterateWorld(const AEGP_SuiteHandler& suites, PF_InData* in_data, int bitdepth, PF_LayerDef* world,
@@ -151,24 +145,11 @@ std::string Resolution(const PF_LayerDef* world) {
 
 }  // namespace
 
-struct Framebuffer::Layout {
-    int32_t width, height, count, bitdepth;
-    bool rgba;
-    int32_t channels;
-    GLenum internalFormat, format, type;
-    uint64_t cpuPixSize;
-    bool empty;
-};
-
-Framebuffer::Framebuffer(Framebuffer&& other) noexcept {
-    *this = std::move(other);
-}
-
 Framebuffer& Framebuffer::operator=(Framebuffer&& other) noexcept {
     if (this == &other) return *this;
     m_init = std::exchange(other.m_init, false);
-    RestoreLayout(other.SaveLayout());
-    other.RestoreLayout(Layout{});
+    LayoutFields() = Layout(other.LayoutFields());
+    other.LayoutFields() = Layout{};
     m_name = std::move(other.m_name);
     m_fboV = std::move(other.m_fboV);
     m_taoV = std::move(other.m_taoV);
@@ -177,31 +158,24 @@ Framebuffer& Framebuffer::operator=(Framebuffer&& other) noexcept {
     return *this;
 }
 
-Framebuffer::Layout Framebuffer::SaveLayout() const {
-    return Layout{m_width,          m_height,   m_count,  m_bitdepth,    m_rgba, m_channels,
-                  m_internalFormat, m_format,   m_type,   m_cpu_pixSize, m_empty};
-}
-
-void Framebuffer::RestoreLayout(const Layout& l) {
-    m_width = l.width;
-    m_height = l.height;
-    m_count = l.count;
-    m_bitdepth = l.bitdepth;
-    m_rgba = l.rgba;
-    m_channels = l.channels;
-    m_internalFormat = l.internalFormat;
-    m_format = l.format;
-    m_type = l.type;
-    m_cpu_pixSize = l.cpuPixSize;
-    m_empty = l.empty;
-}
-
-void Framebuffer::CheckOrRestore(const Layout& previous) {
+void Framebuffer::Relayout(int width, int height, int count, int bitdepth, GLenum internalFormat, GLenum format,
+                           GLenum type) {
+    const Layout previous = LayoutFields();
+    m_width = width;
+    m_height = height;
+    m_count = count;
+    m_bitdepth = bitdepth;
+    m_internalFormat = internalFormat;
+    m_format = format;
+    m_type = type;
+    m_rgba = format != GL_RED;
+    m_channels = m_rgba ? 4 : 1;
+    m_cpu_pixSize = uint64_t(m_channels) * (bitdepth == 32 ? 4 : 1);
     try {
         FBO_PreInitCheckSuccess();
     } catch (...) {
         // A refused call must not resize a live object: its names would no longer match.
-        RestoreLayout(previous);
+        LayoutFields() = previous;
         throw;
     }
 }
@@ -224,22 +198,8 @@ bool Framebuffer::FBO_PreInitCheckSuccess() {
 
 bool Framebuffer::FramebufferInit(int width, int height, int count, int bitdepth, int internalFormat,
                                   GLenum format, GLenum type) {
-    const Layout previous = SaveLayout();
-    m_width = width;
-    m_height = height;
-    m_count = count;
-    m_bitdepth = bitdepth;
-    m_internalFormat = GLenum(internalFormat);
-    m_format = format;
-    m_type = type;
-    m_rgba = format != GL_RED;
-    m_channels = format == GL_RED ? 1 : 4;
-    m_cpu_pixSize = uint64_t(m_channels) * (bitdepth == 32 ? 4 : 1);
-    CheckOrRestore(previous);
-
+    Relayout(width, height, count, bitdepth, GLenum(internalFormat), format, type);
     DropNames();
-    m_fboV.reserve(size_t(count));
-    m_taoV.reserve(size_t(count));
     // A refused name, image or attachment: the names made so far stay for the destructor.
     const std::string failed =
         "FramebufferInit failed, resolution: " + std::to_string(width) + "x" + std::to_string(height);
@@ -263,20 +223,10 @@ PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, const UploadSettings& 
     if (world == nullptr || suites == nullptr) {
         Throw(PF_Err_BAD_CALLBACK_PARAM, "Framebuffer::FBO_Init_PF_World needs a world and the render's suites");
     }
-    const Layout previous = SaveLayout();
-    m_width = world->width;
-    m_height = world->height;
-    m_bitdepth = settings.bitdepth;
-    m_count = 1;
-    m_rgba = settings.rgba;
-    CheckOrRestore(previous);
-
-    const bool deep = m_bitdepth == 32;
-    m_channels = m_rgba ? 4 : 1;
-    m_internalFormat = m_rgba ? (deep ? GL_RGBA32F : GL_RGBA8) : (deep ? GL_R32F : GL_R8);
-    m_format = m_rgba ? GL_RGBA : GL_RED;
-    m_type = deep ? GL_FLOAT : GL_UNSIGNED_BYTE;
-    m_cpu_pixSize = uint64_t(m_channels) * (deep ? 4 : 1);
+    const bool deep = settings.bitdepth == 32;
+    Relayout(world->width, world->height, 1, settings.bitdepth,
+             settings.rgba ? (deep ? GL_RGBA32F : GL_RGBA8) : (deep ? GL_R32F : GL_R8),
+             settings.rgba ? GL_RGBA : GL_RED, deep ? GL_FLOAT : GL_UNSIGNED_BYTE);
 
     const std::string sizes = Resolution(world) + ", bitdepth of: " + std::to_string(m_cpu_pixSize);
     // The staging copy: unlocked and disposed on every way out, and m_bufferH names it meanwhile.
@@ -300,8 +250,9 @@ PF_Err Framebuffer::FBO_Init_PF_World(PF_LayerDef* world, const UploadSettings& 
     glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
 
     Staging copy{pixels, m_width, m_height, settings.linearise, false};
-    const PF_Err err = IterateWorld(*suites, in_data, m_bitdepth, world, copy, m_rgba ? Premultiply8 : AlphaOnly8,
-                                    m_rgba ? PremultiplyFloat : AlphaOnlyFloat);
+    const PF_Err err = IterateWorld(*suites, in_data, m_bitdepth, world, copy,
+                                    m_rgba ? ToStaging<PF_Pixel, Premultiply8> : kAlphaOnly8,
+                                    m_rgba ? ToStaging<PF_PixelFloat, PremultiplyFloat> : kAlphaOnlyFloat);
     texture.TexSubImage(m_width, m_height, m_format, m_type, pixels, settings.mipmaps,
                         "Framebuffer::FBO_Init_PF_World");
     glBindTexture(GL_TEXTURE_2D, 0);
@@ -340,7 +291,7 @@ PF_Err Framebuffer::FBO_Upload_Texture(PF_LayerDef* world, PF_InData* in_data) {
     glPixelStorei(GL_UNPACK_ROW_LENGTH, m_width);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     Staging copy{pixels, m_width, m_height, false, true};
-    const PF_Err err = IterateWorld(suites, in_data, m_bitdepth, world, copy, AlphaOnly8, AlphaOnlyFloat);
+    const PF_Err err = IterateWorld(suites, in_data, m_bitdepth, world, copy, kAlphaOnly8, kAlphaOnlyFloat);
     m_taoV[0].TexSubImage(m_width, m_height, m_format, m_type, pixels, false, "Framebuffer::FBO_Upload_Texture");
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) Throw(err, "Framebuffer::FBO_Upload_Texture iterate() err");
     return err;

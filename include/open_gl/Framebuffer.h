@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "AE_Effect.h"
@@ -31,7 +33,7 @@ public:
     Framebuffer(const Framebuffer&) = delete;
     Framebuffer& operator=(const Framebuffer&) = delete;
     // Moves hand the GL names over; the source is left empty.
-    Framebuffer(Framebuffer&& other) noexcept;
+    Framebuffer(Framebuffer&& other) noexcept { *this = std::move(other); }
     Framebuffer& operator=(Framebuffer&& other) noexcept;
 
     // `count` framebuffer/texture pairs of width × height, linear filtering, transparent
@@ -82,12 +84,16 @@ public:
     PF_Handle m_bufferH = nullptr;  // only while an upload runs
 
 private:
-    struct Layout;
-    Layout SaveLayout() const;
-    void RestoreLayout(const Layout& layout);
-    // Runs the precondition check on the layout just recorded; a refused call leaves the
+    // What the precondition check reads, and what follows from it, as one.
+    using Layout =
+        std::tuple<int32_t, int32_t, int32_t, int32_t, bool, int32_t, GLenum, GLenum, GLenum, uint64_t, bool>;
+    auto LayoutFields() {
+        return std::tie(m_width, m_height, m_count, m_bitdepth, m_rgba, m_channels, m_internalFormat, m_format,
+                        m_type, m_cpu_pixSize, m_empty);
+    }
+    // Takes the new layout and runs the precondition check on it; a refused call leaves the
     // object as it was.
-    void CheckOrRestore(const Layout& previous);
+    void Relayout(int width, int height, int count, int bitdepth, GLenum internalFormat, GLenum format, GLenum type);
     // Names left by a failed allocation or CleanUp would shift every index.
     void DropNames();
 };

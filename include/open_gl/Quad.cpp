@@ -1,7 +1,5 @@
 #include "open_gl/Quad.h"
 
-#include <cstddef>
-
 #include "shell/UF3.h"
 #include "shell/UF3_Err.h"
 
@@ -106,16 +104,12 @@ GL_Pod CreateQuadFromVertices(GLuint program, const UniformMap& uniforms, const 
     pod.settings[GL_Pod::kInstances] = 1;
     pod.settings[GL_Pod::kProgram] = program;
     pod.uniforms = uniforms;
-    pod.attributes["vertex"] = AttributeType{0, 4, GL_FLOAT, 4 * sizeof(GLfloat)};
-    pod.attributes["tex"] = AttributeType{0, 2, GL_FLOAT, 2 * sizeof(GLfloat)};
-    pod.attributes["texCoordIn"] = pod.attributes["tex"];
-    pod.buffers.reserve(2);
     const std::string caller = "CreateQuadFromVertices";
     pod.buffers.push_back(CreateBuffer(vertices, sizeof vertices, GL_ARRAY_BUFFER, GL_STATIC_DRAW, caller));
     pod.buffers.push_back(CreateBuffer(texCoords, sizeof texCoords, GL_ARRAY_BUFFER, GL_STATIC_DRAW, caller));
-    pod.attributes["vertex"].buffer = pod.buffers[0];
-    pod.attributes["tex"].buffer = pod.buffers[1];
-    pod.attributes["texCoordIn"].buffer = pod.buffers[1];
+    pod.attributes["vertex"] = AttributeType{pod.buffers[0], 4, GL_FLOAT, 4 * sizeof(GLfloat)};
+    pod.attributes["tex"] = AttributeType{pod.buffers[1], 2, GL_FLOAT, 2 * sizeof(GLfloat)};
+    pod.attributes["texCoordIn"] = pod.attributes["tex"];
     return pod;
 }
 

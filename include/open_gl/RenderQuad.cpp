@@ -2,7 +2,6 @@
 
 #include "open_gl/Quad.h"
 #include "resources/BlueNoise.h"
-#include "shell/UF3.h"
 
 void RenderGeneric(Vec4i viewport, const std::array<GLuint, 11>& settings, GLuint framebuffer, GLuint program) {
     if (settings[9] != 0) {

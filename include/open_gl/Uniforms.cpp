@@ -1,7 +1,5 @@
 #include "open_gl/Uniforms.h"
 
-#include <string_view>
-
 namespace {
 
 // Active names are read through a buffer of this size, terminating zero included.
@@ -10,6 +8,17 @@ constexpr GLsizei kNameBufferSize = 32;
 // Reads one pending error and forgets it: a mismatched kind must not poison the next drain.
 void DropGLError() {
     glGetError();
+}
+
+// The name of the active uniform or attribute at `index`, as glGetActiveUniform or
+// glGetActiveAttrib reads it.
+std::string ActiveName(decltype(&glGetActiveUniform) getActive, GLuint program, GLint index) {
+    char name[kNameBufferSize] = {};
+    GLsizei length = 0;
+    GLint size = 0;
+    GLenum type = 0;
+    getActive(program, GLuint(index), kNameBufferSize, &length, &size, &type, name);
+    return name;
 }
 
 uniform_t Make(int32_t type) {
@@ -62,12 +71,8 @@ void SetProgramUniforms(GLuint program, const UniformMap& uniforms) {
     glGetProgramiv(program, GL_ACTIVE_UNIFORMS, &count);
     std::unordered_map<std::string, GLint> active;
     for (GLint index = 0; index < count; ++index) {
-        char name[kNameBufferSize] = {};
-        GLsizei length = 0;
-        GLint size = 0;
-        GLenum type = 0;
-        glGetActiveUniform(program, GLuint(index), kNameBufferSize, &length, &size, &type, name);
-        active[name] = glGetUniformLocation(program, name);
+        const std::string name = ActiveName(glGetActiveUniform, program, index);
+        active[name] = glGetUniformLocation(program, name.c_str());
     }
 
     glUseProgram(program);
@@ -86,13 +91,9 @@ void SetProgramAttributes(GLuint vao, GLuint program, const AttributeMap& attrib
     DropGLError();
     std::unordered_map<std::string, GLint> active;
     for (GLint index = 0; index < count; ++index) {
-        char name[kNameBufferSize] = {};
-        GLsizei length = 0;
-        GLint size = 0;
-        GLenum type = 0;
-        glGetActiveAttrib(program, GLuint(index), kNameBufferSize, &length, &size, &type, name);
-        if (std::string_view(name).starts_with("gl_")) continue;
-        const GLint location = glGetAttribLocation(program, name);
+        const std::string name = ActiveName(glGetActiveAttrib, program, index);
+        if (name.starts_with("gl_")) continue;
+        const GLint location = glGetAttribLocation(program, name.c_str());
         if (location != -1) active[name] = location;
         DropGLError();
     }
