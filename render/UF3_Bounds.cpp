@@ -20,12 +20,6 @@ constexpr A_long kStandardShadowSlack = 10;
 // Added to the Raytraced point reach, pixels.
 constexpr float kPointReachSlack = 10.0f;
 
-// Host entries a host does not serve are null: a missing one is an error, not a crash.
-template <typename Fn, typename... Args>
-PF_Err CallHost(Fn fn, Args... args) {
-    return fn ? static_cast<PF_Err>(fn(args...)) : PF_Err_BAD_CALLBACK_PARAM;
-}
-
 // Rounded values outside the int32 range (and NaN) have no pixel; clamp them
 // rather than convert out of range.
 A_long ToPixel(double v) {

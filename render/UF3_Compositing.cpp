@@ -12,12 +12,6 @@
 
 namespace {
 
-// Host entries a host does not serve are null: a missing one is an error, not a crash.
-template <typename Fn, typename... Args>
-PF_Err CallHost(Fn fn, Args... args) {
-    return fn ? static_cast<PF_Err>(fn(args...)) : PF_Err_BAD_CALLBACK_PARAM;
-}
-
 PF_UtilCallbacks NoUtils{};
 const PF_UtilCallbacks& Utils(const PF_InData* in_data) {
     return in_data && in_data->utils ? *in_data->utils : NoUtils;
