@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "params/UF3_ParamIndex.h"
+#include "render/UF3_Compositing.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3_Err.h"
 
@@ -18,12 +19,6 @@ constexpr float kPi = std::numbers::pi_v<float>;
 constexpr A_long kStandardShadowSlack = 10;
 // Added to the Raytraced point reach, pixels.
 constexpr float kPointReachSlack = 10.0f;
-
-// Host entries a host does not serve are null: a missing one is an error, not a crash.
-template <typename Fn, typename... Args>
-PF_Err CallHost(Fn fn, Args... args) {
-    return fn ? static_cast<PF_Err>(fn(args...)) : PF_Err_BAD_CALLBACK_PARAM;
-}
 
 // Rounded values outside the int32 range (and NaN) have no pixel; clamp them
 // rather than convert out of range.
@@ -107,6 +102,7 @@ struct Float2 {
 struct BoxDistance {
     float l, t, r, b;
     Float2 c, h;
+    Float2 o;        // how far the light lies outside the box along each axis, else 0
     float distance;  // from the light to the box; negative inside
 };
 
@@ -120,9 +116,8 @@ BoxDistance MeasureBox(const PF_LRect& rect, const float (&light)[2]) {
     m.h = {(m.r - m.l) * 0.5f, (m.b - m.t) * 0.5f};
     const float qx = std::fabs(light[0] - m.c.x) - m.h.x;
     const float qy = std::fabs(light[1] - m.c.y) - m.h.y;
-    const float ox = std::max(qx, 0.0f);
-    const float oy = std::max(qy, 0.0f);
-    m.distance = std::sqrt(ox * ox + oy * oy) + std::min(std::max(qx, qy), 0.0f);
+    m.o = {std::max(qx, 0.0f), std::max(qy, 0.0f)};
+    m.distance = std::sqrt(m.o.x * m.o.x + m.o.y * m.o.y) + std::min(std::max(qx, qy), 0.0f);
     return m;
 }
 
@@ -188,8 +183,7 @@ void IntersectLRect(const PF_LRect* a, PF_LRect* destination) {
     if (IsEmptyRect(*a)) {
         *destination = *a;
     } else if (!IsEmptyRect(*destination)) {
-        *destination = {std::max(a->left, destination->left), std::max(a->top, destination->top),
-                        std::min(a->right, destination->right), std::min(a->bottom, destination->bottom)};
+        *destination = GetOverlappingRect(*a, *destination);
     }
 }
 
@@ -260,16 +254,14 @@ PF_LRect CalculateInverseShadowBounds(const PF_LRect& rect, const float (&light)
 
     const FloatBox box = TangentFarPoints(m, light, radius, reach, true);
     // A side the disc reaches past casts all the way to the reach.
-    const float yo = std::max(std::fabs(light[1] - m.c.y) - m.h.y, 0.0f);
-    const float xo = std::max(std::fabs(light[0] - m.c.x) - m.h.x, 0.0f);
     auto beyond = [&](float along, float across) {
         const float a = std::max(along, 0.0f);
         return radius < std::sqrt(a * a + across * across);
     };
-    const float left = beyond(light[0] - m.l, yo) ? box.minX : m.l - reach;
-    const float right = beyond(m.r - light[0], yo) ? box.maxX : m.r + reach;
-    const float top = beyond(light[1] - m.t, xo) ? box.minY : m.t - reach;
-    const float bottom = beyond(m.b - light[1], xo) ? box.maxY : m.b + reach;
+    const float left = beyond(light[0] - m.l, m.o.y) ? box.minX : m.l - reach;
+    const float right = beyond(m.r - light[0], m.o.y) ? box.maxX : m.r + reach;
+    const float top = beyond(light[1] - m.t, m.o.x) ? box.minY : m.t - reach;
+    const float bottom = beyond(m.b - light[1], m.o.x) ? box.maxY : m.b + reach;
 
     PF_LRect shadow{ToPixel(std::floor(left)), ToPixel(std::floor(top)), ToPixel(std::ceil(right)),
                     ToPixel(std::ceil(bottom))};
@@ -280,10 +272,8 @@ PF_LRect CalculateInverseShadowBounds(const PF_LRect& rect, const float (&light)
     UnionLRect(&rect, &lit);
 
     if (p.autoShadowLength) return lit;
-    if (IsEmptyRect(lit)) return lit;
-    if (IsEmptyRect(shadow)) return shadow;
-    return {std::max(shadow.left, lit.left), std::max(shadow.top, lit.top), std::min(shadow.right, lit.right),
-            std::min(shadow.bottom, lit.bottom)};
+    IntersectLRect(&lit, &shadow);
+    return shadow;
 }
 
 PF_Err CheckoutInput(PF_PreRenderExtra* extra, PF_InData* in_data, PF_CheckoutResult& result,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "render/UF3_Bounds.h"
 #include "render/UF_EffectWorld.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3_Colour.h"
@@ -11,18 +12,10 @@
 
 namespace {
 
-// Host entries a host does not serve are null: a missing one is an error, not a crash.
-template <typename Fn, typename... Args>
-PF_Err CallHost(Fn fn, Args... args) {
-    return fn ? static_cast<PF_Err>(fn(args...)) : PF_Err_BAD_CALLBACK_PARAM;
-}
-
 PF_UtilCallbacks NoUtils{};
 const PF_UtilCallbacks& Utils(const PF_InData* in_data) {
     return in_data && in_data->utils ? *in_data->utils : NoUtils;
 }
-
-bool IsEmpty(const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; }
 
 // v × 255 truncated towards zero; the low 8 bits are the opacity.
 A_u_char OpacityByte(double v) {
@@ -70,7 +63,7 @@ PF_Err CompBiasedTexture(PF_InData* in_data, myParams& p, AEGP_SuiteHandler& sui
     if (!err) err = cut.InitStructWorld(in_data, *out, overlap.right - overlap.left, overlap.bottom - overlap.top);
     PF_LRect inTexture = GetOverlappingRect(ConvertWorldRectToLocal(overlap, tex->origin_x, tex->origin_y),
                                             tex->extent_hint);
-    if (IsEmpty(inTexture)) return err;
+    if (IsEmptyRect(inTexture)) return err;
     if (!err) err = CallHost(Utils(in_data).copy, static_cast<void*>(in_data->effect_ref), tex, &cut.world,
                              &inTexture, static_cast<PF_Rect*>(nullptr));
     const PF_LRect inOutput = ConvertWorldRectToLocal(overlap, out->origin_x, out->origin_y);
@@ -164,7 +157,7 @@ PF_Err CompTextureAndInput(PF_InData* in_data, myParams& p, AEGP_SuiteHandler& s
         if (PF_EffectWorld* tex = p.noise_worldP) {
             const PF_LRect overlap =
                 GetOverlappingRect(GetExtentHintInWorldCoords(tex), GetExtentHintInWorldCoords(out));
-            if (p.textureAlphaBias == 0.0 || IsEmpty(overlap)) {
+            if (p.textureAlphaBias == 0.0 || IsEmptyRect(overlap)) {
                 p.textureComp.opacity = OpacityByte(p.textureStrength);
                 p.textureComp.rgb_only = true;
                 if (!err) {
@@ -181,12 +174,7 @@ PF_Err CompTextureAndInput(PF_InData* in_data, myParams& p, AEGP_SuiteHandler& s
         PF_EffectWorld* input = p.input_worldP;
         if (!err && p.sourceComp.opacity != 0 && input) {
             PF_LRect area = input->extent_hint;
-            if (IsEmpty(area)) {
-                area = out->extent_hint;
-            } else if (!IsEmpty(out->extent_hint)) {
-                area = {std::min(area.left, out->extent_hint.left), std::min(area.top, out->extent_hint.top),
-                        std::max(area.right, out->extent_hint.right), std::max(area.bottom, out->extent_hint.bottom)};
-            }
+            UnionLRect(&out->extent_hint, &area);
             err = Transfer(in_data, suites, &area, input, &p.sourceComp, input->origin_x - out->origin_x,
                            input->origin_y - out->origin_y, out);
         }
@@ -196,7 +184,7 @@ PF_Err CompTextureAndInput(PF_InData* in_data, myParams& p, AEGP_SuiteHandler& s
 }
 
 bool IsEffectWorldPtrValid(PF_LayerDef* world) {
-    return world && world->width >= 1 && world->height >= 1 && !IsEmpty(world->extent_hint);
+    return world && world->width >= 1 && world->height >= 1 && !IsEmptyRect(world->extent_hint);
 }
 
 PF_Err VisualiseBufferData(PF_InData* in_data, PF_OutData* out_data, myParams& p) {
@@ -225,10 +213,7 @@ PF_Err XformLargerBufferIntoSmallerBuffer(PF_InData* in_data, PF_LayerDef* src, 
     SetIdentityMatrix(&m);
     const double sx = static_cast<double>(dst->width) / src->width;
     const double sy = static_cast<double>(dst->height) / src->height;
-    if (sx != 1.0 || sy != 1.0) {
-        const PF_FloatMatrix scale{{{sx, 0, 0}, {0, sy, 0}, {0, 0, 1}}};
-        CCU_ConcatMatrix(&scale, &m);
-    }
+    ScaleMatrix(&m, sx, sy);
     const PF_CompositeMode mode{PF_Xfer_IN_FRONT, 0, 255, false, 0};
     return CallHost(Utils(in_data).transform_world, static_cast<void*>(in_data->effect_ref), in_data->quality,
                     PF_ModeFlags(PF_MF_Alpha_STRAIGHT), in_data->field, static_cast<const PF_EffectWorld*>(src),

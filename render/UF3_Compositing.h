@@ -8,6 +8,12 @@
 
 class AEGP_SuiteHandler;
 
+// Host entries a host does not serve are null: a missing one is an error, not a crash.
+template <typename Fn, typename... Args>
+PF_Err CallHost(Fn fn, Args... args) {
+    return fn ? static_cast<PF_Err>(fn(args...)) : PF_Err_BAD_CALLBACK_PARAM;
+}
+
 // Refcon of the shadow-colour callbacks.
 struct ShadowColorRefcon {
     PF_PixelFloat* colorF;  // alpha holds the shadow opacity

@@ -89,15 +89,7 @@ void ReadBack(myParams& p, LocalGLStruct& gl, Framebuffer& accumFB, const WorkFo
     Framebuffer finalFB;
     finalFB.FramebufferInit(p.output_worldP->width, p.output_worldP->height, 1, p.bitdepth, work.internalFormat,
                             work.format, kWorkType);
-    finalFB.BindFBO(PING, true);
-    accumFB.BindTAO(PING);
-    const GLuint program = UseProgram(gl, kFinalPassProgram, p.out_data);
-    glUniform1i(glGetUniformLocation(program, "unmultL"), 1);
-    glUniform1i(glGetUniformLocation(program, "gammaB"), p.linearBlending ? 1 : 0);
-    glUniform1f(glGetUniformLocation(program, "shadowOpacityF"), p.shadowColorF.alpha);
-    glUniform1f(glGetUniformLocation(program, "shadowGammaF"), float(p.shadowGamma));
-    DrawQuad();
-    FBOtoEffectWorld(finalFB.GetFBO(PING), p.bitdepth, p.shadow_worldP, 0, 0, GL_COLOR_ATTACHMENT0);
+    StandardFinalPass(p, gl, accumFB, finalFB);
 }
 
 // What differs between the two roads inside the copy loop.

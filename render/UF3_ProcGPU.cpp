@@ -246,10 +246,8 @@ PF_Err ProcPointLight(myParams& p) {
             glBindVertexArray(gl.quadVAO);
             copyFB.BindTAO(PING);
             accumFB.BindFBO(PING, i == 0);
-            const bool gradient = p.fillMode == UF3_FILL_GRADIENT;
-            glUniform4f(Location(program, "colorF"), gradient ? s.color.red : p.shadowColorF.red,
-                        gradient ? s.color.green : p.shadowColorF.green,
-                        gradient ? s.color.blue : p.shadowColorF.blue, float(p.fillInfluence));
+            const PF_PixelFloat& c = p.fillMode == UF3_FILL_GRADIENT ? s.color : p.shadowColorF;
+            glUniform4f(Location(program, "colorF"), c.red, c.green, c.blue, float(p.fillInfluence));
             glUniform1i(Location(program, "innerL"), p.innerShadow ? 1 : 0);
             glUniform1f(Location(program, "opacityF"), float(s.opacity));
             glEnable(GL_BLEND);
@@ -259,15 +257,18 @@ PF_Err ProcPointLight(myParams& p) {
     }
 
     p.shadow_worldP = ShadowTarget(p);
+    StandardFinalPass(p, gl, accumFB, copyFB);
+    return uploadErr;
+}
 
-    copyFB.BindFBO(PING, true);
-    accumFB.BindTAO(PING);
-    program = UseProgram(gl, kFinalPassProgram, p.out_data);
+void StandardFinalPass(myParams& p, LocalGLStruct& gl, Framebuffer& accum, Framebuffer& target) {
+    target.BindFBO(PING, true);
+    accum.BindTAO(PING);
+    const GLuint program = UseProgram(gl, kFinalPassProgram, p.out_data);
     glUniform1i(Location(program, "unmultL"), 1);
     glUniform1i(Location(program, "gammaB"), p.linearBlending ? 1 : 0);
     glUniform1f(Location(program, "shadowOpacityF"), p.shadowColorF.alpha);
     glUniform1f(Location(program, "shadowGammaF"), float(p.shadowGamma));
     DrawQuad();
-    FBOtoEffectWorld(copyFB.GetFBO(PING), p.bitdepth, p.shadow_worldP, 0, 0, GL_COLOR_ATTACHMENT0);
-    return uploadErr;
+    FBOtoEffectWorld(target.GetFBO(PING), p.bitdepth, p.shadow_worldP, 0, 0, GL_COLOR_ATTACHMENT0);
 }

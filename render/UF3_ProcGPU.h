@@ -26,6 +26,12 @@ PF_Err ProcPointLight(myParams& p);
 // linear light for a partly filled gradient that asks for it.
 UploadSettings WorldUploadSettings(const myParams& p);
 
+struct LocalGLStruct;
+
+// The Standard roads' last pass: accum unpremultiplied, at the shadow's opacity and gamma,
+// drawn into target and read back into p.shadow_worldP.
+void StandardFinalPass(myParams& p, LocalGLStruct& gl, Framebuffer& accum, Framebuffer& target);
+
 // Six buffers of the Raytraced road: input alpha, alpha at field size, the
 // two field buffers, the shadow, the blue noise.
 using SDBuffers = std::array<Framebuffer, 6>;

@@ -20,14 +20,7 @@ namespace {
 // The colour shader's array of gradient stops: a gradient never has more.
 constexpr size_t kMaxShadowColors = 8;
 
-enum SDBuffer : size_t {
-    kInputAlpha = 0,
-    kFieldAlpha = 1,
-    kFieldPing = 2,
-    kFieldPong = 3,
-    kShadow = 4,
-    kNoise = 5,
-};
+enum SDBuffer : size_t { kInputAlpha, kFieldAlpha, kFieldPing, kFieldPong, kShadow, kNoise };
 
 struct Size {
     int width, height;
@@ -38,10 +31,7 @@ Size SizeOf(const float (&res)[2]) { return {int(res[0]), int(res[1])}; }
 
 // The slot's program, or 0 when it never built: a pass then draws nothing.
 GLuint SlotProgram(ProgramSlot slot) {
-    if (!local_render_data || local_render_data->local_ctx == nullptr) {
-        throw UF_Err(PF_Err_INVALID_CALLBACK, "Raytraced passes called without the thread's OpenGL state");
-    }
-    const Program& program = local_render_data->programs[size_t(slot)];
+    const Program& program = ThreadGL("Raytraced passes").programs[size_t(slot)];
     return program.initialised() ? program.id() : 0;
 }
 
@@ -61,12 +51,9 @@ void AllocateSDBuffers(const myParams& p, SDBuffers& sd) {
     sd.at(kFieldPing).FramebufferInit(field.width, field.height, 1, p.bitdepth, GL_RG32F, GL_RG, GL_FLOAT);
     sd.at(kFieldPong).FramebufferInit(field.width, field.height, 1, p.bitdepth, GL_RG32F, GL_RG, GL_FLOAT);
     // The shading program is chosen by the same flag, so buffer and shader always agree.
-    if (p.rgbaPipeline) {
-        sd.at(kShadow).FramebufferInit(out.width, out.height, 1, p.bitdepth, deep ? GL_RGBA32F : GL_RGBA8, GL_RGBA,
-                                       type);
-    } else {
-        sd.at(kShadow).FramebufferInit(out.width, out.height, 1, p.bitdepth, alphaFormat, GL_RED, type);
-    }
+    const GLint shadowFormat = p.rgbaPipeline ? (deep ? GL_RGBA32F : GL_RGBA8) : alphaFormat;
+    sd.at(kShadow).FramebufferInit(out.width, out.height, 1, p.bitdepth, shadowFormat, p.rgbaPipeline ? GL_RGBA : GL_RED,
+                                   type);
 }
 
 int JumpFloodPassCount(int width, int height) {

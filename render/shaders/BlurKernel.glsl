@@ -1,5 +1,10 @@
-// The blur kernel of the Standard passes, pasted into each blur shader where
-// it names this file; it reads videoTexture, steps and stride.
+// The blur kernel of the Standard passes and the inputs it reads, pasted into each blur
+// shader where it names this file, before the shader's own uniforms.
+in vec2 out_uvs;
+uniform sampler2D videoTexture;
+uniform int steps;
+uniform float stride;
+
 // Gaussian over 2 * steps + 1 taps; variance 0.06 in units of the radius puts the standard
 // deviation near a quarter of steps * stride. No steps means the centre tap alone.
 vec4 Blur(vec2 centre, vec2 axis) {

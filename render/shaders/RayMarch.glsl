@@ -1,5 +1,31 @@
-// Tracing shared by ShadowAlpha.fs and ShadowColour.fs, pasted into both
-// where they name it on an include line, when the shader texts are embedded.
+// Tracing shared by ShadowAlpha.fs and ShadowColour.fs, with the inputs both read, pasted
+// into both where they name it on an include line, when the shader texts are embedded.
+in vec2 uv;
+uniform sampler2D jfa_tex;
+uniform sampler2D blue_noise_tex;
+uniform vec2 in_res;
+uniform vec2 jfa_res;
+uniform vec2 out_res;
+uniform vec2 out_offset;
+uniform int light_type;
+uniform float light_direction;
+uniform float light_softness;
+uniform vec2 light_position;
+uniform float light_radius;
+uniform bool inner_shadow;
+uniform bool shadow_in_light;
+uniform float shadow_length;
+uniform float shadow_start_opacity;
+uniform float shadow_end_opacity;
+uniform float shadow_distance_ease;
+uniform float shadow_softness_ease;
+uniform float shadowGammaF;
+uniform int num_samples;
+uniform float shadow_opacity;
+uniform float ssaaF;
+uniform bool inverse_shadow;
+uniform bool auto_shadow_length;
+uniform vec2 blue_noise_points[256];
 
 const float kPi = 3.14159265;
 const float kGolden = 0.61803398875;
@@ -173,4 +199,24 @@ void TraceSamples(ivec2 pixel, float noise, Tracing tr) {
         float a = tr.aMin + tr.size * s;
         ShadeRay(ro, vec2(cos(a), sin(a)), kFar, tr);
     }
+}
+
+// The sums over the pixel's samples, which Shade adds to.
+float intensity = 0.0;
+int hits = 0;
+
+// Traces the pixel's samples and returns its coverage.
+float ShadowAlpha() {
+    // Output rows run top down; shading space runs bottom up.
+    vec2 position = vec2(gl_FragCoord.x, out_res.y - gl_FragCoord.y) + out_offset;
+    ivec2 pixel = ivec2(floor(position));
+    float noise = texelFetch(blue_noise_tex, pixel & 1023, 0).r;
+
+    TraceSamples(pixel, noise, BeginTracing());
+    if (hits > 0) {
+        intensity = mix(shadow_start_opacity, shadow_end_opacity, 1.0 - intensity / float(hits)) * float(hits);
+    }
+    float alpha = clamp(intensity / float(max(num_samples, 1)) * shadow_opacity, 0.0, 1.0);
+    if (shadowGammaF != 1.0) alpha = pow(alpha, shadowGammaF);
+    return alpha;
 }

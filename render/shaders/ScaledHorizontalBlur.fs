@@ -1,15 +1,10 @@
 #version 330 core
-in vec2 out_uvs;
-uniform sampler2D videoTexture;
-uniform int steps;
-uniform float stride;
+#include "BlurKernel.glsl"
 uniform float opacityF;
 uniform vec4 colorF;  // fill colour; .a is the fill influence
 uniform float scaleW;
 uniform float scaleH;
 out vec4 FragColour;
-
-#include "BlurKernel.glsl"
 
 void main() {
     vec2 m = (out_uvs - 0.5) * vec2(scaleW, scaleH) + 0.5;

@@ -1,11 +1,6 @@
 #version 330 core
-in vec2 out_uvs;
-uniform sampler2D videoTexture;
-uniform int steps;
-uniform float stride;
-out float FragColour;
-
 #include "BlurKernel.glsl"
+out float FragColour;
 
 void main() {
     FragColour = Blur(out_uvs, vec2(0.0, 1.0)).r;
