@@ -5,6 +5,8 @@
 // where the caller needs it.
 #pragma once
 
+#include <utility>
+
 #include "AE_GeneralPlug.h"
 #include "shell/AEGP_SuiteHandler.h"
 
@@ -25,12 +27,7 @@ public:
         m_disposer = (m_suites.*m_suite)();
         return m_suites.PFInterfaceSuite1()->AEGP_GetNewEffectForEffect(0, in_data->effect_ref, &m_ref);
     }
-    PF_Err Dispose() {
-        if (!m_ref) return PF_Err_NONE;
-        AEGP_EffectRefH ref = m_ref;
-        m_ref = nullptr;
-        return m_disposer->AEGP_DisposeEffect(ref);
-    }
+    PF_Err Dispose() { return m_ref ? m_disposer->AEGP_DisposeEffect(std::exchange(m_ref, nullptr)) : PF_Err_NONE; }
     AEGP_EffectRefH& Get() { return m_ref; }
     explicit operator bool() const { return m_ref != nullptr; }
 
@@ -63,10 +60,7 @@ public:
     }
     PF_Err Set(AEGP_StreamValue2 record) { return Suite()->AEGP_SetStreamValue(0, m_stream, &record); }
     PF_Err Dispose() {
-        if (!m_stream) return PF_Err_NONE;
-        AEGP_StreamRefH stream = m_stream;
-        m_stream = nullptr;
-        return m_disposer->AEGP_DisposeStream(stream);
+        return m_stream ? m_disposer->AEGP_DisposeStream(std::exchange(m_stream, nullptr)) : PF_Err_NONE;
     }
     AEGP_StreamRefH Get() const { return m_stream; }
     explicit operator bool() const { return m_stream != nullptr; }
@@ -84,9 +78,7 @@ private:
 class UF_UndoGroup {
 public:
     UF_UndoGroup() = default;
-    ~UF_UndoGroup() {
-        if (m_suite) m_suite->AEGP_EndUndoGroup();
-    }
+    ~UF_UndoGroup() { End(); }
     UF_UndoGroup(const UF_UndoGroup&) = delete;
     UF_UndoGroup& operator=(const UF_UndoGroup&) = delete;
 
@@ -95,12 +87,7 @@ public:
         if (!err) m_suite = suite;
         return err;
     }
-    PF_Err End() {
-        if (!m_suite) return PF_Err_NONE;
-        const AEGP_UtilitySuite11* suite = m_suite;
-        m_suite = nullptr;
-        return suite->AEGP_EndUndoGroup();
-    }
+    PF_Err End() { return m_suite ? std::exchange(m_suite, nullptr)->AEGP_EndUndoGroup() : PF_Err_NONE; }
 
 private:
     const AEGP_UtilitySuite11* m_suite = nullptr;
@@ -110,3 +97,5 @@ private:
 inline void UF_Keep(PF_Err& err, PF_Err next) {
     if (!err) err = next;
 }
+// Sets or clears `bit` in a definition's flags.
+inline void UF_SetFlag(A_long& flags, A_long bit, bool on) { flags = on ? flags | bit : flags & ~bit; }
