@@ -235,12 +235,11 @@ PF_Err Arb_Handler(PF_InData* in_data, PF_ArbParamsExtra* extra) {
     const PF_HandleSuite1* hs = handles.get();
     if (!hs) {
         // Data the host hands back must go even without the suite, or it is lost for good.
-        const PF_UtilCallbacks* utils = in_data->utils;
-        if (extra->which_function == PF_Arbitrary_DISPOSE_FUNC && utils && utils->host_dispose_handle) {
-            UF_Handle(utils, extra->u.dispose_func_params.arbH).Dispose();
-            return PF_Err_NONE;
-        }
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+        const UF_HandleCalls utils(in_data->utils);
+        if (extra->which_function != PF_Arbitrary_DISPOSE_FUNC || !utils.host_dispose_handle)
+            return PF_Err_INTERNAL_STRUCT_DAMAGED;
+        UF_Handle(utils, extra->u.dispose_func_params.arbH).Dispose();
+        return PF_Err_NONE;
     }
     PF_Err err = PF_Err_NONE;
     switch (extra->which_function) {

@@ -14,13 +14,14 @@
 
 namespace {
 
-struct DefaultScalar {
+// A scalar for one parameter's stream.
+struct StreamScalar {
     int index;
     double value;
 };
 
 // Parameters whose reset value is not zero, as declared.
-constexpr DefaultScalar kDefaultScalars[] = {
+constexpr StreamScalar kDefaultScalars[] = {
     {19, 1},   {20, 2},   {21, 135}, {23, 250},  {24, 20},  {25, 200}, {26, 200}, {30, 1},
     {31, 1},   {35, 100}, {37, 20},  {38, 20},   {39, 1},   {42, -1},  {43, 100}, {45, 100},
     {46, 1},   {47, 1},   {52, 60},  {53, 50},   {54, 25},  {55, 100}, {59, 80},  {60, 100},
@@ -75,10 +76,7 @@ PF_Err SyncLightSize(AEGP_SuiteHandler& suites, AEGP_EffectRefH effect, PF_Param
     const double radiusStd = params[UF3_LIGHT_RADIUS_STD]->u.fs_d.value;
     const double softness = params[UF3_LIGHT_SOFTNESS]->u.fs_d.value;
     const double radiusRt = params[UF3_LIGHT_RADIUS_RT]->u.fs_d.value;
-    struct Target {
-        int index;
-        double value;
-    } targets[2];
+    StreamScalar targets[2];
     if (params[UF3_RENDERER]->u.pd.value == UF3_RENDERER_RAYTRACED) {
         if (changed == UF3_LIGHT_SOFTNESS)
             targets[0] = {UF3_LIGHT_RADIUS_RT, 10 * softness}, targets[1] = {UF3_LIGHT_RADIUS_STD, 10 * softness};
@@ -89,7 +87,7 @@ PF_Err SyncLightSize(AEGP_SuiteHandler& suites, AEGP_EffectRefH effect, PF_Param
         targets[0] = {UF3_LIGHT_SOFTNESS, double(float(0.1 * radiusStd))};
         targets[1] = {UF3_LIGHT_RADIUS_RT, double(float(radiusStd))};
     }
-    for (const Target& t : targets)
+    for (const StreamScalar& t : targets)
         if (!e) e = SetUnanimated(suites, effect, t.index, t.value);
     UF_Keep(e, group.End());
     return e;
@@ -149,10 +147,7 @@ PF_Err ShiftColors(AEGP_SuiteHandler& suites, PF_ParamDef** params, PF_Err e) {
 
 // A twirl that applies only to one choice of its popup opens with it.
 void SetTwirl(PF_ParamDef* def, bool collapsed) {
-    if (collapsed)
-        def->flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
-    else
-        def->flags &= ~PF_ParamFlag_COLLAPSE_TWIRLY;
+    UF_SetFlag(def->flags, PF_ParamFlag_COLLAPSE_TWIRLY, collapsed);
     def->uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
 }
 
@@ -161,7 +156,7 @@ void SetTwirl(PF_ParamDef* def, bool collapsed) {
 const std::array<AEGP_StreamValue2, UF3_NUM_PARAMS>& DefaultStreamValues() {
     static const std::array<AEGP_StreamValue2, UF3_NUM_PARAMS> table = [] {
         std::array<AEGP_StreamValue2, UF3_NUM_PARAMS> t{};
-        for (const DefaultScalar& d : kDefaultScalars) t[size_t(d.index)].val.one_d = d.value;
+        for (const StreamScalar& d : kDefaultScalars) t[size_t(d.index)].val.one_d = d.value;
         return t;
     }();
     return table;
@@ -169,18 +164,14 @@ const std::array<AEGP_StreamValue2, UF3_NUM_PARAMS>& DefaultStreamValues() {
 
 PF_Err ResetGrad(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params, AEGP_SuiteHandler& suites,
                  AEGP_EffectRefH& effect) {
-    struct Reset {
-        int index;
-        double value;
-    };
-    constexpr Reset kResets[] = {{UF3_COLOR_GRADIENT, 0},  {UF3_GRADIENT_PT_SELECT, -1}, {UF3_POINT_LOCATION, 0},
-                                 {UF3_REVERSE_DRAW_ORDER, 0}, {UF3_LINEAR_BLENDING, 1},   {UF3_INTERPOLATE, 1},
-                                 {UF3_CYCLE_GRADIENT, 0}};
+    constexpr StreamScalar kResets[] = {
+        {UF3_COLOR_GRADIENT, 0},  {UF3_GRADIENT_PT_SELECT, -1}, {UF3_POINT_LOCATION, 0}, {UF3_REVERSE_DRAW_ORDER, 0},
+        {UF3_LINEAR_BLENDING, 1}, {UF3_INTERPOLATE, 1},         {UF3_CYCLE_GRADIENT, 0}};
     // Loaded before any stream is set, so that a missing suite cannot leave the reset half made.
     suites.HandleSuite1();
     std::vector<std::unique_ptr<UF_Stream>> streams;
     PF_Err err = PF_Err_NONE;
-    for (const Reset& r : kResets) {
+    for (const StreamScalar& r : kResets) {
         if (err) break;
         streams.push_back(std::make_unique<UF_Stream>(suites, &AEGP_SuiteHandler::StreamSuite9));
         err = streams.back()->Acquire(effect, r.index);

@@ -303,6 +303,16 @@ const char* NameOf(int index, const Row& row, const Labels& labels) {
     }
 }
 
+// Default and range ends of a slider, each in the slider's own number type.
+template <typename Slider, typename To>
+void SetSlider(Slider& slider, const Row& row, To to) {
+    slider.value = slider.dephault = to(row.dflt);
+    slider.valid_min = to(row.validMin);
+    slider.valid_max = to(row.validMax);
+    slider.slider_min = to(row.sliderMin);
+    slider.slider_max = to(row.sliderMax);
+}
+
 void Fill(const Row& row, const char* name, PF_ParamDef& def) {
     def.uu.id = row.id;
     def.param_type = row.type;
@@ -313,32 +323,18 @@ void Fill(const Row& row, const char* name, PF_ParamDef& def) {
     CopyName(def.name, name ? name : "");
     const A_short display = row.percent ? A_short(PF_ValueDisplayFlag_PERCENT) : A_short(0);
     switch (row.type) {
-        case PF_Param_FLOAT_SLIDER: {
-            auto& fs = def.u.fs_d;
-            fs.value = row.dflt;
-            fs.dephault = PF_FpShort(row.dflt);
-            fs.valid_min = PF_FpShort(row.validMin);
-            fs.valid_max = PF_FpShort(row.validMax);
-            fs.slider_min = PF_FpShort(row.sliderMin);
-            fs.slider_max = PF_FpShort(row.sliderMax);
-            fs.precision = row.precision;
-            fs.display_flags = display;
-            fs.curve_tolerance = 0.05f;
+        case PF_Param_FLOAT_SLIDER:
+            SetSlider(def.u.fs_d, row, [](double v) { return PF_FpShort(v); });
+            def.u.fs_d.value = row.dflt;  // the value keeps double precision
+            def.u.fs_d.precision = row.precision;
+            def.u.fs_d.display_flags = display;
+            def.u.fs_d.curve_tolerance = 0.05f;
             break;
-        }
         case PF_Param_SLIDER:
-            def.u.sd.value = def.u.sd.dephault = PF_ParamValue(row.dflt);
-            def.u.sd.valid_min = PF_ParamValue(row.validMin);
-            def.u.sd.valid_max = PF_ParamValue(row.validMax);
-            def.u.sd.slider_min = PF_ParamValue(row.sliderMin);
-            def.u.sd.slider_max = PF_ParamValue(row.sliderMax);
+            SetSlider(def.u.sd, row, [](double v) { return PF_ParamValue(v); });
             break;
         case PF_Param_FIX_SLIDER:
-            def.u.fd.value = def.u.fd.dephault = FLOAT2FIX(row.dflt);
-            def.u.fd.valid_min = FLOAT2FIX(row.validMin);
-            def.u.fd.valid_max = FLOAT2FIX(row.validMax);
-            def.u.fd.slider_min = FLOAT2FIX(row.sliderMin);
-            def.u.fd.slider_max = FLOAT2FIX(row.sliderMax);
+            SetSlider(def.u.fd, row, [](double v) { return FLOAT2FIX(v); });
             def.u.fd.precision = row.precision;
             def.u.fd.display_flags = display;
             break;

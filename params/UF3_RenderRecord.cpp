@@ -10,6 +10,7 @@
 #include "params/UF3_ParamIndex.h"
 #include "params/UF3_ParamTable.h"
 #include "params/UF3_Params.h"
+#include "params/UF3_StreamRefs.h"
 #include "shell/AEFX_SuiteHelper.h"
 #include "shell/AEGP_SuiteHandler.h"
 #include "shell/UF3.h"
@@ -19,8 +20,6 @@
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
-// Debug stage of the Standard roads; 8 runs them to the end.
-constexpr int32_t kFullRoadStage = 8;
 
 struct QualityPreset {
     int32_t ssaa;
@@ -35,6 +34,13 @@ double Float(const ParamArray& a, int i) { return a[i].u.fs_d.value; }
 int32_t Popup(const ParamArray& a, int i) { return a[i].u.pd.value; }
 bool Checked(const ParamArray& a, int i) { return a[i].u.bd.value != 0; }
 double Degrees(const ParamArray& a, int i) { return FIX_2_FLOAT(a[i].u.ad.value); }
+
+// A world's width and height; left alone without a world.
+void SizeOf(const PF_EffectWorld* world, float (&size)[2]) {
+    if (!world) return;
+    size[0] = static_cast<float>(world->width);
+    size[1] = static_cast<float>(world->height);
+}
 
 bool KnownPixelFormat(PF_PixelFormat format) {
     return format == PF_PixelFormat_ARGB32 || format == PF_PixelFormat_ARGB64 || format == PF_PixelFormat_ARGB128;
@@ -58,9 +64,8 @@ PF_Err ReadGradient(myParams& p, PF_InData* in_data, AEGP_SuiteHandler& suites, 
     // without it; a solid fill does without.
     PF_Err readErr = PF_Err_NONE;
     if (!err) readErr = CreateGradientStdVecFromArb(handles, def->u.arb_d.value, &p.gradient);
-    if (used && !err) err = readErr;
-    const PF_Err inErr = Checkin(in_data, def);
-    if (!err) err = inErr;
+    if (used) UF_Keep(err, readErr);
+    UF_Keep(err, Checkin(in_data, def));
     // The record's copy, not the stored stops, takes the positions lookups use:
     // the Raytraced colour shader reads them as they are.
     for (ArbGradientPt& stop : p.gradient) stop.position = GradientStopPosition(stop.position);
@@ -82,7 +87,6 @@ void DeriveRaytraced(myParams& p, const ParamArray& a) {
     p.shadowInLight = Checked(a, UF3_SHADOW_WITHIN_LIGHT) && point;
     p.autoShadowLength = Checked(a, UF3_AUTO_SHADOW_LENGTH) && point;
     p.sdDebugView = Popup(a, UF3_SD_DEBUG_VIEW);
-    p.sourceOpacityF = static_cast<float>(Float(a, UF3_SOURCE_OPACITY) / 100.0);
     p.shadowLengthSD = static_cast<float>(std::max(p.shadowLength * p.downsampleScale, 0.001));
     p.shadowDistanceEase = static_cast<float>(Float(a, UF3_EASE_OPACITY) / 100.0);
     p.shadowSoftnessEase = static_cast<float>(Float(a, UF3_EASE_SOFTNESS) / 100.0);
@@ -95,14 +99,8 @@ void DeriveRaytraced(myParams& p, const ParamArray& a) {
         p.numSamples = kQualityPresets[p.qualityPreset - 1].samples;
     }
 
-    if (p.output_worldP) {
-        p.outRes[0] = static_cast<float>(p.output_worldP->width);
-        p.outRes[1] = static_cast<float>(p.output_worldP->height);
-    }
-    if (p.input_worldP) {
-        p.inRes[0] = static_cast<float>(p.input_worldP->width);
-        p.inRes[1] = static_cast<float>(p.input_worldP->height);
-    }
+    SizeOf(p.output_worldP, p.outRes);
+    SizeOf(p.input_worldP, p.inRes);
 
     int32_t pad;
     if (!point) {
@@ -194,8 +192,7 @@ PF_Err InitParams(myParams& p, PF_InData* in_data, PF_OutData* out_data, PF_Smar
             // Checked in whatever happened, as the host asks; a failed
             // check-out only stops the later ones.
             if (!err) err = Checkout(in_data, i, &params[i]);
-            const PF_Err inErr = Checkin(in_data, &params[i]);
-            if (!err) err = inErr;
+            UF_Keep(err, Checkin(in_data, &params[i]));
             // A value past its range (an expression, a damaged project)
             // renders as the nearest valid one.
             HoldToValidRange(i, params[i]);
@@ -281,7 +278,6 @@ PF_Err InitParams(myParams& p, PF_InData* in_data, PF_OutData* out_data, PF_Smar
     p.textureBlendMode = Popup(a, UF3_TEXTURE_BLEND_MODE);
     p.viewTexture = Checked(a, UF3_VIEW_TEXTURE);
     p.textureComp.xfer = EnumerateBlend(p.textureBlendMode);
-    p.viewInner = kFullRoadStage;
 
     if (point) {
         p.lightOrigin[0] = FIX_2_FLOAT(a[UF3_LIGHT_ORIGIN].u.td.x_value);

@@ -5,55 +5,57 @@
 // where the caller needs it.
 #pragma once
 
+#include <utility>
+
 #include "AE_GeneralPlug.h"
 #include "shell/AEGP_SuiteHandler.h"
 
-// Which version of a suite a caller uses.
-using UF_EffectSuiteFn = const AEGP_EffectSuite3* (AEGP_SuiteHandler::*)() const;
-using UF_StreamSuiteFn = const AEGP_StreamSuite9* (AEGP_SuiteHandler::*)() const;
-
-class UF_EffectRef {
+// A reference given back once, through the suite held before it was taken: a missing suite
+// throws while there is nothing to give back yet.
+template <typename S, typename Ref, A_Err (*S::*GiveBack)(Ref)>
+class UF_HostRef {
 public:
-    UF_EffectRef(AEGP_SuiteHandler& suites, UF_EffectSuiteFn suite) : m_suites(suites), m_suite(suite) {}
-    ~UF_EffectRef() { Dispose(); }
-    UF_EffectRef(const UF_EffectRef&) = delete;
-    UF_EffectRef& operator=(const UF_EffectRef&) = delete;
+    // Which version of the suite a caller uses.
+    using SuiteFn = const S* (AEGP_SuiteHandler::*)() const;
 
-    // This effect instance's reference (plugin id 0). The suite that gives it back is held
-    // before it is taken: a missing one throws while there is nothing to give back yet.
-    PF_Err Acquire(PF_InData* in_data) {
-        m_disposer = (m_suites.*m_suite)();
-        return m_suites.PFInterfaceSuite1()->AEGP_GetNewEffectForEffect(0, in_data->effect_ref, &m_ref);
-    }
-    PF_Err Dispose() {
-        if (!m_ref) return PF_Err_NONE;
-        AEGP_EffectRefH ref = m_ref;
-        m_ref = nullptr;
-        return m_disposer->AEGP_DisposeEffect(ref);
-    }
-    AEGP_EffectRefH& Get() { return m_ref; }
+    UF_HostRef(AEGP_SuiteHandler& suites, SuiteFn suite) : m_suites(suites), m_suite(suite) {}
+    ~UF_HostRef() { Dispose(); }
+    UF_HostRef(const UF_HostRef&) = delete;
+    UF_HostRef& operator=(const UF_HostRef&) = delete;
+
+    PF_Err Dispose() { return m_ref ? (m_disposer->*GiveBack)(std::exchange(m_ref, nullptr)) : PF_Err_NONE; }
     explicit operator bool() const { return m_ref != nullptr; }
 
-private:
+protected:
+    const S* Suite() const { return (m_suites.*m_suite)(); }
+
     AEGP_SuiteHandler& m_suites;
-    UF_EffectSuiteFn m_suite;
-    const AEGP_EffectSuite3* m_disposer = nullptr;
-    AEGP_EffectRefH m_ref = nullptr;
+    SuiteFn m_suite;
+    const S* m_disposer = nullptr;
+    Ref m_ref = nullptr;
 };
 
-class UF_Stream {
+class UF_EffectRef : public UF_HostRef<AEGP_EffectSuite3, AEGP_EffectRefH, &AEGP_EffectSuite3::AEGP_DisposeEffect> {
 public:
-    UF_Stream(AEGP_SuiteHandler& suites, UF_StreamSuiteFn suite) : m_suites(suites), m_suite(suite) {}
-    ~UF_Stream() { Dispose(); }
-    UF_Stream(const UF_Stream&) = delete;
-    UF_Stream& operator=(const UF_Stream&) = delete;
+    using UF_HostRef::UF_HostRef;
+
+    // This effect instance's reference (plugin id 0).
+    PF_Err Acquire(PF_InData* in_data) {
+        m_disposer = Suite();
+        return m_suites.PFInterfaceSuite1()->AEGP_GetNewEffectForEffect(0, in_data->effect_ref, &m_ref);
+    }
+    AEGP_EffectRefH& Get() { return m_ref; }
+};
+
+class UF_Stream : public UF_HostRef<AEGP_StreamSuite9, AEGP_StreamRefH, &AEGP_StreamSuite9::AEGP_DisposeStream> {
+public:
+    using UF_HostRef::UF_HostRef;
 
     // `through`: the suite version the stream is got with, when it is not the one it is used with.
-    // The suite that disposes the stream is held before the stream is taken.
-    PF_Err Acquire(AEGP_EffectRefH effect, int index, UF_StreamSuiteFn through = nullptr) {
+    PF_Err Acquire(AEGP_EffectRefH effect, int index, SuiteFn through = nullptr) {
         m_disposer = Suite();
         const AEGP_StreamSuite9* getter = through ? (m_suites.*through)() : m_disposer;
-        return getter->AEGP_GetNewEffectStreamByIndex(0, effect, index, &m_stream);
+        return getter->AEGP_GetNewEffectStreamByIndex(0, effect, index, &m_ref);
     }
     // Sets a value record cleared to zero but for its scalar.
     PF_Err SetScalar(double value) {
@@ -61,32 +63,15 @@ public:
         record.val.one_d = value;
         return Set(record);
     }
-    PF_Err Set(AEGP_StreamValue2 record) { return Suite()->AEGP_SetStreamValue(0, m_stream, &record); }
-    PF_Err Dispose() {
-        if (!m_stream) return PF_Err_NONE;
-        AEGP_StreamRefH stream = m_stream;
-        m_stream = nullptr;
-        return m_disposer->AEGP_DisposeStream(stream);
-    }
-    AEGP_StreamRefH Get() const { return m_stream; }
-    explicit operator bool() const { return m_stream != nullptr; }
-
-private:
-    const AEGP_StreamSuite9* Suite() const { return (m_suites.*m_suite)(); }
-
-    AEGP_SuiteHandler& m_suites;
-    UF_StreamSuiteFn m_suite;
-    const AEGP_StreamSuite9* m_disposer = nullptr;
-    AEGP_StreamRefH m_stream = nullptr;
+    PF_Err Set(AEGP_StreamValue2 record) { return Suite()->AEGP_SetStreamValue(0, m_ref, &record); }
+    AEGP_StreamRefH Get() const { return m_ref; }
 };
 
 // An undo group is closed only when it was opened.
 class UF_UndoGroup {
 public:
     UF_UndoGroup() = default;
-    ~UF_UndoGroup() {
-        if (m_suite) m_suite->AEGP_EndUndoGroup();
-    }
+    ~UF_UndoGroup() { End(); }
     UF_UndoGroup(const UF_UndoGroup&) = delete;
     UF_UndoGroup& operator=(const UF_UndoGroup&) = delete;
 
@@ -95,12 +80,7 @@ public:
         if (!err) m_suite = suite;
         return err;
     }
-    PF_Err End() {
-        if (!m_suite) return PF_Err_NONE;
-        const AEGP_UtilitySuite11* suite = m_suite;
-        m_suite = nullptr;
-        return suite->AEGP_EndUndoGroup();
-    }
+    PF_Err End() { return m_suite ? std::exchange(m_suite, nullptr)->AEGP_EndUndoGroup() : PF_Err_NONE; }
 
 private:
     const AEGP_UtilitySuite11* m_suite = nullptr;
@@ -110,3 +90,5 @@ private:
 inline void UF_Keep(PF_Err& err, PF_Err next) {
     if (!err) err = next;
 }
+// Sets or clears `bit` in a definition's flags.
+inline void UF_SetFlag(A_long& flags, A_long bit, bool on) { flags = on ? flags | bit : flags & ~bit; }

@@ -11,32 +11,35 @@ std::vector<PF_ParamDef> MakeParamCopy(PF_ParamDef** params) {
     return copy;
 }
 
-PF_Err HideParam(PF_InData* in_data, AEGP_SuiteHandler* suites, AEGP_EffectRefH* effect, PF_ParamDef** params,
-                 int index, bool hide) {
-    if (!effect) return PF_Err_NONE;
-    UF_Stream stream(*suites, &AEGP_SuiteHandler::StreamSuite7);
-    PF_Err err = stream.Acquire(*effect, index);
+namespace {
+
+// Sets a control's hidden flag through its stream, then refreshes it from `copy`. `onlyIfChanged`
+// sends nothing when it already is as asked: the refresh would only make the panel flicker.
+PF_Err SetHidden(PF_InData* in_data, AEGP_SuiteHandler& suites, AEGP_EffectRefH effect, int index, bool hide,
+                 PF_ParamDef copy, bool onlyIfChanged) {
+    UF_Stream stream(suites, &AEGP_SuiteHandler::StreamSuite7);
+    PF_Err err = stream.Acquire(effect, index);
     AEGP_DynStreamFlags flags = 0;
-    if (!err) err = suites->DynamicStreamSuite2()->AEGP_GetDynamicStreamFlags(stream.Get(), &flags);
-    // Refreshing a control that is already as asked would only make the panel flicker.
-    if (!err && bool(flags & AEGP_DynStreamFlag_HIDDEN) != hide) {
-        err = suites->DynamicStreamSuite2()->AEGP_SetDynamicStreamFlag(stream.Get(), AEGP_DynStreamFlag_HIDDEN, false,
-                                                                       hide);
-        if (!err) {
-            PF_ParamDef copy = *params[index];
-            err = suites->ParamUtilsSuite3()->PF_UpdateParamUI(in_data->effect_ref, index, &copy);
-        }
+    if (!err && onlyIfChanged) err = suites.DynamicStreamSuite2()->AEGP_GetDynamicStreamFlags(stream.Get(), &flags);
+    if (!err && !(onlyIfChanged && bool(flags & AEGP_DynStreamFlag_HIDDEN) == hide)) {
+        err = suites.DynamicStreamSuite2()->AEGP_SetDynamicStreamFlag(stream.Get(), AEGP_DynStreamFlag_HIDDEN, false,
+                                                                      hide);
+        if (!err) err = suites.ParamUtilsSuite3()->PF_UpdateParamUI(in_data->effect_ref, index, &copy);
     }
     UF_Keep(err, stream.Dispose());
     return err;
 }
 
+}  // namespace
+
+PF_Err HideParam(PF_InData* in_data, AEGP_SuiteHandler* suites, AEGP_EffectRefH* effect, PF_ParamDef** params,
+                 int index, bool hide) {
+    return effect ? SetHidden(in_data, *suites, *effect, index, hide, *params[index], true) : PF_Err_NONE;
+}
+
 PF_Err DisableParam(PF_InData* in_data, AEGP_SuiteHandler* suites, PF_ParamDef** params, int index, bool disable) {
     PF_ParamDef copy = *params[index];
-    if (disable)
-        copy.ui_flags |= PF_PUI_DISABLED;
-    else
-        copy.ui_flags &= ~PF_PUI_DISABLED;
+    UF_SetFlag(copy.ui_flags, PF_PUI_DISABLED, disable);
     return suites->ParamUtilsSuite3()->PF_UpdateParamUI(in_data->effect_ref, index, &copy);
 }
 
@@ -45,15 +48,7 @@ PF_Err CollapseParam(PF_InData* in_data, AEGP_SuiteHandler* suites, PF_ParamDef*
     if (!effect) return PF_Err_NONE;
     PF_ParamDef copy = *params[index];
     if (collapse) copy.flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
-    UF_Stream stream(*suites, &AEGP_SuiteHandler::StreamSuite7);
-    PF_Err err = stream.Acquire(*effect, index);
-    if (!err) {
-        err = suites->DynamicStreamSuite2()->AEGP_SetDynamicStreamFlag(stream.Get(), AEGP_DynStreamFlag_HIDDEN, false,
-                                                                       collapse);
-        if (!err) err = suites->ParamUtilsSuite3()->PF_UpdateParamUI(in_data->effect_ref, index, &copy);
-    }
-    UF_Keep(err, stream.Dispose());
-    return err;
+    return SetHidden(in_data, *suites, *effect, index, collapse, copy, false);
 }
 
 PF_Err CheckForCollapse(PF_InData* in_data, AEGP_LayerH layer, bool* collapsed) {
@@ -163,12 +158,7 @@ PF_Err UpdateParameterUI(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef**
         if (!err) err = DisableParam(in_data, &suites, copy.data(), i, disable);
         // A later refresh of the same control in this walk (Ease Gradient is
         // disabled, then shown or hidden) must carry this state, not undo it.
-        if (!err) {
-            if (disable)
-                copies[size_t(i)].ui_flags |= PF_PUI_DISABLED;
-            else
-                copies[size_t(i)].ui_flags &= ~PF_PUI_DISABLED;
-        }
+        if (!err) UF_SetFlag(copies[size_t(i)].ui_flags, PF_PUI_DISABLED, disable);
     };
     auto C = [&](int i, bool collapse) {
         if (!err) err = CollapseParam(in_data, &suites, copy.data(), i, collapse, ref);
