@@ -49,16 +49,13 @@ std::string AboutText() {
 
 namespace {
 
-void CopyToReturnMessage(const std::string& text, PF_OutData* out_data) {
-    size_t n = std::min(text.size(), size_t(PF_MAX_EFFECT_MSG_LEN));
-    std::memcpy(out_data->return_msg, text.data(), n);
-    out_data->return_msg[n] = '\0';
-}
-
 PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
     if (in_data->appl_id == UF3_HOST_APPL_PREMIERE) return PF_Err_NONE;
     AEGP_SuiteHandler suites(in_data->pica_basicP);
-    CopyToReturnMessage(AboutText(), out_data);
+    const std::string text = AboutText();
+    const size_t n = std::min(text.size(), size_t(PF_MAX_EFFECT_MSG_LEN));
+    std::memcpy(out_data->return_msg, text.data(), n);
+    out_data->return_msg[n] = '\0';
     return PF_Err_NONE;
 }
 
