@@ -73,7 +73,8 @@ std::array<Point, 4> Corners(const Rect& box) {
 
 // A 16.16 layer point into the event's window, by the steps Layer2CompFrame or Layer2LayerFrame take.
 PF_Err LayerToFrame(PF_InData* in_data, PF_EventExtra* extra, PF_FixedPoint* fixed) {
-    if (extra->contextH->w_type == PF_Window_COMP) return ConvertFixed(in_data, extra, fixed, {Step::LayerToComp, Step::SourceToFrame});
+    if (extra->contextH->w_type == PF_Window_COMP)
+        return ConvertFixed(in_data, extra, fixed, {Step::LayerToComp, Step::SourceToFrame});
     return ConvertFixed(in_data, extra, fixed, {Step::SourceToFrame});
 }
 
