@@ -60,11 +60,11 @@ PF_Err AEFX_AcquireDrawbotSuites(const PF_InData* in_data, PF_OutData* out_data,
         AEFX_ReportToHost(in_data, out_data, "NULL suite pointer passed to AEFX_AcquireDrawbotSuites");
         return PF_Err_UNRECOGNIZED_PARAM_TYPE;
     }
+    *suites = {};
     const void** slots[] = {reinterpret_cast<const void**>(&suites->drawSuite),
                             reinterpret_cast<const void**>(&suites->supplierSuite),
                             reinterpret_cast<const void**>(&suites->surfaceSuite),
                             reinterpret_cast<const void**>(&suites->pathSuite)};
-    for (int i = 0; i < 4; ++i) *slots[i] = nullptr;
     for (int i = 0; i < 4; ++i) {
         *slots[i] = Acquire(in_data, kDrawbotSuites[i].name, kDrawbotSuites[i].version);
         if (!*slots[i]) {

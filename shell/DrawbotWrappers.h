@@ -54,7 +54,6 @@ public:
             throw DRAWBOT_Exception(err);
         }
     }
-    ~DRAWBOT_PathP() override = default;
 };
 
 // The drawing target of one event: the context's drawing reference, its supplier and its surface, and every

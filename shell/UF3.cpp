@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "OpenGL/gl3.h"
 #include "open_gl/Context.h"
@@ -49,16 +50,13 @@ std::string AboutText() {
 
 namespace {
 
-void CopyToReturnMessage(const std::string& text, PF_OutData* out_data) {
-    size_t n = std::min(text.size(), size_t(PF_MAX_EFFECT_MSG_LEN));
-    std::memcpy(out_data->return_msg, text.data(), n);
-    out_data->return_msg[n] = '\0';
-}
-
 PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
     if (in_data->appl_id == UF3_HOST_APPL_PREMIERE) return PF_Err_NONE;
     AEGP_SuiteHandler suites(in_data->pica_basicP);
-    CopyToReturnMessage(AboutText(), out_data);
+    const std::string text = AboutText();
+    const size_t n = std::min(text.size(), size_t(PF_MAX_EFFECT_MSG_LEN));
+    std::memcpy(out_data->return_msg, text.data(), n);
+    out_data->return_msg[n] = '\0';
     return PF_Err_NONE;
 }
 
@@ -186,24 +184,24 @@ PF_Err ArbitraryCallback(PF_InData* in_data, void* extra) {
     return GradientArb_Handler(in_data, arb);
 }
 
+// The commands that need only the two records.
+constexpr std::pair<PF_Cmd, PF_Err (*)(PF_InData*, PF_OutData*)> kRecordCommands[] = {
+    {PF_Cmd_ABOUT, About},
+    {PF_Cmd_GLOBAL_SETUP, GlobalSetup},
+    {PF_Cmd_GLOBAL_SETDOWN, GlobalSetdown},
+    {PF_Cmd_SEQUENCE_SETUP, SequenceSetup},
+    {PF_Cmd_SEQUENCE_RESETUP, SequenceSetup},
+    {PF_Cmd_SEQUENCE_FLATTEN, SequenceFlatten},
+    {PF_Cmd_SEQUENCE_SETDOWN, SequenceSetdown},
+};
+
 PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output,
                 void* extra) {
+    for (const auto& [command, run] : kRecordCommands)
+        if (command == cmd) return run(in_data, out_data);
     switch (cmd) {
-        case PF_Cmd_ABOUT:
-            return About(in_data, out_data);
-        case PF_Cmd_GLOBAL_SETUP:
-            return GlobalSetup(in_data, out_data);
-        case PF_Cmd_GLOBAL_SETDOWN:
-            return GlobalSetdown(in_data, out_data);
         case PF_Cmd_PARAMS_SETUP:
             return ParamsSetup(in_data, out_data, params, output);
-        case PF_Cmd_SEQUENCE_SETUP:
-        case PF_Cmd_SEQUENCE_RESETUP:
-            return SequenceSetup(in_data, out_data);
-        case PF_Cmd_SEQUENCE_FLATTEN:
-            return SequenceFlatten(in_data, out_data);
-        case PF_Cmd_SEQUENCE_SETDOWN:
-            return SequenceSetdown(in_data, out_data);
         case PF_Cmd_USER_CHANGED_PARAM:
             return UserChangedParam(in_data, out_data, params, output,
                                     static_cast<const PF_UserChangedParamExtra*>(extra));

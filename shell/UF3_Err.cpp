@@ -84,7 +84,6 @@ std::string LogError(const std::string& message, myParams* params) {
         return "Failed to open log file: " + path;
     }
 
-    const std::string line = LogHeader() + message;
     if (message.empty()) {
         return "";
     }
@@ -101,7 +100,7 @@ std::string LogError(const std::string& message, myParams* params) {
     }
 
     logStream.write(stamp, static_cast<std::streamsize>(stampLen));
-    logStream << " - " << line << description << "\n";
+    logStream << " - " << LogHeader() << message << description << "\n";
     logStream.flush();
     return "";
 }
@@ -153,11 +152,8 @@ void SendMessage(std::string message, PF_OutData* out_data) {
 }
 
 void SendMessageAppendErr(std::string message, PF_OutData* out_data, int err, int err2) {
-    if (err == PF_Err_NONE && err2 == PF_Err_NONE) {
-        return;
-    }
-    // The user cancelled: telling them so would only be noise.
-    if (err == PF_Interrupt_CANCEL && err2 == PF_Err_NONE) {
+    // Nothing failed, or the user cancelled: telling them so would only be noise.
+    if (err2 == PF_Err_NONE && (err == PF_Err_NONE || err == PF_Interrupt_CANCEL)) {
         return;
     }
     SendMessage(message + " err " + std::to_string(err) + " err2 " + std::to_string(err2), out_data);
@@ -165,14 +161,6 @@ void SendMessageAppendErr(std::string message, PF_OutData* out_data, int err, in
 
 bool isFileAccessible(const std::string& path) {
     return access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) == 0;
-}
-
-bool fileExists(const std::filesystem::path& path) {
-    // Non-throwing form: an unreadable or looping path simply doesn't exist
-    // for our purposes.
-    std::error_code ec;
-    const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
-    return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none;
 }
 
 void OpenFileWithDefaultEditor(const std::string& path) {

@@ -37,13 +37,16 @@ const uint32_t* SurfaceRow(const CairoCopyRefcon& rc, A_long row) {
     return reinterpret_cast<const uint32_t*>(rc.data + std::ptrdiff_t(row) * rc.stride);
 }
 
+template <typename Pixel>
+Pixel* PixelAt(PF_EffectWorld& world, int x, int y) {
+    return reinterpret_cast<Pixel*>(reinterpret_cast<char*>(world.data) + std::ptrdiff_t(y) * world.rowbytes +
+                                    std::ptrdiff_t(x) * std::ptrdiff_t(sizeof(Pixel)));
+}
+
 }  // namespace
 
-cairoContext::cairoContext(PF_InData* in_data, const PF_HandleSuite1* handleSuite, PF_PixelFormat format,
-                           int width, int height)
-    : m_in_data(in_data),
-      m_format(format),
-      m_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+cairoContext::cairoContext(const PF_HandleSuite1* handleSuite, int width, int height)
+    : m_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
       m_cr(cairo_create(m_surface)),
       m_handle(UF_Handle::New(handleSuite, 4)),
       m_lock(handleSuite, m_handle.get()) {}
@@ -108,18 +111,11 @@ A_Err cairoCopy32(void* refcon, A_long, A_long row, A_long) {
     return A_Err(0);
 }
 
-PF_Pixel8* sampleIntegralCairo8(PF_EffectWorld& world, int x, int y) {
-    return reinterpret_cast<PF_Pixel8*>(reinterpret_cast<char*>(world.data) + std::ptrdiff_t(y) * world.rowbytes +
-                                        std::ptrdiff_t(x) * std::ptrdiff_t(sizeof(PF_Pixel8)));
-}
+PF_Pixel8* sampleIntegralCairo8(PF_EffectWorld& world, int x, int y) { return PixelAt<PF_Pixel8>(world, x, y); }
 
 PF_PixelFloat* sampleIntegralCairo32(PF_EffectWorld& world, int x, int y) {
-    return reinterpret_cast<PF_PixelFloat*>(reinterpret_cast<char*>(world.data) +
-                                            std::ptrdiff_t(y) * world.rowbytes +
-                                            std::ptrdiff_t(x) * std::ptrdiff_t(sizeof(PF_PixelFloat)));
+    return PixelAt<PF_PixelFloat>(world, x, y);
 }
-
-void PrintWorldBufferData(PF_EffectWorld*, const std::string&) {}
 
 PF_Err DrawErrorString(myParams& params, const std::string& message, PF_LayerDef* world, double textScale) {
     std::lock_guard<std::recursive_mutex> lock(global_mutex);
@@ -139,9 +135,7 @@ PF_Err DrawErrorString(myParams& params, const std::string& message, PF_LayerDef
     if (err || !temp.made) return err;
 
     {
-        const PF_HandleSuite1* handleSuite = suites.HandleSuite1();
-        cairoContext myCairo(in_data, handleSuite, params.pixelFormat, int(temp.world.width),
-                             int(temp.world.height));
+        cairoContext myCairo(suites.HandleSuite1(), int(temp.world.width), int(temp.world.height));
         unsigned char* pixels = cairo_image_surface_get_data(myCairo.m_surface);
         if (!myCairo.m_lock) {
             LogError("err DrawString() !myCairo.m_success", &params);
@@ -178,9 +172,7 @@ PF_Err DrawErrorString(myParams& params, const std::string& message, PF_LayerDef
             if (!err) {
                 PF_CompositeMode mode{};
                 mode.xfer = PF_Xfer_IN_FRONT;
-                mode.rand_seed = 0;
                 mode.opacity = 255;
-                mode.rgb_only = 0;
                 mode.opacitySu = PF_MAX_CHAN16;  // deep worlds read the 16-bit opacity
                 err = suites.WorldTransformSuite1()->transfer_rect(
                     in_data->effect_ref, in_data->quality, PF_ModeFlags(0), in_data->field, &world->extent_hint,

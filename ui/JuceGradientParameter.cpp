@@ -17,7 +17,7 @@ constexpr double kThird = 1.0 / 3.0;
 constexpr const char* kPickerTitle = "Pick Color";
 
 bool InAddStrip(const GradientGeometry& g, float x, float y) {
-    return g.X <= x && x <= g.X + g.W && g.B <= y && y <= g.B + UF3_GRAD_MARKER_DEPTH;
+    return RectContains({g.X, g.B, g.W, UF3_GRAD_MARKER_DEPTH}, x, y);
 }
 
 // The marker's hit box reaches one unit further left than right and one above the bar's bottom.
@@ -35,13 +35,8 @@ A_long HitStop(const std::vector<ArbGradientPt>& stops, const GradientGeometry& 
     return hit;
 }
 
-void Toggle(PF_ParamDef& def) {
-    def.u.bd.value = def.u.bd.value == 0 ? 1 : 0;
-    def.uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
-}
-
-void SwitchOn(PF_ParamDef& def) {
-    def.u.bd.value = 1;
+void SetSwitch(PF_ParamDef& def, bool on) {
+    def.u.bd.value = on ? 1 : 0;
     def.uu.change_flags |= PF_ChangeFlag_CHANGED_VALUE;
 }
 
@@ -65,16 +60,16 @@ bool ApplyButton(int button, std::vector<ArbGradientPt>& stops, PF_ParamDef& lin
             for (size_t i = 0; i < k; ++i) sorted[i].color = colours[k - 1 - i];
             break;
         case 3:
-            Toggle(linear);
+            SetSwitch(linear, linear.u.bd.value == 0);
             write = false;
             break;
         case 4:
-            Toggle(interp);
+            SetSwitch(interp, interp.u.bd.value == 0);
             write = false;
             break;
         default:
-            SwitchOn(linear);
-            SwitchOn(interp);
+            SetSwitch(linear, true);
+            SetSwitch(interp, true);
             sorted.assign(defaultGrad.rbegin(), defaultGrad.rend());
             break;
     }
@@ -110,16 +105,16 @@ float GradientStopX(const GradientGeometry& g, double position) {
     return g.X + float(GradientStopPosition(position) * double(g.W));
 }
 
-DRAWBOT_RectF32 GetButtonRectFromGradRect(DRAWBOT_RectF32 bar) {
-    const float width = float(double(bar.width + 18.0f - 10.0f) * kThird);
-    return {bar.left - 9.0f, float(double(bar.top) + UF3_GRAD_BUTTON_OFFSET), width, bar.height * 0.5f};
-}
-
 DRAWBOT_RectF32 GradientButtonRect(const GradientGeometry& g, int index) {
-    DRAWBOT_RectF32 r = GetButtonRectFromGradRect({g.X, g.T, g.W, UF3_GRAD_BAR_HEIGHT});
+    const float width = float(double(g.W + 18.0f - 10.0f) * kThird);
+    DRAWBOT_RectF32 r = {g.X - 9.0f, float(double(g.T) + UF3_GRAD_BUTTON_OFFSET), width, UF3_GRAD_BAR_HEIGHT * 0.5f};
     r.left += float(index % 3) * (r.width + UF3_GRAD_BUTTON_GAP);
     if (index >= 3) r.top += UF3_GRAD_BUTTON_ROW_STEP;
     return r;
+}
+
+bool RectContains(const DRAWBOT_RectF32& r, float x, float y) {
+    return r.left <= x && x <= r.left + r.width && r.top <= y && y <= r.top + r.height;
 }
 
 DRAWBOT_ColorRGBA AppColorTypeToRGBA(const PF_App_Color* colour) {
@@ -168,10 +163,6 @@ void copyConvertStringLiteralIntoUTF16(const wchar_t* s, unsigned short* out, si
     out[n] = 0;
 }
 
-void WideStringToWideCharArr(const std::wstring& s, unsigned short* out, size_t capacity) {
-    copyConvertStringLiteralIntoUTF16(s.c_str(), out, capacity);
-}
-
 void StringToWideCharArr(std::string s, unsigned short* out, size_t capacity) {
     std::wstring wide;
     for (char c : s) wide += wchar_t(static_cast<unsigned char>(c));
@@ -196,8 +187,6 @@ void JuceGradientParameter::Init() {
     m_textColor = AcquireAppColor(m_in_data, m_out_data, UF3_APP_COLOR_TEXT);
     m_highlightColor = AcquireAppColor(m_in_data, m_out_data, UF3_APP_COLOR_HIGHLIGHT);
 }
-
-DRAWBOT_RectF32 JuceGradientParameter::GetButtonRect() { return GradientButtonRect(GradientGeometryOf(m_extra), 0); }
 
 PF_Err JuceGradientParameter::HandleEvent() {
     const PF_EventType type = m_extra->e_type;
@@ -322,9 +311,7 @@ PF_Err JuceGradientParameter::MouseClick(bool drag) {
 
     if (!drag) {
         for (int b = 0; b < UF3_GRAD_BUTTON_COUNT; ++b) {
-            const DRAWBOT_RectF32 r = GradientButtonRect(g, b);
-            if (r.left <= float(mx) && float(mx) <= r.left + r.width && r.top <= float(my) &&
-                float(my) <= r.top + r.height) {
+            if (RectContains(GradientButtonRect(g, b), float(mx), float(my))) {
                 write = ApplyButton(b, stops, linear, interp);
                 break;
             }
@@ -384,9 +371,7 @@ PF_Err JuceGradientParameter::MouseHover() {
 
     const float mx = float(cursor.screen_point.h), my = float(cursor.screen_point.v);
     const GradientGeometry g = GradientGeometryOf(m_extra);
-    const DRAWBOT_RectF32& a = g.area;
-    if (a.left <= mx && mx <= a.left + a.width && a.top <= my && my <= a.top + a.height)
-        cursor.set_cursor = m_defaultCursor;
+    if (RectContains(g.area, mx, my)) cursor.set_cursor = m_defaultCursor;
     if (InAddStrip(g, mx, my)) cursor.set_cursor = UF3_CURSOR_ADD_STOP;
     if (HitStop(stops, g, mx, my) >= 0) cursor.set_cursor = UF3_CURSOR_ON_STOP;
     return PF_Err_NONE;

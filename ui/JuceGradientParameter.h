@@ -57,7 +57,6 @@ public:
                                 DRAWBOT_RectF32 rect);
     PF_Err DrawRectUsingDrawBot(PF_InData* in_data, PF_OutData* out_data, PF_EventExtra* extra,
                                 DRAWBOT_RectF32 rect, unsigned char hover, const unsigned short* label);
-    DRAWBOT_RectF32 GetButtonRect();
 
 private:
     PF_InData* m_in_data;
@@ -83,9 +82,10 @@ GradientGeometry GradientGeometryOf(PF_EventExtra* extra);
 float GradientStopX(const GradientGeometry& g, double position);
 // The button's rectangle, index 0 to 5.
 DRAWBOT_RectF32 GradientButtonRect(const GradientGeometry& g, int index);
+// Whether (x, y) lies in r, its edges included.
+bool RectContains(const DRAWBOT_RectF32& r, float x, float y);
 
 DRAWBOT_RectF32 GetContextArea(PF_EventExtra* extra, float pad);
-DRAWBOT_RectF32 GetButtonRectFromGradRect(DRAWBOT_RectF32 bar);
 DRAWBOT_ColorRGBA AcquireAppColor(PF_InData* in_data, PF_OutData* out_data, short colorType);
 DRAWBOT_ColorRGBA AppColorTypeToRGBA(const PF_App_Color* colour);
 std::vector<ArbGradientPt> GammaCorrectGradVector(const std::vector<ArbGradientPt>& stops);
@@ -93,7 +93,6 @@ std::vector<ArbGradientPt> GammaCorrectGradVector(const std::vector<ArbGradientP
 // Label conversion into UTF-16 buffers of `capacity` units (terminator
 // included); longer text is cut, never written past the buffer.
 void StringToWideCharArr(std::string s, unsigned short* out, size_t capacity = UF3_LABEL_UNITS);
-void WideStringToWideCharArr(const std::wstring& s, unsigned short* out, size_t capacity = UF3_LABEL_UNITS);
 void copyConvertStringLiteralIntoUTF16(const wchar_t* s, unsigned short* out, size_t capacity = UF3_LABEL_UNITS);
 
 float lerp(float a, float b, float t);

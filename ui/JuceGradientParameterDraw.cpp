@@ -269,11 +269,7 @@ PF_Err JuceGradientParameter::Draw() {
 
     for (int b = 0; b < UF3_GRAD_BUTTON_COUNT && !err; ++b) {
         const DRAWBOT_RectF32 r = GradientButtonRect(g, b);
-        bool hover = false;
-        if (seq) {
-            const float hx = float(seq->lastMouseH), hy = float(seq->lastMouseV);
-            hover = r.left <= hx && hx <= r.left + r.width && r.top <= hy && hy <= r.top + r.height;
-        }
+        const bool hover = seq && RectContains(r, float(seq->lastMouseH), float(seq->lastMouseV));
         err = DrawRectUsingDrawBot(m_in_data, m_out_data, m_extra, r, hover, labels[b]);
     }
     return err;

@@ -131,21 +131,19 @@ PF_Err DrawDebugOverlay(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* p
 
             DRAWBOT_PointF32 pen = {kMargin, kMargin};
             A_UTF16Char text[UF3_LABEL_UNITS];
+            auto draw = [&](DRAWBOT_BrushRef brush, DRAWBOT_FontRef font, const DRAWBOT_PointF32& at) {
+                return surf->DrawString(surface, brush, font, text, &at, kDRAWBOT_TextAlignment_Left,
+                                        kDRAWBOT_TextTruncation_None, 0.0f);
+            };
             pen.y += kHeadingScale * fontSize;
             StringToWideCharArr(UF3_DEBUG_HEADING, text, UF3_LABEL_UNITS);
-            if (!result)
-                result = surf->DrawString(surface, headingBrush, headingFont, text, &pen, kDRAWBOT_TextAlignment_Left,
-                                          kDRAWBOT_TextTruncation_None, 0.0f);
+            if (!result) result = draw(headingBrush, headingFont, pen);
             for (const std::string& line : DebugOverlayLines(*global.As<const GlobalData>())) {
                 pen.y += fontSize + kLineGap;
                 if (result) break;
                 StringToWideCharArr(line, text, UF3_LABEL_UNITS);
-                const DRAWBOT_PointF32 shadowAt = {pen.x - 1, pen.y + 1};
-                result = surf->DrawString(surface, shadowBrush, textFont, text, &shadowAt, kDRAWBOT_TextAlignment_Left,
-                                          kDRAWBOT_TextTruncation_None, 0.0f);
-                if (!result)
-                    result = surf->DrawString(surface, textBrush, textFont, text, &pen, kDRAWBOT_TextAlignment_Left,
-                                              kDRAWBOT_TextTruncation_None, 0.0f);
+                result = draw(shadowBrush, textFont, {pen.x - 1, pen.y + 1});
+                if (!result) result = draw(textBrush, textFont, pen);
             }
             for (; pushed > 0; --pushed) {
                 PF_Err popped = surf->PopStateStack(surface);

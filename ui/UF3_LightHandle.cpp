@@ -65,16 +65,16 @@ PF_Err Convert(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, PF_Point*
     return err;
 }
 
-// The box's corners in the order a click tries them.
-std::array<PF_Point, 4> Corners(const PF_LRect& box) {
+// The box's corners in the order a click tries them (and a drawing converts them).
+template <typename Point, typename Rect>
+std::array<Point, 4> Corners(const Rect& box) {
     return {{{box.left, box.top}, {box.right, box.top}, {box.right, box.bottom}, {box.left, box.bottom}}};
 }
 
-bool InCompWindow(const PF_EventExtra* extra) { return (*extra->contextH).w_type == PF_Window_COMP; }
-
 // A 16.16 layer point into the event's window, by the steps Layer2CompFrame or Layer2LayerFrame take.
 PF_Err LayerToFrame(PF_InData* in_data, PF_EventExtra* extra, PF_FixedPoint* fixed) {
-    if (InCompWindow(extra)) return ConvertFixed(in_data, extra, fixed, {Step::LayerToComp, Step::SourceToFrame});
+    if (extra->contextH->w_type == PF_Window_COMP)
+        return ConvertFixed(in_data, extra, fixed, {Step::LayerToComp, Step::SourceToFrame});
     return ConvertFixed(in_data, extra, fixed, {Step::SourceToFrame});
 }
 
@@ -82,6 +82,16 @@ PF_ParamDef& RadiusParam(PF_ParamDef** params) {
     return *params[params[UF3_RENDERER]->u.pd.value == 1 ? UF3_LIGHT_RADIUS_STD : UF3_LIGHT_RADIUS_RT];
 }
 
+// The light's box about (cx, cy): the radius above and below, that over the pixel aspect to either side.
+template <typename Rect, typename Edge>
+void LightBox(PF_InData* in_data, PF_ParamDef** params, double cx, double cy, Edge edge, Rect* out) {
+    const double r = RadiusParam(params).u.fs_d.value;
+    const double halfH = r / PixelAspect(in_data);
+    out->left = edge(cx - halfH);
+    out->top = edge(cy - r);
+    out->right = edge(cx + halfH);
+    out->bottom = edge(cy + r);
+}
 
 }  // namespace
 
@@ -101,30 +111,19 @@ PF_Err Layer2LayerFrame(PF_InData* in_data, PF_EventExtra* extra, PF_Point* in, 
 }
 
 void FixedFrameFromParams(PF_InData* in_data, PF_ParamDef** params, PF_FixedRect* out) {
-    const double r = RadiusParam(params).u.fs_d.value;
-    const double halfH = r / PixelAspect(in_data);
-    const double cx = params[UF3_LIGHT_ORIGIN]->u.td.x_value / kFixedOne;
-    const double cy = params[UF3_LIGHT_ORIGIN]->u.td.y_value / kFixedOne;
+    const PF_PointDef& origin = params[UF3_LIGHT_ORIGIN]->u.td;
     // std::round rounds half away from zero; edges past the fixed range saturate.
-    out->left = SaturateLong(std::round((cx - halfH) * kFixedOne));
-    out->top = SaturateLong(std::round((cy - r) * kFixedOne));
-    out->right = SaturateLong(std::round((cx + halfH) * kFixedOne));
-    out->bottom = SaturateLong(std::round((cy + r) * kFixedOne));
+    auto edge = [](double v) { return SaturateLong(std::round(v * kFixedOne)); };
+    LightBox(in_data, params, origin.x_value / kFixedOne, origin.y_value / kFixedOne, edge, out);
 }
 
 void FrameFromParams(PF_InData* in_data, PF_ParamDef** params, PF_LRect* out) {
-    const double r = RadiusParam(params).u.fs_d.value;
-    const double halfH = r / PixelAspect(in_data);
-    const double cx = params[UF3_LIGHT_ORIGIN]->u.td.x_value >> 16;
-    const double cy = params[UF3_LIGHT_ORIGIN]->u.td.y_value >> 16;
+    const PF_PointDef& origin = params[UF3_LIGHT_ORIGIN]->u.td;
     auto edge = [](double v) {
         if (std::isnan(v)) return A_long(0);
         return A_long(std::clamp(std::trunc(v), double(UF3_FIXED_PIXEL_MIN), double(UF3_FIXED_PIXEL_MAX)));
     };
-    out->left = edge(cx - halfH);
-    out->top = edge(cy - r);
-    out->right = edge(cx + halfH);
-    out->bottom = edge(cy + r);
+    LightBox(in_data, params, double(origin.x_value >> 16), double(origin.y_value >> 16), edge, out);
 }
 
 // The exact box's corners go to the window one by one, each edge rounded half
@@ -134,8 +133,7 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
     AEGP_SuiteHandler suites(in_data->pica_basicP);
     PF_FixedRect exact;
     FixedFrameFromParams(in_data, params, &exact);
-    std::array<PF_FixedPoint, 4> fixedCorners = {
-        {{exact.left, exact.top}, {exact.right, exact.top}, {exact.right, exact.bottom}, {exact.left, exact.bottom}}};
+    std::array<PF_FixedPoint, 4> fixedCorners = Corners<PF_FixedPoint>(exact);
     std::array<PF_Point, 4> corners;
     // 64-bit so the half-up offset cannot overflow near the fixed range's end.
     auto whole = [](PF_Fixed v) { return A_long((int64_t(v) + 32768) >> 16); };
@@ -174,12 +172,9 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
     PF_Err err = target.Reference(suites.EffectCustomUISuite1(), extra->contextH);
     if (!target.Drawing()) return;
     DRAWBOT_ColorRGBA foreground{};
-    const PF_EffectCustomUIOverlayThemeSuite1* theme = nullptr;
     if (!err) err = target.GetSurface();
-    if (!err) {
-        theme = suites.EffectCustomUIOverlayThemeSuite1();
-        err = theme->PF_GetPreferredForegroundColor(&foreground);
-    }
+    // The handler acquires the theme suite once, at its first use here.
+    if (!err) err = suites.EffectCustomUIOverlayThemeSuite1()->PF_GetPreferredForegroundColor(&foreground);
 
     if (!target.GetSupplier()) {
         DRAWBOT_PathP path(db->supplierSuite, target.Supplier());
@@ -188,10 +183,7 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
             const DRAWBOT_PointF32& p = points[k % UF3_OUTLINE_SEGMENTS];
             pathErr = db->pathSuite->LineTo(path, p.x, p.y);
         }
-        if (!pathErr) {
-            if (!theme) theme = suites.EffectCustomUIOverlayThemeSuite1();
-            theme->PF_StrokePath(target.Drawing(), path, false);
-        }
+        if (!pathErr) suites.EffectCustomUIOverlayThemeSuite1()->PF_StrokePath(target.Drawing(), path, false);
     }
 
     // Painted top-left, top-right, bottom-left, bottom-right.
@@ -206,7 +198,7 @@ void DrawHandles(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef** params,
 bool DoClickHandles(PF_InData* in_data, PF_LRect* box, PF_ParamDef**, UF3_PointConverter converter,
                     PF_EventExtra* extra) {
     const PF_Point mouse = extra->u.do_click.screen_point;
-    for (PF_Point corner : Corners(*box)) {
+    for (PF_Point corner : Corners<PF_Point>(*box)) {
         PF_FixedPoint fixed;
         // A corner the host cannot place in the window cannot be grabbed.
         if (converter(in_data, extra, &corner, &corner, &fixed)) continue;
@@ -236,11 +228,9 @@ bool DoDragHandles(PF_InData* in_data, PF_OutData*, PF_ParamDef** params, UF3_Po
         radius.u.fs_d.value = double(int64_t(larger)) / kFixedOne;
         radius.uu.change_flags = PF_ChangeFlag_CHANGED_VALUE;
     }
-    extra->u.do_click.send_drag = 1;
-    extra->u.do_click.continue_refcon[0] = 1;
-    if (extra->u.do_click.last_time) {
-        extra->u.do_click.continue_refcon[0] = 0;
-        extra->u.do_click.send_drag = 0;
-    }
+    // The drag goes on until the host says this event is its last.
+    const bool more = !extra->u.do_click.last_time;
+    extra->u.do_click.send_drag = more;
+    extra->u.do_click.continue_refcon[0] = more;
     return true;
 }
