@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "params/UF3_ParamIndex.h"
 #include "shell/AEGP_SuiteHandler.h"
@@ -16,11 +17,15 @@ double CopyOpacity(const myParams& p, double t, double e) {
     return lin - p.easeOpacity * (lin - eased);
 }
 
-// Exponential ease-in shared by the copy tables: 2^(10(t-1)), so 1 at t = 1
-// and 2^-10 (not 0) at t = 0.
+}  // namespace
+
 double ShadowEaseIn(double t) { return std::pow(2.0, 10.0 * (t - 1.0)); }
 
-}  // namespace
+void printArbGrabContents(const std::vector<ArbGradientPt>& stops) {
+    std::string text = "contents, size: " + std::to_string(stops.size()) + ". ";
+    for (const ArbGradientPt& s : stops) text += std::to_string(s.position) + ", ";
+    (void)text;
+}
 
 PF_Err InitDirectionalParams(myParams& p, AEGP_SuiteHandler& /*suites*/, PF_ParamDef* params) {
     const int32_t N = p.numSamples;

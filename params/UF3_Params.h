@@ -47,6 +47,7 @@ struct myParams {
     int32_t renderer{};          // 1 Standard, 2 Raytraced
     int32_t lightType{};         // 1 Directional, 2 Point
     int32_t fillMode{};          // 1 Solid, 2 Gradient
+    int32_t viewInner{};         // debug stage of the Standard paths; 8 is the full road
     int32_t viewInnerCPUComp{};
     int32_t sdDebugView{};
     int32_t qualityPreset{};
@@ -150,6 +151,7 @@ struct myParams {
     double lightOrigin[2]{};
     double pointScaleStep{};
     double pointBlurStep{};
+    float sourceOpacityF{};
     uint8_t sourceOpacity8{};
     double shadowOffsetPx{};
     double shadowOffsetVector[2]{};

@@ -20,6 +20,8 @@
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
+// Debug stage of the Standard roads; 8 runs them to the end.
+constexpr int32_t kFullRoadStage = 8;
 
 struct QualityPreset {
     int32_t ssaa;
@@ -87,6 +89,7 @@ void DeriveRaytraced(myParams& p, const ParamArray& a) {
     p.shadowInLight = Checked(a, UF3_SHADOW_WITHIN_LIGHT) && point;
     p.autoShadowLength = Checked(a, UF3_AUTO_SHADOW_LENGTH) && point;
     p.sdDebugView = Popup(a, UF3_SD_DEBUG_VIEW);
+    p.sourceOpacityF = static_cast<float>(Float(a, UF3_SOURCE_OPACITY) / 100.0);
     p.shadowLengthSD = static_cast<float>(std::max(p.shadowLength * p.downsampleScale, 0.001));
     p.shadowDistanceEase = static_cast<float>(Float(a, UF3_EASE_OPACITY) / 100.0);
     p.shadowSoftnessEase = static_cast<float>(Float(a, UF3_EASE_SOFTNESS) / 100.0);
@@ -278,6 +281,7 @@ PF_Err InitParams(myParams& p, PF_InData* in_data, PF_OutData* out_data, PF_Smar
     p.textureBlendMode = Popup(a, UF3_TEXTURE_BLEND_MODE);
     p.viewTexture = Checked(a, UF3_VIEW_TEXTURE);
     p.textureComp.xfer = EnumerateBlend(p.textureBlendMode);
+    p.viewInner = kFullRoadStage;
 
     if (point) {
         p.lightOrigin[0] = FIX_2_FLOAT(a[UF3_LIGHT_ORIGIN].u.td.x_value);

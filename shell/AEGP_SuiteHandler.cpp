@@ -22,6 +22,7 @@ constexpr SuiteName kSuiteNames[AEGP_SuiteHandler::kSlotCount] = {
     {kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3},
     {kPFColorParamSuite, kPFColorParamSuiteVersion1},
     {kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion1},
+    {kPFEffectCustomUISuite, kPFEffectCustomUISuiteVersion2},
     {kPFEffectCustomUIOverlayThemeSuite, kPFEffectCustomUIOverlayThemeSuiteVersion1},
     {kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1},
     {kAEGPLayerSuite, kAEGPLayerSuiteVersion13},
@@ -42,20 +43,29 @@ AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* pica_basicP) : basicSui
     if (!basicSuite) MissingSuiteError();
 }
 
-AEGP_SuiteHandler::~AEGP_SuiteHandler() {
+AEGP_SuiteHandler::~AEGP_SuiteHandler() { ReleaseAllSuites(); }
+
+const void* AEGP_SuiteHandler::LoadSuite(const char* name, A_long version) const {
+    const void* suite = AEFX_SuiteScoper<void, true>::Acquire(basicSuite, name, version);
+    if (!suite) MissingSuiteError();
+    return suite;
+}
+
+void AEGP_SuiteHandler::MissingSuiteError() const { throw A_long(PF_Err_BAD_CALLBACK_PARAM); }
+
+void AEGP_SuiteHandler::ReleaseAllSuites() {
+    if (!basicSuite) return;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if (m_suites[slot]) basicSuite->ReleaseSuite(kSuiteNames[slot].name, kSuiteNames[slot].version);
     }
 }
 
-void AEGP_SuiteHandler::MissingSuiteError() const { throw A_long(PF_Err_BAD_CALLBACK_PARAM); }
+void AEGP_SuiteHandler::ReleaseSuite(const char* name, A_long version) {
+    if (basicSuite) basicSuite->ReleaseSuite(name, version);
+}
 
 const void* AEGP_SuiteHandler::Get(Slot slot) const {
-    if (!m_suites[slot]) {
-        m_suites[slot] = AEFX_SuiteScoper<void, true>::Acquire(basicSuite, kSuiteNames[slot].name,
-                                                               kSuiteNames[slot].version);
-        if (!m_suites[slot]) MissingSuiteError();
-    }
+    if (!m_suites[slot]) m_suites[slot] = LoadSuite(kSuiteNames[slot].name, kSuiteNames[slot].version);
     return m_suites[slot];
 }
 
@@ -73,6 +83,7 @@ UF_SUITE_ACCESSOR(PF_AppSuite6, AppSuite6, kApp6)
 UF_SUITE_ACCESSOR(PF_ColorSettingsSuite3, ColorSettingsSuite3, kColorSettings3)
 UF_SUITE_ACCESSOR(PF_ColorParamSuite1, ColorParamSuite1, kColorParam1)
 UF_SUITE_ACCESSOR(PF_EffectCustomUISuite1, EffectCustomUISuite1, kCustomUI1)
+UF_SUITE_ACCESSOR(PF_EffectCustomUISuite2, EffectCustomUISuite2, kCustomUI2)
 UF_SUITE_ACCESSOR(PF_EffectCustomUIOverlayThemeSuite1, EffectCustomUIOverlayThemeSuite1, kOverlayTheme1)
 UF_SUITE_ACCESSOR(AEGP_PFInterfaceSuite1, PFInterfaceSuite1, kPFInterface1)
 UF_SUITE_ACCESSOR(AEGP_LayerSuite13, LayerSuite13, kLayer13)

@@ -23,6 +23,7 @@ public:
     const PF_ColorSettingsSuite3* ColorSettingsSuite3() const;
     const PF_ColorParamSuite1* ColorParamSuite1() const;
     const PF_EffectCustomUISuite1* EffectCustomUISuite1() const;
+    const PF_EffectCustomUISuite2* EffectCustomUISuite2() const;
     const PF_EffectCustomUIOverlayThemeSuite1* EffectCustomUIOverlayThemeSuite1() const;
     const AEGP_PFInterfaceSuite1* PFInterfaceSuite1() const;
     const AEGP_LayerSuite13* LayerSuite13() const;
@@ -36,12 +37,15 @@ public:
     const AEGP_UtilitySuite11* UtilitySuite11() const;
     const AEGP_IterateSuite1* IterateSuite1() const;
 
+    const void* LoadSuite(const char* name, A_long version) const;
     [[noreturn]] void MissingSuiteError() const;
+    void ReleaseAllSuites();
+    void ReleaseSuite(const char* name, A_long version);
 
     // One slot per suite and version, in the fixed order of release.
     enum Slot {
         kHandle1, kANSI1, kWorld2, kWorldTransform1, kIterate8_1, kIterateFloat1, kParamUtils3, kApp6,
-        kColorSettings3, kColorParam1, kCustomUI1, kOverlayTheme1, kPFInterface1, kLayer13,
+        kColorSettings3, kColorParam1, kCustomUI1, kCustomUI2, kOverlayTheme1, kPFInterface1, kLayer13,
         kLayer11, kEffect2, kEffect3, kStream7, kStream9, kDynamicStream2, kUtility7, kUtility11, kIterate1,
         kSlotCount
     };

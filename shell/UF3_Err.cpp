@@ -163,6 +163,14 @@ bool isFileAccessible(const std::string& path) {
     return access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) == 0;
 }
 
+bool fileExists(const std::filesystem::path& path) {
+    // Non-throwing form: an unreadable or looping path simply doesn't exist
+    // for our purposes.
+    std::error_code ec;
+    const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
+    return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none;
+}
+
 void OpenFileWithDefaultEditor(const std::string& path) {
     // Best effort: if no editor opens, the user still has the path.
     const int ignored = std::system(("open " + ShellQuoted(path)).c_str());

@@ -41,6 +41,9 @@ void SendMessageAppendErr(std::string message, PF_OutData* out_data, int err, in
 // True when path exists and this process may write it.
 bool isFileAccessible(const std::string& path);
 
+// True when path resolves to anything at all; never throws.
+bool fileExists(const std::filesystem::path& path);
+
 // Hands path to the desktop's default application.
 void OpenFileWithDefaultEditor(const std::string& path);
 

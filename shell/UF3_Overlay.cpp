@@ -45,8 +45,11 @@ Pixel* PixelAt(PF_EffectWorld& world, int x, int y) {
 
 }  // namespace
 
-cairoContext::cairoContext(const PF_HandleSuite1* handleSuite, int width, int height)
-    : m_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+cairoContext::cairoContext(PF_InData* in_data, const PF_HandleSuite1* handleSuite, PF_PixelFormat format,
+                           int width, int height)
+    : m_in_data(in_data),
+      m_format(format),
+      m_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
       m_cr(cairo_create(m_surface)),
       m_handle(UF_Handle::New(handleSuite, 4)),
       m_lock(handleSuite, m_handle.get()) {}
@@ -117,6 +120,8 @@ PF_PixelFloat* sampleIntegralCairo32(PF_EffectWorld& world, int x, int y) {
     return PixelAt<PF_PixelFloat>(world, x, y);
 }
 
+void PrintWorldBufferData(PF_EffectWorld*, const std::string&) {}
+
 PF_Err DrawErrorString(myParams& params, const std::string& message, PF_LayerDef* world, double textScale) {
     std::lock_guard<std::recursive_mutex> lock(global_mutex);
     PF_InData* in_data = params.in_data;
@@ -135,7 +140,8 @@ PF_Err DrawErrorString(myParams& params, const std::string& message, PF_LayerDef
     if (err || !temp.made) return err;
 
     {
-        cairoContext myCairo(suites.HandleSuite1(), int(temp.world.width), int(temp.world.height));
+        cairoContext myCairo(in_data, suites.HandleSuite1(), params.pixelFormat, int(temp.world.width),
+                             int(temp.world.height));
         unsigned char* pixels = cairo_image_surface_get_data(myCairo.m_surface);
         if (!myCairo.m_lock) {
             LogError("err DrawString() !myCairo.m_success", &params);

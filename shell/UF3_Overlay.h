@@ -15,11 +15,14 @@
 // prove the host can still allocate. The destructor releases whatever is
 // held, so every way out of a drawing (exceptions included) cleans up.
 struct cairoContext {
-    cairoContext(const PF_HandleSuite1* handleSuite, int width, int height);
+    cairoContext(PF_InData* in_data, const PF_HandleSuite1* handleSuite, PF_PixelFormat format, int width,
+                 int height);
     ~cairoContext();
     cairoContext(const cairoContext&) = delete;
     cairoContext& operator=(const cairoContext&) = delete;
 
+    PF_InData* m_in_data = nullptr;
+    PF_PixelFormat m_format = 0;
     cairo_surface_t* m_surface = nullptr;
     cairo_t* m_cr = nullptr;
     UF_Handle m_handle;
@@ -54,3 +57,6 @@ A_Err cairoCopy32(void* refcon, A_long thread_index, A_long row, A_long iteratio
 // Address of pixel (x, y) of an 8-bit or float world.
 PF_Pixel8* sampleIntegralCairo8(PF_EffectWorld& world, int x, int y);
 PF_PixelFloat* sampleIntegralCairo32(PF_EffectWorld& world, int x, int y);
+
+// Kept for debugging sessions; does nothing.
+void PrintWorldBufferData(PF_EffectWorld* world, const std::string& label);
