@@ -146,6 +146,18 @@ TEST_F(SampleTables, InnerBoundsKeepTheTermsTheLightDoesNotSet) {
     down.innerShadow = true;
     InitDirectionalParams(down, suites, params);
     EXPECT_EQ((std::vector<int>(down.innerBoundsPx, down.innerBoundsPx + 4)), (std::vector<int>{10, 52, 10, 10}));
+
+    // At each exact quadrant angle only the term along the light takes D + R; over two buffers
+    // the others keep the previous value and grow to 2R.
+    const std::pair<double, std::vector<int>> quadrants[] = {
+        {0, {20, 20, 20, 52}}, {90, {52, 20, 20, 20}}, {180, {20, 52, 20, 20}}, {270, {20, 20, 52, 20}}};
+    for (const auto& [degrees, want] : quadrants) {
+        myParams q{};
+        Directional(q, 2, 40, degrees, 10);
+        q.innerShadow = true;
+        InitDirectionalParams(q, suites, params);
+        EXPECT_EQ((std::vector<int>(q.innerBoundsPx, q.innerBoundsPx + 4)), want) << degrees << " degrees";
+    }
 }
 
 TEST_F(SampleTables, PointCopiesScaleByLengthOver800AndShrinkTheirBlur) {

@@ -122,6 +122,10 @@ TEST(PointBounds, HandComputedCases) {
         {true, false, 8, 0, 0, {120, 3}, {100, 0, 140, 80}, {100, -5, 140, 80}, "inverse, disc over the top"},
         {true, false, 8, 0, 0, {137, 40}, {100, 0, 140, 80}, {100, 0, 146, 80}, "inverse, disc over the right side"},
         {true, false, 8, 0, 0, {103, 40}, {100, 0, 140, 80}, {95, 0, 140, 80}, "inverse, disc over the left side"},
+        // A disc of radius 15 at (100,-20), 20 above the left side's top end: clear of that side,
+        // so the left comes from the tangent through (100,0), sin 15/20 off the side: 100 - 10 ×
+        // 0.75 = 92.5, not the reach's 90. Over the top's line, the top runs up to t - 10.
+        {true, false, 15, 0, 0, {100, -20}, {100, 0, 140, 80}, {92, -10, 140, 80}, "inverse, disc above a side's end"},
         // The disc just touching the right edge's line from above (21 - 1 = 20): thrown straight
         // down to b + 41 = 61 exactly; the near-vertical tangent through (20,20) lands a hair
         // short of it and would floor to 60. Left: the tangent through (0,0) reaches x -32.8.
@@ -216,6 +220,14 @@ TEST_F(PreRender, StandardDirectionalMakesRoomForTheShadow) {
     ASSERT_EQ(Run(left), PF_Err_NONE);
     EXPECT_EQ(left.preOutput.result_rect.left, -55);
     EXPECT_EQ(left.preOutput.result_rect.right, 217);
+
+    // At 110 degrees, down and right: shadow (28.19, 10.26) and offset (3.76, 1.37) both add
+    // to the far sides, ceil each: right 200 + 29 + 4 + 21 = 254, bottom 100 + 11 + 2 + 21 =
+    // 134; near sides from the offset copy, 0 + 3 - 21 and 0 + 1 - 21.
+    Degrees(UF3_LIGHT_DIRECTION, 110);
+    host::RenderJob diagonal;
+    ASSERT_EQ(Run(diagonal), PF_Err_NONE);
+    EXPECT_EQ(B(diagonal.preOutput.result_rect), (Box{-18, -20, 254, 134}));
 }
 
 TEST_F(PreRender, StandardPointScalesTheInputAboutTheLight) {

@@ -317,6 +317,13 @@ TEST_F(HostCompositing, TextureBlendsWithTheOpaqueShadowColourThenTheAlphaReturn
     // 60.16, 40.04; then the shadow's alpha comes back.
     Expect(out, 0, {128, 105, 60, 40});
     Expect(out, 1, {0, 105, 60, 40});
+
+    // Strength 1e7 scales past the 32-bit range: opacity 0 rather than the product's low
+    // byte (2.55e9 mod 256 = 128), so the shadow comes back as it was.
+    p.textureStrength = 1e7;
+    ASSERT_EQ(Comp(p), PF_Err_NONE);
+    EXPECT_EQ(p.textureComp.opacity, 0);
+    Expect(out, 0, {128, 105, 60, 40});
 }
 
 // Whole renders: the four alpha modes act on the shadow's own alpha, with no alpha raise
