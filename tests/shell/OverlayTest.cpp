@@ -34,12 +34,19 @@ TEST(OverlayCopy, UnpremultipliesOneRowIntoPaddedWorlds) {
     Worlds().New(3, 2, true, PF_PixelFormat_ARGB128, &wf);
     uint32_t surface[2][3] = {{}, {0xBFBF6420u, 0x00FFFFFFu, 0x40800000u}};  // A191 R191 G100 B32; A0; A64 R128
     CairoCopyRefcon rc{&w8, reinterpret_cast<unsigned char*>(surface), int(sizeof surface[0])};
-    *sampleIntegralCairo8(w8, 1, 1) = {9, 7, 7, 7};
+    // Row 0 is clear, and the surface's next pixel is row 1's inked one: the row padding stays as it was.
+    ASSERT_TRUE(w8.rowbytes >= 4 * A_long(sizeof(PF_Pixel8)) && wf.rowbytes >= 4 * A_long(sizeof(PF_PixelFloat)));
+    *sampleIntegralCairo8(w8, 3, 0) = *sampleIntegralCairo8(w8, 1, 1) = {9, 7, 7, 7};
+    *sampleIntegralCairo32(wf, 3, 0) = {9, 7, 7, 7};
+    cairoCopy8(&rc, 0, 0, 2);
+    EXPECT_EQ(Ch(sampleIntegralCairo8(w8, 3, 0)), (Px{9, 7, 7, 7}));
     cairoCopy8(&rc, 0, 1, 2);
     EXPECT_EQ(Ch(sampleIntegralCairo8(w8, 0, 1)), (Px{191, 255, 133, 42}));
     EXPECT_EQ(Ch(sampleIntegralCairo8(w8, 1, 1)), (Px{0, 7, 7, 7}));
     EXPECT_EQ(Ch(sampleIntegralCairo8(w8, 2, 1)), (Px{64, 255, 0, 0}));
     rc.world = &wf;
+    cairoCopy32(&rc, 0, 0, 2);
+    EXPECT_EQ(sampleIntegralCairo32(wf, 3, 0)->alpha, 9.0f);
     cairoCopy32(&rc, 0, 1, 2);
     const PF_PixelFloat* f = sampleIntegralCairo32(wf, 0, 1);
     EXPECT_FLOAT_EQ(f[0].green, 100 / 191.0f);

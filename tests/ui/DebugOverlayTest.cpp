@@ -84,6 +84,27 @@ TEST_F(DebugOverlay, ZeroRecordLinesKeepTheirSizeAndTurnWithTheLayer) {
     EXPECT_NEAR(turned.dirY, 1, 1e-6) << "the layer's x axis points down the window";
 }
 
+// Counts the overlay's frame mappings; any past its three points is not passed on.
+PF_Err (*g_toFrame)(void*, PF_ContextH, PF_FixedPoint*) = nullptr;
+int g_toFrameCalls = 0;
+PF_Err CountedToFrame(void* refcon, PF_ContextH context, PF_FixedPoint* p) {
+    return ++g_toFrameCalls > 3 ? PF_Err_NONE : g_toFrame(refcon, context, p);
+}
+
+TEST_F(DebugOverlay, EachWindowMapsTheThreePointsOnce) {
+    for (PF_WindowType type : {PF_Window_COMP, PF_Window_LAYER}) {
+        Open({.type = type});
+        PF_EventExtra extra = win->EventFor(PF_Event_DRAW);
+        g_toFrame = extra.cbs.source_to_frame, extra.cbs.source_to_frame = CountedToFrame, g_toFrameCalls = 0;
+        UF3_DebugSpace space{};
+        auto hypot = [](A_FpLong a, A_FpLong b) { return std::hypot(a, b); };
+        EXPECT_EQ(DebugOverlaySpace(&H().In(), &extra, hypot, &space), PF_Err_NONE);
+        EXPECT_FALSE(space.empty);
+        EXPECT_EQ(g_toFrameCalls, 3) << "window type " << type;
+        EXPECT_EQ(win->CompConversions(), type == PF_Window_COMP ? 3 : 0) << "window type " << type;
+    }
+}
+
 TEST_F(DebugOverlay, ALayerShownWithNoExtentDrawsNothing) {
     Open({});
     for (auto [sx, sy] : {std::pair{0.0, 0.0}, {0.0, 1.0}, {1.0, 0.0}}) {

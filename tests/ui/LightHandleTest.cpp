@@ -253,6 +253,13 @@ TEST_F(LightHandle, FarBoxesAndDragsStayInRange) {
     EXPECT_EQ(fixed.right, std::numeric_limits<PF_Fixed>::max());
     EXPECT_EQ(fixed.left, 25000 << 16);
     EXPECT_EQ(UF3_PixelsToFixed(-40000), std::numeric_limits<PF_Fixed>::min());
+    // A radius that is not a number leaves no box: every edge at the layer's origin, in both forms.
+    values[UF3_LIGHT_RADIUS_RT].u.fs_d.value = std::numeric_limits<double>::quiet_NaN();
+    FixedFrameFromParams(&H().In(), params.data(), &fixed);
+    FrameFromParams(&H().In(), params.data(), &box);
+    for (A_long edge : {fixed.left, fixed.top, fixed.right, fixed.bottom, box.left, box.top, box.right, box.bottom})
+        EXPECT_EQ(edge, 0);
+    values[UF3_LIGHT_RADIUS_RT].u.fs_d.value = 5000;
 
     // A mouse 60000 pixels from the light: the distance must not wrap in 32 bits.
     Open({.type = PF_Window_LAYER});
